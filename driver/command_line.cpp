@@ -1,0 +1,106 @@
+#include "driver/command_line.h"
+
+#include <cstdio>
+
+namespace corvane {
+
+namespace {
+
+using platform::Path;
+
+bool isOff(const Path& value) { return platform::equalsIgnoreCase(value, CORVANE_PATH("off")); }
+
+bool readSwitch(const Path& settingsPath, const Path& key) {
+  return !isOff(platform::readProfileString(settingsPath, CORVANE_PATH("Default"), key,
+                                            CORVANE_PATH("off")));
+}
+
+}  // namespace
+
+Path replaceExtension(const Path& path, const Path& extension) {
+  return path.substr(0, platform::findExtension(path)) + extension;
+}
+
+Settings loadSettingsFile(const Path& settingsPath) {
+  std::FILE* existing = platform::openReadStream(settingsPath);
+  if (existing != nullptr) {
+    std::fclose(existing);
+  } else if (std::FILE* created = platform::createWriteStream(settingsPath)) {
+    std::fwrite(kDefaultSettingsFile, 1, sizeof kDefaultSettingsFile - 1, created);
+    std::fclose(created);
+  }
+  // When the file can be neither read nor created, every setting reads as off.
+  Settings result;
+  result.nogop = readSwitch(settingsPath, CORVANE_PATH("nogop"));
+  result.pmtcheck = readSwitch(settingsPath, CORVANE_PATH("pmtcheck"));
+  result.log = readSwitch(settingsPath, CORVANE_PATH("log"));
+  return result;
+}
+
+bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaults,
+                      CommandLine* result) {
+  using platform::equalsIgnoreCase;
+  if (arguments.size() < 2) return false;
+
+  CommandLine line;
+  line.settings = defaults;
+  bool haveSource = false;
+  bool haveDestination = false;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const Path& word = arguments[i];
+    bool* setting = nullptr;
+    if (equalsIgnoreCase(word, CORVANE_PATH("-nogop"))) {
+      setting = &line.settings.nogop;
+    } else if (equalsIgnoreCase(word, CORVANE_PATH("-pmtcheck"))) {
+      setting = &line.settings.pmtcheck;
+    } else if (equalsIgnoreCase(word, CORVANE_PATH("-log"))) {
+      setting = &line.settings.log;
+    }
+    bool isName = equalsIgnoreCase(word, CORVANE_PATH("-i")) ||
+                  equalsIgnoreCase(word, CORVANE_PATH("-o"));
+
+    if (setting == nullptr && !isName) {
+      // A positional name, also an unknown word that begins with '-'.
+      if (!haveSource) {
+        line.source = word;
+        haveSource = true;
+      } else if (!haveDestination) {
+        line.destination = word;
+        haveDestination = true;
+      }
+      continue;
+    }
+    if (i + 1 >= arguments.size()) return false;
+    const Path& value = arguments[++i];
+    if (setting != nullptr) {
+      if (equalsIgnoreCase(value, CORVANE_PATH("on"))) {
+        *setting = true;
+      } else if (equalsIgnoreCase(value, CORVANE_PATH("off"))) {
+        *setting = false;
+      } else {
+        return false;
+      }
+    } else if (equalsIgnoreCase(word, CORVANE_PATH("-i"))) {
+      line.source = value;  // taken as it stands, even when it looks like an option
+      haveSource = true;
+    } else {
+      line.destination = value;
+      haveDestination = true;
+    }
+  }
+
+  if (!haveSource) return false;
+  if (!equalsIgnoreCase(line.source.substr(platform::findExtension(line.source)),
+                        CORVANE_PATH(".ts"))) {
+    return false;
+  }
+  if (!haveDestination) {
+    line.destination = replaceExtension(line.source, CORVANE_PATH(".000.ts"));
+  } else if (equalsIgnoreCase(line.destination, line.source)) {
+    return false;
+  }
+  *result = line;
+  return true;
+}
+
+}  // namespace corvane

@@ -1,0 +1,34 @@
+// Settings file and command line.
+#pragma once
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "stream/run_settings.h"
+
+namespace corvane {
+
+// Exactly what a missing settings file is created with.
+inline constexpr char kDefaultSettingsFile[] =
+    "[Default]\r\nnogop='off'\r\npmtcheck='off'\r\nlog='off'\r\n";
+
+// Replaces the extension of `path` (or appends when it has none) by `extension`.
+platform::Path replaceExtension(const platform::Path& path, const platform::Path& extension);
+
+// Creates the settings file with its default content when it cannot be opened (an existing file
+// is never changed), then reads the three settings from its section Default. A setting is off
+// only when its value is "off" in any case.
+Settings loadSettingsFile(const platform::Path& settingsPath);
+
+struct CommandLine {
+  platform::Path source;
+  platform::Path destination;
+  Settings settings;
+};
+
+// Reads arguments 1.. of `arguments` (argument 0 is the program) over `defaults`. False when the
+// usage text is to be shown.
+bool parseCommandLine(const std::vector<platform::Path>& arguments, const Settings& defaults,
+                      CommandLine* result);
+
+}  // namespace corvane

@@ -1,0 +1,104 @@
+#include "driver/driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "driver/command_line.h"
+#include "rewrite/rewrite_pass.h"
+#include "stream/console.h"
+#include "stream/messages.h"
+#include "stream/packet.h"
+#include "stream/run_settings.h"
+#include "stream/stream_context.h"
+#include "stream/survey.h"
+
+namespace corvane {
+
+namespace {
+
+int showUsage() {
+  writeErr(msg::kUsageTitle);
+  writeErr(msg::kUsageBody);
+  writeErr(msg::kUsagePressEnter);  // Enterキーを押して下さい...
+  char answer;
+  if (std::scanf("%c", &answer) != 1) answer = 0;
+  return 0;
+}
+
+void printTime(const char* format) {
+  platform::LocalTime now = platform::localTime();
+  printOut(format, now.hour, now.minute, now.second);
+}
+
+}  // namespace
+
+platform::FileHandle openSource(const platform::Path& path) {
+  platform::FileHandle source = platform::openSourceFile(path);
+  if (source == platform::kNoFile) {
+    // 読込みファイルオープンエラー. error code %d.
+    fatalIoError(msg::kReadOpenError, platform::lastErrorCode());
+  }
+  return source;
+}
+
+int runCorvane(const std::vector<platform::Path>& arguments) {
+  platform::Path executable;
+  if (!platform::executablePath(&executable)) std::exit(1);
+  Settings defaults = loadSettingsFile(replaceExtension(executable, CORVANE_PATH(".ini")));
+
+  CommandLine line;
+  if (!parseCommandLine(arguments, defaults, &line)) return showUsage();
+  settings = line.settings;
+
+  auto* buffer = static_cast<std::uint8_t*>(std::malloc(kBlockSize));
+  if (buffer == nullptr) {
+    writeErr(msg::kReadBufferAllocFailed);  // 読込みバッファメモリの確保に失敗しました.
+    return 0;
+  }
+  auto* ccTable = static_cast<std::int32_t*>(std::malloc(kPidCount * sizeof(std::int32_t)));
+  if (ccTable == nullptr) {
+    writeErr(msg::kCcTableAllocFailed);  // 巡回カウンタメモリの確保に失敗しました.
+    std::free(buffer);
+    return 0;
+  }
+  StreamContext context;
+  context.buffer = buffer;
+  context.ccTable = ccTable;
+
+  printTime(msg::kStartTime);  // 開始時刻 %02d時%02d分%02d秒
+
+  timeLog = nullptr;
+  if (settings.log) {
+    platform::Path logPath = replaceExtension(line.source, CORVANE_PATH("_Time.log"));
+    timeLog = platform::createWriteStream(logPath);
+    if (timeLog == nullptr) {
+      printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
+      freePidLists(context);
+      std::free(ccTable);
+      std::free(buffer);
+      return 0;
+    }
+  }
+
+  platform::FileHandle source = openSource(line.source);
+  std::int32_t firstBlockBytes = 0;
+  bool complete = surveyStream(context, source, &firstBlockBytes);
+  if (complete) {
+    context.gopFlag = false;
+    complete = rewriteFile(line.destination, source, context, firstBlockBytes);
+  }
+  if (complete) printTime(msg::kEndTime);  // 終了時刻 %02d時%02d分%02d秒
+
+  freePidLists(context);
+  std::free(ccTable);
+  std::free(buffer);
+  // After an early stop the time log stays open; the end of the process flushes and closes it.
+  if (complete && timeLog != nullptr) {
+    std::fclose(timeLog);
+    timeLog = nullptr;
+  }
+  platform::closeFile(source);
+  return complete ? 1 : 0;
+}
+
+}  // namespace corvane

@@ -1,0 +1,81 @@
+// The operating system as the tool sees it: files, the executable's own path, the settings
+// reader, local time and path names. This header and the files beside it are the only code that
+// knows which system it runs on; everything else speaks through these functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace corvane::platform {
+
+#ifdef _WIN32
+using PathChar = wchar_t;
+#define CORVANE_PATH(text) L##text
+#else
+using PathChar = char;
+#define CORVANE_PATH(text) text
+#endif
+
+// A file name or an argument as the system hands it over: wide on Windows, bytes on POSIX.
+using Path = std::basic_string<PathChar>;
+
+// An open file; kNoFile when none.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// Opens an existing file for sequential reading; others may read it but not write it.
+// kNoFile on failure, with the reason in lastErrorCode().
+FileHandle openSourceFile(const Path& path);
+
+// Creates the destination, replacing an existing file. Refuses (kNoFile, lastErrorCode() set)
+// when the name leads to the open source file itself, before anything is truncated.
+FileHandle createDestinationFile(const Path& path, FileHandle source);
+
+// Reads until `size` bytes are in or the file ends. Returns the count, or -1 on error.
+std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size);
+
+// Writes all `size` bytes. False on error.
+bool writeAll(FileHandle file, const std::uint8_t* data, std::int64_t size);
+
+// Size of an open file in bytes. False when it cannot be had.
+bool fileSize(FileHandle file, std::int64_t* size);
+
+void closeFile(FileHandle file);
+
+// The system's error code of the last failed call above.
+int lastErrorCode();
+
+// Full path of the running executable. False when it cannot be had.
+bool executablePath(Path* path);
+
+// Reads `key` of `section` from a settings file the way the system's profile reader does:
+// section and key match without regard to case, blanks around the value are removed, one pair of
+// enclosing quotes is removed, and at most 255 characters are returned. A missing file, section
+// or key gives `fallback`.
+Path readProfileString(const Path& file, const Path& section, const Path& key,
+                       const Path& fallback);
+
+// Binary file streams for the settings file and the time log; null on failure.
+std::FILE* openReadStream(const Path& path);
+std::FILE* createWriteStream(const Path& path);  // truncates an existing file
+
+struct LocalTime {
+  int hour;
+  int minute;
+  int second;
+};
+LocalTime localTime();
+
+// Position of a path's extension: its last '.', provided no separator and no blank follows it;
+// otherwise the path's length (an empty extension at its end).
+std::size_t findExtension(const Path& path);
+
+// Whole-string comparison that ignores case as the system's file names do.
+bool equalsIgnoreCase(const Path& a, const Path& b);
+
+// A path as bytes for the console.
+std::string pathForConsole(const Path& path);
+
+}  // namespace corvane::platform

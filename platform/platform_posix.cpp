@@ -1,0 +1,207 @@
+// POSIX implementation of the platform layer. Paths and arguments are the system's byte
+// strings; comparisons that ignore case fold ASCII letters only.
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace corvane::platform {
+
+namespace {
+
+int descriptor(FileHandle file) { return static_cast<int>(file); }
+
+char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string trimBlanks(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && isBlank(text[first])) ++first;
+  while (last > first && isBlank(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
+}  // namespace
+
+FileHandle openSourceFile(const Path& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kNoFile;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    int code = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    errno = code;
+    return kNoFile;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
+}
+
+FileHandle createDestinationFile(const Path& path, FileHandle source) {
+  // Opened without truncation first: when the name leads to the source (the same name written
+  // differently, a hard link, a symbolic link) nothing may be cut off. There is no share mode
+  // that would refuse this open, so the file identity is compared instead.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return kNoFile;
+  struct stat target;
+  struct stat origin;
+  if (::fstat(fd, &target) == 0 && ::fstat(descriptor(source), &origin) == 0 &&
+      target.st_dev == origin.st_dev && target.st_ino == origin.st_ino) {
+    ::close(fd);
+    errno = EBUSY;
+    return kNoFile;
+  }
+  if (::ftruncate(fd, 0) != 0) {
+    int code = errno;
+    ::close(fd);
+    errno = code;
+    return kNoFile;
+  }
+  return fd;
+}
+
+std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size) {
+  std::int64_t done = 0;
+  while (done < size) {
+    ssize_t got = ::read(descriptor(file), data + done, static_cast<std::size_t>(size - done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+bool writeAll(FileHandle file, const std::uint8_t* data, std::int64_t size) {
+  std::int64_t done = 0;
+  while (done < size) {
+    ssize_t put = ::write(descriptor(file), data + done, static_cast<std::size_t>(size - done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += put;
+  }
+  return true;
+}
+
+bool fileSize(FileHandle file, std::int64_t* size) {
+  struct stat info;
+  if (::fstat(descriptor(file), &info) != 0) return false;
+  *size = info.st_size;
+  return true;
+}
+
+void closeFile(FileHandle file) {
+  if (file != kNoFile) ::close(descriptor(file));
+}
+
+int lastErrorCode() { return errno; }
+
+bool executablePath(Path* path) {
+  std::vector<char> name(PATH_MAX);
+  for (;;) {
+    ssize_t got = ::readlink("/proc/self/exe", name.data(), name.size());
+    if (got < 0) return false;
+    if (static_cast<std::size_t>(got) < name.size()) {
+      path->assign(name.data(), static_cast<std::size_t>(got));
+      return true;
+    }
+    name.resize(name.size() * 2);
+  }
+}
+
+Path readProfileString(const Path& file, const Path& section, const Path& key,
+                       const Path& fallback) {
+  std::FILE* stream = std::fopen(file.c_str(), "rb");
+  if (stream == nullptr) return fallback;
+  std::string content;
+  char chunk[4096];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) content.append(chunk, got);
+  std::fclose(stream);
+
+  bool inSection = false;
+  bool sectionSeen = false;
+  std::size_t lineStart = 0;
+  while (lineStart < content.size()) {
+    std::size_t lineEnd = content.find('\n', lineStart);
+    if (lineEnd == std::string::npos) lineEnd = content.size();
+    std::string line = trimBlanks(content.substr(lineStart, lineEnd - lineStart));
+    lineStart = lineEnd + 1;
+
+    if (!line.empty() && line[0] == '[') {
+      // Only the first section of the name counts, as with the system's reader.
+      if (inSection) break;
+      std::size_t close = line.find(']');
+      std::string name = trimBlanks(line.substr(1, close == std::string::npos ? std::string::npos
+                                                                               : close - 1));
+      inSection = !sectionSeen && equalsIgnoreCase(name, section);
+      sectionSeen = sectionSeen || inSection;
+      continue;
+    }
+    if (!inSection) continue;
+    std::size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    if (!equalsIgnoreCase(trimBlanks(line.substr(0, equals)), key)) continue;
+
+    std::string value = trimBlanks(line.substr(equals + 1));
+    if (value.size() >= 2 && (value.front() == '\'' || value.front() == '"') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    if (value.size() > 255) value.resize(255);
+    return value;
+  }
+  return fallback;
+}
+
+std::FILE* openReadStream(const Path& path) { return std::fopen(path.c_str(), "rb"); }
+
+std::FILE* createWriteStream(const Path& path) { return std::fopen(path.c_str(), "wb"); }
+
+LocalTime localTime() {
+  std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  ::localtime_r(&now, &parts);
+  return LocalTime{parts.tm_hour, parts.tm_min, parts.tm_sec};
+}
+
+std::size_t findExtension(const Path& path) {
+  std::size_t dot = path.size();
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    char c = path[i];
+    if (c == '.') {
+      dot = i;
+    } else if (c == '/' || c == ' ') {
+      dot = path.size();
+    }
+  }
+  return dot;
+}
+
+bool equalsIgnoreCase(const Path& a, const Path& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (foldAscii(a[i]) != foldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::string pathForConsole(const Path& path) { return path; }
+
+}  // namespace corvane::platform
+
+#endif  // _WIN32

@@ -1,0 +1,149 @@
+#include "pmtchange/pmt_change.h"
+
+#include <cstdio>
+
+#include "stream/packet.h"
+#include "stream/run_settings.h"
+#include "stream/survey.h"
+
+namespace corvane {
+
+namespace {
+
+// The pair table: entry k pairs the k-th old PID with the k-th new PID. In either column -1 is
+// no entry, 0 a PID that both lists hold (cancelled), anything else a PID to report.
+struct PidPair {
+  std::int32_t oldPid;
+  std::int32_t newPid;
+};
+PidPair pidPairs[kPidCount];
+std::int32_t oldPairCursor = 0;
+std::int32_t newPairCursor = 0;
+
+// The next entry after `cursor` whose value in the column is not 0; -1 past the table's end.
+std::int32_t advance(std::int32_t& cursor, std::int32_t PidPair::*column) {
+  do {
+    ++cursor;
+  } while (cursor < kPidCount && pidPairs[cursor].*column == 0);
+  return cursor < kPidCount ? pidPairs[cursor].*column : -1;
+}
+
+std::int32_t firstLeft(std::int32_t& cursor, std::int32_t PidPair::*column) {
+  cursor = -1;
+  return advance(cursor, column);
+}
+
+struct PairTexts {
+  const char* add;
+  const char* remove;
+  const char* change;
+};
+
+constexpr PairTexts kAudioTexts = {
+    "*** Add    AUDIOPID  : ---- -> %04x\r\n",
+    "*** Delete AUDIOPID  : %04x -> ----\r\n",
+    "*** Change AUDIOPID  : %04x -> %04x\r\n",
+};
+constexpr PairTexts kCaptionTexts = {
+    "*** Add    CAPTIONPID  : ---- -> %04x\r\n",
+    "*** Delete CAPTIONPID  : %04x -> ----\r\n",
+    "*** Change CAPTIONPID  : %04x -> %04x\r\n",
+};
+
+// One line per remaining pair: Change for a pair, Add for a surplus new PID, Delete for a
+// surplus old one.
+void reportPairs(const PidList& oldList, const PidList& newList, const PairTexts& texts) {
+  PidPairing pairing = pairPidLists(oldList, newList);
+  if (!pairing.any) return;
+  std::int32_t oldPid = pairing.oldPid;
+  std::int32_t newPid = pairing.newPid;
+  for (;;) {
+    if (oldPid == 0) {
+      std::fprintf(timeLog, texts.add, static_cast<unsigned>(newPid));
+    } else if (newPid == 0) {
+      std::fprintf(timeLog, texts.remove, static_cast<unsigned>(oldPid));
+    } else {
+      std::fprintf(timeLog, texts.change, static_cast<unsigned>(oldPid),
+                   static_cast<unsigned>(newPid));
+    }
+    oldPid = advance(oldPairCursor, &PidPair::oldPid);
+    newPid = advance(newPairCursor, &PidPair::newPid);
+    if (oldPid == -1 && newPid == -1) return;
+    if (oldPid == -1) oldPid = 0;
+    if (newPid == -1) newPid = 0;
+  }
+}
+
+}  // namespace
+
+bool pidListsDiffer(const PidList& oldList, const PidList& newList) {
+  for (const PidList* element = oldList.link; element != nullptr; element = element->link) {
+    if (!containsPid(newList, element->pid)) return true;
+  }
+  return countPids(oldList) != countPids(newList);
+}
+
+PidPairing pairPidLists(const PidList& oldList, const PidList& newList) {
+  for (PidPair& pair : pidPairs) pair = PidPair{-1, -1};
+  std::int32_t row = 0;
+  for (const PidList* element = oldList.link; element != nullptr; element = element->link) {
+    pidPairs[row++].oldPid = element->pid;
+  }
+  row = 0;
+  for (const PidList* element = newList.link; element != nullptr; element = element->link) {
+    pidPairs[row++].newPid = element->pid;
+  }
+  // Cancel the PIDs that both lists hold.
+  for (std::int32_t i = 0; i < kPidCount && pidPairs[i].oldPid != -1; ++i) {
+    for (std::int32_t k = 0; k < kPidCount && pidPairs[k].newPid != -1; ++k) {
+      if (pidPairs[k].newPid == pidPairs[i].oldPid) {
+        pidPairs[i].oldPid = 0;
+        pidPairs[k].newPid = 0;
+        break;
+      }
+    }
+  }
+  std::int32_t oldPid = firstLeft(oldPairCursor, &PidPair::oldPid);
+  std::int32_t newPid = firstLeft(newPairCursor, &PidPair::newPid);
+  if (oldPid == -1 && newPid == -1) return PidPairing{0, 0, false};
+  return PidPairing{oldPid == -1 ? 0 : oldPid, newPid == -1 ? 0 : newPid, true};
+}
+
+bool trackPmtChange(StreamContext& context, std::int32_t packet) {
+  // The old lists are held aside, so that the reader's verdict covers this section alone.
+  PidList oldPcr{0, context.pcrPids.link};
+  PidList oldVideo{0, context.videoPids.link};
+  PidList oldAudio{0, context.audioPids.link};
+  PidList oldCaption{0, context.captionPids.link};
+  context.pcrPids.link = nullptr;
+  context.videoPids.link = nullptr;
+  context.audioPids.link = nullptr;
+  context.captionPids.link = nullptr;
+
+  bool ok = readPmt(context, packet);
+  if (ok && timeLog != nullptr) {
+    if (pidListsDiffer(oldPcr, context.pcrPids)) {
+      std::fprintf(timeLog, "*** Change PCRPID     : %04x -> %04x\r\n",
+                   static_cast<unsigned>(pidAt(oldPcr, 0)),
+                   static_cast<unsigned>(pidAt(context.pcrPids, 0)));
+    }
+    if (pidListsDiffer(oldVideo, context.videoPids)) {
+      std::fprintf(timeLog, "*** Change VIDEOPID   : %04x -> %04x\r\n",
+                   static_cast<unsigned>(pidAt(oldVideo, 0)),
+                   static_cast<unsigned>(pidAt(context.videoPids, 0)));
+    }
+    if (pidListsDiffer(oldAudio, context.audioPids)) {
+      reportPairs(oldAudio, context.audioPids, kAudioTexts);
+    }
+    if (pidListsDiffer(oldCaption, context.captionPids)) {
+      reportPairs(oldCaption, context.captionPids, kCaptionTexts);
+    }
+  }
+  freePidList(oldPcr);
+  freePidList(oldVideo);
+  freePidList(oldAudio);
+  freePidList(oldCaption);
+  return ok;
+}
+
+}  // namespace corvane

@@ -1,0 +1,140 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "rewrite/rebase.h"
+#include "stream/packet.h"
+#include "stream/run_settings.h"
+#include "stream/timestamp.h"
+
+namespace corvane {
+
+namespace {
+
+// The caption base of the whole process: the first caption source PTS above one hour.
+std::int64_t captionBasePts = 0;
+bool captionBaseUnset = true;
+
+// PES header positions relative to the packet, for o = pesOffset.
+constexpr int kFlagsByte = 11;  // PTS_DTS_flags
+constexpr int kPtsField = 13;
+constexpr int kDtsField = 18;
+constexpr int kFieldSize = 5;
+
+// Offset rule: source - ptsOffset; when that reaches 2^33, source - prevPtsOffset instead.
+std::int64_t offsetRule(const StreamContext& context, std::int64_t source) {
+  std::int64_t value = source - context.ptsOffset;
+  if (value > kMaxPts) value = source - context.prevPtsOffset;
+  return value;
+}
+
+void writeLine(const char* tag, std::int64_t source, std::int64_t offset, std::int64_t value) {
+  std::fprintf(timeLog, "%s :                %13lld, %13lld, %13lld\r\n", tag,
+               static_cast<long long>(source), static_cast<long long>(offset),
+               static_cast<long long>(value));
+}
+
+}  // namespace
+
+void resetCaptionBase() {
+  captionBasePts = 0;
+  captionBaseUnset = true;
+}
+
+bool isTimedPesStart(StreamContext& context, std::int32_t packet) {
+  const std::uint8_t* p = context.buffer + packet;
+  int pid = packetPid(p);
+  if (!containsPid(context.videoPids, pid) && !containsPid(context.audioPids, pid) &&
+      !containsPid(context.captionPids, pid)) {
+    return false;
+  }
+  int o = context.pesOffset = pesOffsetOf(p);
+  // Nothing is read or written outside the packet: a header whose flags, PTS or flagged DTS
+  // would pass its last byte is left alone.
+  if (kFlagsByte + o > kLastPacketByte) return false;
+  if (p[4 + o] != 0x00 || p[5 + o] != 0x00 || p[6 + o] != 0x01) return false;
+  if ((p[10 + o] & 0xC0) != 0x80 || !(p[kFlagsByte + o] & 0x80)) return false;
+  if (kPtsField + kFieldSize - 1 + o > kLastPacketByte) return false;
+  if ((p[kFlagsByte + o] & 0x40) && kDtsField + kFieldSize - 1 + o > kLastPacketByte) return false;
+  return true;
+}
+
+void rebasePts(StreamContext& context, std::int32_t packet) {
+  std::uint8_t* p = context.buffer + packet;
+  int pid = packetPid(p);
+  std::int64_t field = packet + kPtsField + context.pesOffset;
+  std::int64_t source = readPesTimestamp(context.buffer, field);
+  std::int64_t value = offsetRule(context, source);
+
+  std::int64_t oneHour = context.pcrOrigin / 300;
+  bool caption = containsPid(context.captionPids, pid);
+  if (caption) {
+    // Captions ignore the offsets: they count from the first caption PTS above one hour, which
+    // lands half a second after one hour, whatever joints and wraps come later.
+    if (captionBaseUnset && source > oneHour) {
+      captionBasePts = source;
+      captionBaseUnset = false;
+    }
+    value = oneHour + source - captionBasePts + kCaptionLead;
+  }
+  writePesTimestamp(context.buffer, field, value);
+  if (p[kFlagsByte + context.pesOffset] & 0x40) context.lastRefPts = value;
+
+  if (timeLog != nullptr && !context.gopFlag) {
+    const char* tag = containsPid(context.videoPids, pid)   ? "V-PTS"
+                      : containsPid(context.audioPids, pid) ? "A-PTS"
+                                                            : "C-PTS";
+    writeLine(tag, source, context.ptsOffset, value);
+  }
+}
+
+void rebaseDts(StreamContext& context, std::int32_t packet) {
+  std::int64_t field = packet + kDtsField + context.pesOffset;
+  writePesTimestamp(context.buffer, field,
+                    offsetRule(context, readPesTimestamp(context.buffer, field)));
+}
+
+void rebaseGopPes(StreamContext& context, std::int32_t packet) {
+  std::uint8_t* p = context.buffer + packet;
+  std::int64_t source = readPesTimestamp(context.buffer, packet + kPtsField + context.pesOffset);
+  std::int64_t previous = context.gopPts;
+  std::int64_t step = source - previous;
+  context.gopPts = source;
+
+  if (context.gopCount > 1 && std::llabs(step) > kJumpLimit) {
+    context.prevPtsOffset = context.ptsOffset;
+    if (step + kMaxPts <= kJumpLimit) {
+      // The source clock wrapped at 2^33: follow it without a joint.
+      context.ptsOffset -= kMaxPts;
+      if (timeLog != nullptr) std::fputs("********* wrap around GOP *********\r\n", timeLog);
+    } else {
+      // A jump: join the new stretch three frames after the last reference picture.
+      context.ptsOffset = source - context.lastRefPts - kJointGap;
+      // Players and editors see the joint as a discontinuity when the counter skips one value.
+      int pid = packetPid(p);
+      int counter = context.ccTable[pid] + 1;
+      if (counter > 15) counter = 0;
+      context.ccTable[pid] = counter;
+      setContinuityCounter(p, counter);
+      if (timeLog != nullptr) {
+        std::fprintf(timeLog, "********* Joint GOP *********\r\nGOPPTS: %13lld, %13lld\r\n",
+                     static_cast<long long>(context.prevPtsOffset),
+                     static_cast<long long>(context.ptsOffset));
+      }
+    }
+  }
+
+  context.gopFlag = true;
+  rebasePts(context, packet);
+  rebaseDts(context, packet);
+  context.gopFlag = false;
+
+  if (timeLog != nullptr) {
+    std::fprintf(timeLog,
+                 "V-GOP :                %13lld, %13lld, %13lld, %13lld, %13lld\r\n",
+                 static_cast<long long>(source), static_cast<long long>(context.ptsOffset),
+                 static_cast<long long>(source - context.ptsOffset),
+                 static_cast<long long>(previous), static_cast<long long>(std::llabs(step)));
+  }
+}
+
+}  // namespace corvane

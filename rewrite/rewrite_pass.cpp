@@ -1,0 +1,108 @@
+#include "rewrite/rewrite_pass.h"
+
+#include <algorithm>
+
+#include "pmtchange/pmt_change.h"
+#include "rewrite/rebase.h"
+#include "stream/console.h"
+#include "stream/messages.h"
+#include "stream/packet.h"
+#include "stream/run_settings.h"
+#include "stream/survey.h"
+
+namespace corvane {
+
+namespace {
+
+// Prints the percentage of the source taken up so far when it changed. A size that could not be
+// had shows 0 %.
+void showProgress(PassProgress& progress, std::int64_t bytesDone) {
+  std::int32_t percent = 0;
+  if (progress.fileSize > 0) percent = static_cast<std::int32_t>(bytesDone * 100 / progress.fileSize);
+  if (percent == progress.lastPercent) return;
+  progress.lastPercent = percent;
+  printOut(msg::kRewriteProgress, percent);  // PCR,PTS,DTS 更新中　 %d%%
+}
+
+}  // namespace
+
+void startPass(StreamContext& context, PassProgress& progress) {
+  std::fill(context.ccTable, context.ccTable + kPidCount, -1);
+  progress.nextPacketOffset = 0;
+  progress.lastPercent = -1;
+  printOut(msg::kRewriteProgressStart);  // PCR,PTS,DTS 更新中　 0%%
+  showProgress(progress, 0);
+}
+
+bool rewriteBlock(StreamContext& context, PassProgress& progress, std::int32_t blockBytes) {
+  std::int32_t* ccTable = context.ccTable;
+  for (std::int32_t offset = 0; offset < blockBytes; offset += kPacketSize) {
+    std::uint8_t* packet = context.buffer + offset;
+    std::int64_t bytesDone = progress.nextPacketOffset;
+    progress.nextPacketOffset += kPacketSize;
+    int pid = packetPid(packet);
+
+    // Continuity counter, for every packet: a packet without payload repeats the PID's counter.
+    if (hasPayload(packet)) {
+      int counter = ccTable[pid] + 1;
+      ccTable[pid] = counter > 15 ? 0 : counter;
+    } else if (ccTable[pid] < 0) {
+      ccTable[pid] = 0;
+    }
+    setContinuityCounter(packet, ccTable[pid]);
+
+    if (settings.pmtcheck && sectionKey(packet) == kPmtSectionKey &&
+        containsPid(context.pmtPids, pid) && !trackPmtChange(context, offset)) {
+      return false;
+    }
+
+    bool pcrDue = carriesPcr(packet) && containsPid(context.pcrPids, pid);
+    bool gopDue = false;
+    bool ptsDue = false;
+    if (payloadUnitStart(packet) && hasPayload(packet) && isTimedPesStart(context, offset)) {
+      if (packet[11 + context.pesOffset] & 0x40) {
+        ++context.gopCount;
+        gopDue = true;
+      } else {
+        ptsDue = true;
+      }
+    }
+    if (!pcrDue && !gopDue && !ptsDue) continue;
+
+    if (pcrDue) rebasePcr(context, offset);
+    if (gopDue) rebaseGopPes(context, offset);
+    if (ptsDue) rebasePts(context, offset);
+    showProgress(progress, bytesDone);
+  }
+  return true;
+}
+
+bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
+                 StreamContext& context, std::int32_t firstBlockBytes) {
+  platform::FileHandle output = platform::createDestinationFile(destination, source);
+  if (output == platform::kNoFile) {
+    // 書込みファイルオープンエラー. error code %d.
+    fatalIoError(msg::kWriteOpenError, platform::lastErrorCode());
+  }
+  PassProgress progress;
+  if (!platform::fileSize(source, &progress.fileSize)) progress.fileSize = 0;
+  startPass(context, progress);
+
+  std::int32_t blockBytes = firstBlockBytes;
+  while (blockBytes > 0) {
+    if (!rewriteBlock(context, progress, blockBytes)) {
+      platform::closeFile(output);
+      return false;
+    }
+    if (!platform::writeAll(output, context.buffer, blockBytes)) {
+      // データ書き込み中にエラーが発生しました. error code %d.
+      fatalIoError(msg::kWriteError, platform::lastErrorCode());
+    }
+    blockBytes = readBlock(context, source);
+  }
+  printOut(msg::kRewriteDone);  // PCR,PTS,DTS 更新完了 100%%
+  platform::closeFile(output);
+  return true;
+}
+
+}  // namespace corvane

@@ -1,0 +1,33 @@
+// The pass over the whole file: renumbers continuity counters and rebases every PCR, PTS and
+// DTS, block by block in the context's buffer, and writes the destination.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "stream/stream_context.h"
+
+namespace corvane {
+
+// Progress of one pass over the source.
+struct PassProgress {
+  std::int64_t fileSize = 0;          // bytes of the source, 0 when unknown
+  std::int64_t nextPacketOffset = 0;  // source offset of the next packet to be taken up
+  std::int32_t lastPercent = -1;      // the percentage last printed
+};
+
+// Creates the destination and rewrites the source into it, starting on the block of
+// `firstBlockBytes` bytes that the survey left in the buffer. True after the last block; false
+// when a PMT re-read failed (the destination then holds the blocks before the current one).
+// Ends the process on read and write errors.
+bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
+                 StreamContext& context, std::int32_t firstBlockBytes);
+
+// Resets the continuity table and prints the starting progress lines.
+void startPass(StreamContext& context, PassProgress& progress);
+
+// Rewrites the packets of one block in place: `blockBytes` bytes of context.buffer, the last
+// packet possibly partial. False when a PMT re-read failed.
+bool rewriteBlock(StreamContext& context, PassProgress& progress, std::int32_t blockBytes);
+
+}  // namespace corvane

@@ -1,0 +1,34 @@
+// The survey of the first block: finds PAT, PMT, PCR and the GOP start, fills the PID lists,
+// sets the first offset and decides whether the recording can be rebased.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "stream/stream_context.h"
+
+namespace corvane {
+
+// Reads one block of the source into context.buffer and surveys it. True when the stream can be
+// rebased; false after a message. `blockBytes` receives the count read, which the rewrite pass
+// starts on. Ends the process on a read error.
+bool surveyStream(StreamContext& context, platform::FileHandle source, std::int32_t* blockBytes);
+
+// Reads up to one block into context.buffer until it is full or the file ends, and clears the
+// bytes after the data up to the next packet boundary, so that a last, partial packet is seen
+// with zeros behind its data. Ends the process on a read error.
+std::int32_t readBlock(StreamContext& context, platform::FileHandle source);
+
+// The survey proper, over the `blockBytes` bytes already in context.buffer.
+bool surveyBlock(StreamContext& context, std::int32_t blockBytes);
+
+// Readers of the PAT and of a PMT section in the packet at `packet`. readPmt adds to the PCR,
+// video, audio and caption lists and then checks them as they stand: exactly one PCR PID, one
+// video PID and one or two audio PIDs. It serves the survey and the rewrite pass alike.
+bool readPat(StreamContext& context, std::int32_t packet);
+bool readPmt(StreamContext& context, std::int32_t packet);
+
+// Learns video and audio PIDs from PES headers and enforces the GOP start.
+bool checkPesStart(StreamContext& context, std::int32_t packet);
+
+}  // namespace corvane

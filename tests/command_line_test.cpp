@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver/command_line.h"
+#include "tests/test_support.h"
+
+namespace corvane {
+namespace {
+
+using platform::Path;
+
+struct Parsed {
+  bool accepted;
+  CommandLine line;
+};
+
+Parsed parse(std::vector<Path> words, Settings defaults = {}) {
+  words.insert(words.begin(), "corvane");
+  Parsed parsed{};
+  parsed.accepted = parseCommandLine(words, defaults, &parsed.line);
+  return parsed;
+}
+
+TEST(CommandLine, SettlesSourceAndDestination) {
+  const struct {
+    std::vector<Path> words;
+    Path source;
+    Path destination;
+  } cases[] = {
+      {{"a.ts", "b.ts", "c.ts"}, "a.ts", "b.ts"},  // further names are ignored
+      {{"-o", "out.ts", "in.ts"}, "in.ts", "out.ts"},
+      {{"in.ts", "-i", "other.ts"}, "other.ts", "other.000.ts"},
+      {{"REC.TS"}, "REC.TS", "REC.000.ts"},
+      {{"dir.v2/rec.ts"}, "dir.v2/rec.ts", "dir.v2/rec.000.ts"},
+      {{"rec.ts", "out"}, "rec.ts", "out"},  // any destination extension, or none
+      {{"-i", "-log.ts"}, "-log.ts", "-log.000.ts"},  // the value of -i is taken as it stands
+      {{"rec.ts", "-o", "-nogop"}, "rec.ts", "-nogop"},
+  };
+  for (const auto& c : cases) {
+    Parsed parsed = parse(c.words);
+    ASSERT_TRUE(parsed.accepted) << c.words[0];
+    EXPECT_EQ(parsed.line.source, c.source);
+    EXPECT_EQ(parsed.line.destination, c.destination);
+  }
+}
+
+TEST(CommandLine, RefusesWhatTheUsageTextIsFor) {
+  const std::vector<std::vector<Path>> refused = {
+      {},
+      {"rec.m2ts"},
+      {"rec.ts.bak"},
+      {"rec"},
+      {"dir.ts/rec"},  // an extension never reaches across a separator
+      {"rec.ts", "REC.ts"},
+      {"rec.ts", "-nogop"},
+      {"rec.ts", "-nogop", "yes"},
+      {"rec.ts", "-i"},
+      {"rec.ts", "-o"},
+      {"-log", "on"},  // no source
+      {"-o", "rec.ts", "-log", "maybe"},
+      {"-x", "rec.ts"},  // an unknown option is a name, here the source
+  };
+  for (const auto& words : refused) {
+    EXPECT_FALSE(parse(words).accepted) << (words.empty() ? "(none)" : words.back());
+  }
+  // Names that differ only as strings pass; the file system decides later.
+  EXPECT_TRUE(parse({"rec.ts", "./rec.ts"}).accepted);
+}
+
+TEST(CommandLine, OptionsOverrideTheSettingsFileAndIgnoreCase) {
+  Settings fromFile;
+  fromFile.pmtcheck = true;
+  fromFile.nogop = true;
+  Parsed parsed = parse({"-pmtcheck", "off", "-LOG", "ON", "rec.ts", "-NoGop", "Off"}, fromFile);
+  ASSERT_TRUE(parsed.accepted);
+  EXPECT_FALSE(parsed.line.settings.pmtcheck);
+  EXPECT_TRUE(parsed.line.settings.log);
+  EXPECT_FALSE(parsed.line.settings.nogop);
+  // The last of repeated options wins; untouched settings keep the file's value.
+  parsed = parse({"rec.ts", "-log", "on", "-log", "off"}, fromFile);
+  ASSERT_TRUE(parsed.accepted);
+  EXPECT_FALSE(parsed.line.settings.log);
+  EXPECT_TRUE(parsed.line.settings.pmtcheck);
+}
+
+TEST(NameRules, ReplaceTheExtensionOrAppend) {
+  EXPECT_EQ(replaceExtension("/rec/news.ts", "_Time.log"), "/rec/news_Time.log");
+  EXPECT_EQ(replaceExtension("/bin/corvane", ".ini"), "/bin/corvane.ini");
+  EXPECT_EQ(replaceExtension("a.b.ts", ".000.ts"), "a.b.000.ts");
+  EXPECT_EQ(replaceExtension("dir.v2/rec", ".ini"), "dir.v2/rec.ini");
+  EXPECT_EQ(replaceExtension("my rec.t s", ".ini"), "my rec.t s.ini");  // a blank ends it
+  EXPECT_EQ(replaceExtension(".ts", ".000.ts"), ".000.ts");
+}
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  std::filesystem::path path_ = std::filesystem::temp_directory_path() /
+                                ("corvane-settings-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".ini");
+  void TearDown() override { std::filesystem::remove(path_); }
+
+  Settings loadWith(const std::string& content) {
+    testing::writeText(path_, content);
+    return loadSettingsFile(path_.string());
+  }
+};
+
+TEST_F(SettingsFile, IsCreatedWithTheDefaultBytesAndReadsAsOff) {
+  std::filesystem::remove(path_);
+  Settings loaded = loadSettingsFile(path_.string());
+  EXPECT_EQ(testing::readText(path_),
+            "[Default]\r\nnogop='off'\r\npmtcheck='off'\r\nlog='off'\r\n");
+  EXPECT_FALSE(loaded.nogop);
+  EXPECT_FALSE(loaded.pmtcheck);
+  EXPECT_FALSE(loaded.log);
+}
+
+TEST_F(SettingsFile, ValuesAreOffOnlyWhenTheyReadOff) {
+  const struct {
+    const char* line;
+    bool nogop;
+  } cases[] = {
+      {"nogop=on", true},       {"nogop=1", true},           {"nogop=", true},
+      {"nogop=yes", true},      {"nogop='OFF'", false},      {"nogop = off ", false},
+      {"NOGOP=\"Off\"", false}, {"nogop='off", true},        {"nogop=''off''", true},
+      {"other=on", false},  // missing key
+  };
+  for (const auto& c : cases) {
+    Settings loaded = loadWith(std::string("[default]\r\n") + c.line + "\r\nlog=on\r\n");
+    EXPECT_EQ(loaded.nogop, c.nogop) << c.line;
+    EXPECT_TRUE(loaded.log);
+    EXPECT_FALSE(loaded.pmtcheck);
+  }
+}
+
+TEST_F(SettingsFile, OnlyTheDefaultSectionCountsAndTheFileIsLeftAlone) {
+  const std::string content =
+      "[Other]\nlog=on\n[ Default ]\n  pmtcheck  =  on  \n[Later]\nnogop=on\n";
+  Settings loaded = loadWith(content);
+  EXPECT_FALSE(loaded.log);
+  EXPECT_TRUE(loaded.pmtcheck);
+  EXPECT_FALSE(loaded.nogop);
+  EXPECT_EQ(testing::readText(path_), content);
+}
+
+TEST_F(SettingsFile, ValuesAreCutAt255Characters) {
+  std::string value(300, 'x');
+  testing::writeText(path_, "[Default]\nlog=" + value + "\n");
+  EXPECT_EQ(platform::readProfileString(path_.string(), "default", "LOG", "off"),
+            std::string(255, 'x'));
+}
+
+}  // namespace
+}  // namespace corvane

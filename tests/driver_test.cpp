@@ -1,0 +1,106 @@
+// The program driver through the built executable, run in a folder of its own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <regex>
+#include <string>
+
+#include "stream/messages.h"
+#include "tests/test_support.h"
+
+namespace corvane {
+namespace {
+
+using testing::readText;
+using testing::RunResult;
+using testing::ToolFolder;
+using testing::writeText;
+
+const std::string kUsage = std::string(msg::kUsageTitle) + msg::kUsageBody + msg::kUsagePressEnter;
+const std::string kDefaultSettings = "[Default]\r\nnogop='off'\r\npmtcheck='off'\r\nlog='off'\r\n";
+
+TEST(Driver, WithoutArgumentsCreatesTheSettingsFileAndShowsTheUsage) {
+  ToolFolder folder;
+  RunResult result = folder.run({});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, kUsage);
+  EXPECT_EQ(readText(folder.settingsFile()), kDefaultSettings);
+}
+
+TEST(Driver, UsageTextIsExact) {
+  EXPECT_EQ(kUsage,
+            "Corvane Ver3.5.16.7(32bit) Kai (fix C-PTS) r2\n\n"
+            "usage\n"
+            "Corvane.exe [OPTIONS] source.ts [destination.ts]\n"
+            "     [OPTIONS]\n"
+            "          -nogop {on|off}     : no-check GOP start\n"
+            "          -pmtcheck {on|off}  : check PMT change\n"
+            "          -log {on|off}       : make log-file\n"
+            "\n\n"
+            "Enter\x83L\x81[\x82\xF0\x89\x9F\x82\xB5\x82\xC4\x89\xBA\x82\xB3\x82\xA2...");
+}
+
+TEST(Driver, RefusedCommandLinesShowTheUsageAndLeaveTheSettingsFileAlone) {
+  ToolFolder folder;
+  const std::string settings = "[Default]\nlog=on\n; kept as it is\n";
+  writeText(folder.settingsFile(), settings);
+  for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+           {"rec.m2ts"}, {"rec.ts", "REC.ts"}, {"rec.ts", "-nogop"}, {"rec.ts", "-log", "yes"}}) {
+    RunResult result = folder.run(words);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, kUsage);
+    EXPECT_EQ(result.out, "");
+  }
+  EXPECT_EQ(readText(folder.settingsFile()), settings);
+}
+
+// "開始時刻 hh時mm分ss秒\n" in code page 932.
+const std::regex kStartLine("^\x8AJ\x8En\x8E\x9E\x8D\x8F [0-2][0-9]\x8E\x9E[0-5][0-9]\x95\xAA[0-6][0-9]\x95" "b\n");
+
+TEST(Driver, MissingSourceEndsWithTheOpenErrorAfterCreatingTheTimeLog) {
+  ToolFolder folder;
+  RunResult result = folder.run({"-log", "on", "missing.ts"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(std::regex_search(result.out, kStartLine)) << result.out;
+  EXPECT_EQ(result.err, "\x93\xC7\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93"
+                        "\x83G\x83\x89\x81[. error code " + std::to_string(ENOENT) + ".\n");
+  EXPECT_TRUE(std::filesystem::exists(folder / "missing_Time.log"));
+  EXPECT_EQ(std::filesystem::file_size(folder / "missing_Time.log"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(folder / "missing.000.ts"));
+}
+
+TEST(Driver, LogSettingFromTheFileOpensTheTimeLog) {
+  ToolFolder folder;
+  writeText(folder.settingsFile(), "[DEFAULT]\r\nLog = 'On'\r\n");
+  RunResult result = folder.run({"missing.ts"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(std::filesystem::exists(folder / "missing_Time.log"));
+  // ... and the command line turns it off again.
+  std::filesystem::remove(folder / "missing_Time.log");
+  result = folder.run({"missing.ts", "-log", "off"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(folder / "missing_Time.log"));
+}
+
+TEST(Driver, TimeLogThatCannotBeCreatedNamesItsFullPath) {
+  ToolFolder folder;
+  std::string source = (folder / "no-such-folder" / "rec.ts").string();
+  RunResult result = folder.run({"-log", "on", source});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(std::regex_search(result.out, kStartLine));
+  EXPECT_EQ(result.err, "Open Log File: " + (folder / "no-such-folder" / "rec_Time.log").string() +
+                            " failed\n");
+}
+
+TEST(Driver, SourceThatIsADirectoryIsRefusedAtOpening) {
+  ToolFolder folder;
+  std::filesystem::create_directory(folder / "folder.ts");
+  RunResult result = folder.run({"folder.ts"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find(". error code " + std::to_string(EISDIR) + ".\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "pmtchange/pmt_change.h"
+#include "stream/messages.h"
+#include "stream/run_settings.h"
+#include "tests/test_support.h"
+#include "tools/stream_generator.h"
+
+namespace corvane {
+namespace {
+
+namespace gen = streamgen;
+
+constexpr int kPmt = 0x01F0;
+
+std::string readAll(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char chunk[4096];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+  return text;
+}
+
+struct Lists {
+  int pcr;
+  int video;
+  std::vector<int> audio;
+  std::vector<int> captions;
+};
+
+class PmtChange : public ::testing::Test {
+ protected:
+  void SetUp() override { timeLog = std::tmpfile(); }
+  void TearDown() override {
+    std::fclose(timeLog);
+    timeLog = nullptr;
+  }
+
+  // Sets the context's lists to `before`, re-reads a PMT describing `after`, and returns the
+  // lines written.
+  std::string change(const Lists& before, const Lists& after, bool* ok = nullptr) {
+    StreamContext& context = loaded_.context;
+    freePidLists(context);
+    insertPid(context.pmtPids, kPmt);
+    insertPid(context.pcrPids, before.pcr);
+    insertPid(context.videoPids, before.video);
+    for (int pid : before.audio) insertPid(context.audioPids, pid);
+    for (int pid : before.captions) insertPid(context.captionPids, pid);
+
+    std::vector<gen::PmtEntry> streams = {{0x02, after.video, {}}};
+    for (int pid : after.audio) streams.push_back({0x0F, pid, {}});
+    for (int pid : after.captions) streams.push_back({0x06, pid, {0x52, 0x01, 0x30}});
+    gen::Bytes bytes;
+    gen::appendPmt(bytes, kPmt, after.pcr, streams);
+    loaded_.load(bytes);
+
+    std::fclose(timeLog);
+    timeLog = std::tmpfile();
+    bool result = trackPmtChange(context, 0);
+    if (ok != nullptr) *ok = result;
+    return readAll(timeLog);
+  }
+
+  testing::LoadedContext loaded_;
+};
+
+TEST_F(PmtChange, ReportsEachChangeWithItsLine) {
+  const struct {
+    Lists before;
+    Lists after;
+    std::string lines;
+  } cases[] = {
+      {{0x01FF, 0x0111, {0x0112}, {}}, {0x01FF, 0x0111, {0x0112}, {}}, ""},
+      {{0x01FF, 0x0111, {0x0112}, {}},
+       {0x0100, 0x0111, {0x0112}, {}},
+       "*** Change PCRPID     : 01ff -> 0100\r\n"},
+      {{0x01FF, 0x0111, {0x0112}, {}},
+       {0x01FF, 0x0121, {0x0112}, {}},
+       "*** Change VIDEOPID   : 0111 -> 0121\r\n"},
+      {{0x01FF, 0x0100, {0x0111, 0x0112}, {}},
+       {0x01FF, 0x0100, {0x0112, 0x0113}, {}},
+       "*** Change AUDIOPID  : 0111 -> 0113\r\n"},
+      {{0x01FF, 0x0100, {0x0111, 0x0112}, {}},
+       {0x01FF, 0x0100, {0x0112}, {}},
+       "*** Delete AUDIOPID  : 0111 -> ----\r\n"},
+      {{0x01FF, 0x0100, {0x0111}, {}},
+       {0x01FF, 0x0100, {0x0111, 0x0112}, {}},
+       "*** Add    AUDIOPID  : ---- -> 0112\r\n"},
+      {{0x01FF, 0x0100, {0x0111, 0x0112}, {}},
+       {0x01FF, 0x0100, {0x0111}, {}},
+       "*** Delete AUDIOPID  : 0112 -> ----\r\n"},
+      {{0x01FF, 0x0100, {0x0111, 0x0112}, {}},
+       {0x01FF, 0x0100, {0x0113}, {}},
+       "*** Change AUDIOPID  : 0111 -> 0113\r\n*** Delete AUDIOPID  : 0112 -> ----\r\n"},
+      {{0x01FF, 0x0100, {0x0111}, {}},
+       {0x01FF, 0x0100, {0x0111}, {0x0130}},
+       "*** Add    CAPTIONPID  : ---- -> 0130\r\n"},
+      {{0x01FF, 0x0100, {0x0111}, {0x0130, 0x0138}},
+       {0x01FF, 0x0100, {0x0111}, {}},
+       "*** Delete CAPTIONPID  : 0130 -> ----\r\n*** Delete CAPTIONPID  : 0138 -> ----\r\n"},
+      // All at once, in the order PCR, video, audio, captions.
+      {{0x01FF, 0x0100, {0x0111}, {0x0130}},
+       {0x01FE, 0x0101, {0x0112}, {0x0131}},
+       "*** Change PCRPID     : 01ff -> 01fe\r\n"
+       "*** Change VIDEOPID   : 0100 -> 0101\r\n"
+       "*** Change AUDIOPID  : 0111 -> 0112\r\n"
+       "*** Change CAPTIONPID  : 0130 -> 0131\r\n"},
+  };
+  for (const auto& c : cases) {
+    bool ok = false;
+    EXPECT_EQ(change(c.before, c.after, &ok), c.lines);
+    EXPECT_TRUE(ok);
+    // The context now holds the new lists.
+    EXPECT_EQ(pidAt(loaded_.context.pcrPids, 0), c.after.pcr);
+    EXPECT_EQ(countPids(loaded_.context.audioPids), static_cast<int>(c.after.audio.size()));
+    EXPECT_EQ(countPids(loaded_.context.captionPids), static_cast<int>(c.after.captions.size()));
+  }
+}
+
+TEST_F(PmtChange, PmtWithoutAudioFailsWithTheReadersMessage) {
+  bool ok = true;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(change({0x01FF, 0x0100, {0x0111}, {}}, {0x01FF, 0x0100, {}, {}}, &ok), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), msg::kNoAudioPmt);
+  EXPECT_FALSE(ok);
+}
+
+TEST_F(PmtChange, ListsFollowThePmtWhileTheLogIsClosed) {
+  std::FILE* saved = timeLog;
+  StreamContext& context = loaded_.context;
+  insertPid(context.pmtPids, kPmt);
+  insertPid(context.pcrPids, 0x01FF);
+  insertPid(context.videoPids, 0x0100);
+  insertPid(context.audioPids, 0x0111);
+  gen::Bytes bytes;
+  gen::appendPmt(bytes, kPmt, 0x01FF, {{0x02, 0x0100, {}}, {0x0F, 0x0115, {}}});
+  loaded_.load(bytes);
+  timeLog = nullptr;
+  EXPECT_TRUE(trackPmtChange(context, 0));
+  timeLog = saved;
+  EXPECT_EQ(pidAt(context.audioPids, 0), 0x0115);
+  EXPECT_EQ(countPids(context.audioPids), 1);
+  EXPECT_EQ(readAll(timeLog), "");
+}
+
+TEST(PidPairing, CancelsSharedPidsAndPairsTheRestInOrder) {
+  auto list = [](std::vector<int> pids) {
+    PidList head;
+    for (int pid : pids) insertPid(head, pid);
+    return head;
+  };
+  PidList a = list({0x0111, 0x0112});
+  PidList b = list({0x0112, 0x0113});
+  PidList empty;
+  PidPairing pairing = pairPidLists(a, b);
+  EXPECT_TRUE(pairing.any);
+  EXPECT_EQ(pairing.oldPid, 0x0111);
+  EXPECT_EQ(pairing.newPid, 0x0113);
+  pairing = pairPidLists(a, a);
+  EXPECT_FALSE(pairing.any);
+  pairing = pairPidLists(empty, b);
+  EXPECT_EQ(pairing.oldPid, 0);
+  EXPECT_EQ(pairing.newPid, 0x0112);
+  EXPECT_TRUE(pidListsDiffer(empty, b));
+  EXPECT_TRUE(pidListsDiffer(a, empty));
+  EXPECT_FALSE(pidListsDiffer(empty, empty));
+  EXPECT_TRUE(pidListsDiffer(a, b));
+  EXPECT_FALSE(pidListsDiffer(b, b));
+  freePidList(a);
+  freePidList(b);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,434 @@
+// The rewrite pass end to end: generated recordings through the built executable, with the
+// expected output worked out from how each recording was built.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "stream/messages.h"
+#include "tests/test_support.h"
+#include "tools/stream_generator.h"
+
+namespace corvane {
+namespace {
+
+namespace gen = streamgen;
+using testing::Bytes;
+using testing::readFile;
+using testing::RunResult;
+using testing::ToolFolder;
+
+constexpr std::int64_t kTwo33 = std::int64_t{1} << 33;
+constexpr std::int64_t kOneHour = 324000000;  // 90 kHz
+constexpr std::int64_t kBlock = 2310144;
+
+std::int64_t mod33(std::int64_t value) {
+  value %= kTwo33;
+  return value < 0 ? value + kTwo33 : value;
+}
+
+std::string progressLine(int percent) {
+  // "PCR,PTS,DTS 更新中　 N% \r"
+  return "PCR,PTS,DTS \x8D\x58\x90\x56\x92\x86\x81\x40 " + std::to_string(percent) + "% \r";
+}
+const std::string kDoneLine = "PCR,PTS,DTS \x8D\x58\x90\x56\x8A\xAE\x97\xB9 100% \n";
+const std::string kSurveyLine = "PAT,PMT,PCR,GOP \x8C\x9F\x8D\xF5\x92\x86\n";
+const std::regex kTimeLine("(\x8AJ\x8En|\x8FI\x97\xB9)\x8E\x9E\x8D\x8F [0-9]{2}\x8E\x9E[0-9]{2}\x95\xAA[0-9]{2}\x95" "b\n");
+
+std::string col(long long value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%13lld", value);
+  return text;
+}
+
+// What a whole run must leave: checks one output against the recording it was made from.
+// `pmtcheck` tells whether PIDs that the PMT adds later are rebased.
+class RecordingCheck {
+ public:
+  RecordingCheck(const gen::Recording& recording, const Bytes& output)
+      : recording_(recording), source_(recording.bytes), output_(output) {}
+
+  void untouchedBytesAndLength() const {
+    ASSERT_EQ(output_.size(), source_.size());
+    std::set<std::int64_t> pcrPackets;
+    for (const auto& pcr : recording_.pcrs) pcrPackets.insert(pcr.packet);
+    std::map<std::int64_t, const gen::PesRecord*> pesPackets;
+    for (const auto& pes : recording_.pes) pesPackets[pes.packet] = &pes;
+    for (std::size_t at = 0; at < source_.size(); ++at) {
+      std::int64_t packet = static_cast<std::int64_t>(at / 188);
+      std::size_t byte = at % 188;
+      if (byte == 3) {
+        ASSERT_EQ(output_[at] & 0xF0, source_[at] & 0xF0) << at;
+        continue;
+      }
+      if (pcrPackets.count(packet) && byte >= 6 && byte <= 11) continue;
+      auto pes = pesPackets.find(packet);
+      if (pes != pesPackets.end()) {
+        std::size_t o = (source_[packet * 188 + 3] & 0x20) ? source_[packet * 188 + 4] + 1 : 0;
+        std::size_t end = pes->second->dts >= 0 ? 22 : 17;
+        if (byte >= 13 + o && byte <= end + o) {
+          // Prefix nibble and markers are kept.
+          static const std::uint8_t kKept[5] = {0xF1, 0x00, 0x01, 0x00, 0x01};
+          ASSERT_EQ(output_[at] & kKept[(byte - 13 - o) % 5], source_[at] & kKept[(byte - 13 - o) % 5]);
+          continue;
+        }
+      }
+      ASSERT_EQ(output_[at], source_[at]) << "byte " << at;
+    }
+  }
+
+  // Every PID counts 0, 1, ... 15, 0 over its packets with payload; packets without payload
+  // repeat the counter; the packet that starts a joined GOP skips one value.
+  void continuityCounters() const {
+    std::set<std::int64_t> joints(recording_.jointPackets.begin(), recording_.jointPackets.end());
+    std::map<int, int> last;
+    for (std::size_t packet = 0; packet * 188 < output_.size(); ++packet) {
+      const std::uint8_t* p = &output_[packet * 188];
+      int pid = (p[1] & 0x1F) << 8 | p[2];
+      auto seen = last.find(pid);
+      int expected;
+      if (p[3] & 0x10) {
+        expected = seen == last.end() ? 0 : (seen->second + 1) % 16;
+      } else {
+        expected = seen == last.end() ? 0 : seen->second;
+      }
+      if (joints.count(static_cast<std::int64_t>(packet))) expected = (expected + 1) % 16;
+      ASSERT_EQ(p[3] & 0x0F, expected) << "packet " << packet << " PID " << pid;
+      last[pid] = expected;
+    }
+  }
+
+  // The output timeline of a segment: output = program time + shift[segment]. The reference
+  // pictures lie every 9,009 ticks and a joint leaves the same gap, so the whole video timeline
+  // steps by 9,009 from one hour on, one tick less once the source clock's wrap is followed.
+  void timestamps() const {
+    std::map<int, std::int64_t> shift;
+    std::int64_t firstRefProgram = -1;
+    std::int64_t refIndex = 0;
+    bool wrapFollowed = false;
+    std::int64_t captionBase = -1;
+    for (const auto& pes : recording_.pes) {
+      const std::uint8_t* p = &output_[pes.packet * 188];
+      std::size_t o = (p[3] & 0x20) ? p[4] + 1 : 0;
+      std::int64_t outPts = gen::decodeTimestamp(p + 13 + o);
+      if (pes.pid == gen::kCaptionPid) {
+        if (captionBase < 0 && pes.pts > kOneHour) captionBase = pes.pts;
+        std::int64_t base = captionBase < 0 ? 0 : captionBase;
+        ASSERT_EQ(outPts, mod33(kOneHour + pes.pts - base + 45000)) << "caption " << pes.packet;
+        continue;
+      }
+      if (pes.dts >= 0) {
+        if (firstRefProgram < 0) firstRefProgram = pes.programPts;
+        if (pes.wrapped && pes.segment == 0) wrapFollowed = true;
+        std::int64_t expected = kOneHour + (firstRefProgram) + 9009 * refIndex - (wrapFollowed ? 1 : 0);
+        ++refIndex;
+        ASSERT_EQ(outPts, mod33(expected)) << "reference picture at packet " << pes.packet;
+        if (!shift.count(pes.segment)) shift[pes.segment] = expected - pes.programPts;
+        std::int64_t outDts = gen::decodeTimestamp(p + 18 + o);
+        ASSERT_EQ(mod33(outPts - outDts), mod33(pes.pts - pes.dts));
+        continue;
+      }
+      ASSERT_TRUE(shift.count(pes.segment));
+      // In the segment where the clock wraps, values past the wrap lose the tick once it is
+      // followed; values from before it keep the old offset.
+      std::int64_t drift = (pes.segment == 0 && wrapFollowed && pes.wrapped) ? 1 : 0;
+      ASSERT_EQ(outPts, mod33(pes.programPts + shift[pes.segment] - drift))
+          << "PES at packet " << pes.packet << " PID " << pes.pid;
+    }
+  }
+
+  // PCRs move with the PTS of their segment; the first lands exactly at one hour.
+  void pcrs() const {
+    std::map<int, std::int64_t> shift;
+    bool first = true;
+    bool wrapFollowed = false;
+    std::set<std::int64_t> joints(recording_.jointPackets.begin(), recording_.jointPackets.end());
+    std::map<std::int64_t, const gen::PesRecord*> refs;
+    for (const auto& pes : recording_.pes) {
+      if (pes.dts >= 0) refs[pes.packet] = &pes;
+    }
+    // The shift of each segment, taken from its first reference picture.
+    for (const auto& [packet, pes] : refs) {
+      if (!shift.count(pes->segment)) shift[pes->segment] = outPts(packet) - pes->programPts;
+    }
+    auto firstWrapped = std::find_if(recording_.pes.begin(), recording_.pes.end(),
+                                     [](const gen::PesRecord& r) { return r.dts >= 0 && r.wrapped; });
+    for (const auto& pcr : recording_.pcrs) {
+      std::int64_t out = gen::decodePcr(&output_[pcr.packet * 188]);
+      if (first) {
+        EXPECT_EQ(out, 97200000000);
+        first = false;
+      }
+      if (firstWrapped != recording_.pes.end() && pcr.packet > firstWrapped->packet) {
+        wrapFollowed = true;
+      }
+      // A PCR in the packet that starts a joined GOP is rebased before the joint.
+      int segment = joints.count(pcr.packet) ? pcr.segment - 1 : pcr.segment;
+      std::int64_t drift = (segment == 0 && wrapFollowed && pcr.wrapped) ? 1 : 0;
+      std::int64_t expected = pcr.programPcr / 300 + shift[segment] - drift;
+      if (joints.count(pcr.packet)) {
+        // The offset of the reference picture before it, applied to the new segment's value.
+        const gen::PesRecord* before = std::prev(refs.lower_bound(pcr.packet))->second;
+        std::int64_t oldOffset = before->pts - outPts(before->packet);
+        std::int64_t difference = mod33(out / 300 - (pcr.pcr / 300 - oldOffset));
+        ASSERT_TRUE(difference <= 1 || difference == kTwo33 - 1) << "PCR at packet " << pcr.packet;
+        continue;
+      }
+      ASSERT_EQ(out / 300 % kTwo33, mod33(expected)) << "PCR at packet " << pcr.packet;
+      ASSERT_EQ(out % 300, 0);
+    }
+  }
+
+ private:
+  std::int64_t outPts(std::int64_t packet) const {
+    const std::uint8_t* p = &output_[packet * 188];
+    std::size_t o = (p[3] & 0x20) ? p[4] + 1 : 0;
+    return gen::decodeTimestamp(p + 13 + o);
+  }
+
+  const gen::Recording& recording_;
+  const Bytes& source_;
+  const Bytes& output_;
+};
+
+gen::Recording writeRecording(const ToolFolder& folder, const gen::RecordingOptions& options,
+                              const std::string& name = "rec.ts") {
+  gen::Recording recording = gen::makeRecording(options);
+  testing::writeFile(folder / name, recording.bytes);
+  return recording;
+}
+
+TEST(RewritePass, SampleRecordingComesOutOnOneTimeline) {
+  for (bool pcrOnVideo : {false, true}) {
+    ToolFolder folder;
+    gen::RecordingOptions options = gen::sampleOptions();
+    options.pcrOnVideoPid = pcrOnVideo;
+    gen::Recording recording = writeRecording(folder, options);
+    ASSERT_GT(recording.bytes.size(), static_cast<std::size_t>(kBlock));  // crosses a block
+    ASSERT_EQ(recording.jointPackets.size(), 2u);
+
+    RunResult result = folder.run({"-log", "on", "rec.ts"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);  // the source is untouched
+
+    Bytes output = readFile(folder / "rec.000.ts");
+    RecordingCheck check(recording, output);
+    check.untouchedBytesAndLength();
+    check.continuityCounters();
+    check.timestamps();
+    check.pcrs();
+
+    std::string log = testing::readText(folder / "rec_Time.log");
+    std::size_t joints = 0;
+    for (std::size_t at = log.find("********* Joint GOP *********\r\nGOPPTS: ");
+         at != std::string::npos; at = log.find("********* Joint GOP *********\r\n", at + 1)) {
+      ++joints;
+    }
+    EXPECT_EQ(joints, 2u);
+    EXPECT_NE(log.find("********* wrap around GOP *********\r\nV-GOP : "), std::string::npos);
+  }
+}
+
+TEST(RewritePass, ProgressAndTimeLogOfASmallStreamAreExact) {
+  ToolFolder folder;
+  Bytes stream;
+  gen::appendPat(stream, {{1, 0x01F0}});
+  gen::appendPmt(stream, 0x01F0, 0x01FF, {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}});
+  gen::appendPcrOnly(stream, 0x01FF, 97200300000);  // offset 1000
+  gen::PesStart video;
+  video.pts = 324046000;
+  video.dts = 324043000;
+  gen::appendPesStart(stream, video);
+  gen::appendPayload(stream, 0x0111);
+  gen::appendPcrOnly(stream, 0x01FF, 97203000000);
+  gen::PesStart audio;
+  audio.pid = 0x0112;
+  audio.streamId = 0xC0;
+  audio.pts = 324040000;
+  gen::appendPesStart(stream, audio);
+  gen::appendNull(stream);
+  testing::writeFile(folder / "small.ts", stream);
+
+  RunResult result = folder.run({"small.ts", "out.ts", "-log", "on"});
+  EXPECT_EQ(result.status, 1);
+  // Handled packets 2, 3, 5 and 6 of 8.
+  std::string expected = kSurveyLine + progressLine(0) + progressLine(0) + progressLine(25) +
+                         progressLine(37) + progressLine(62) + progressLine(75) + kDoneLine;
+  std::smatch start;
+  ASSERT_TRUE(std::regex_search(result.out, start, kTimeLine));
+  EXPECT_EQ(start.position(0), 0);
+  std::string middle = result.out.substr(start.length(0));
+  ASSERT_GE(middle.size(), expected.size());
+  EXPECT_EQ(middle.substr(0, expected.size()), expected);
+  EXPECT_TRUE(std::regex_match(middle.substr(expected.size()), kTimeLine));
+
+  EXPECT_EQ(testing::readText(folder / "small_Time.log"),
+            "PCR   : " + col(97200300000) + ", " + col(324001000) + ", " + col(1000) + ", " +
+                col(324000000) + "\r\n" +
+            "V-GOP :                " + col(324046000) + ", " + col(1000) + ", " +
+                col(324045000) + ", " + col(0) + ", " + col(324046000) + "\r\n" +
+            "PCR   : " + col(97203000000) + ", " + col(324010000) + ", " + col(1000) + ", " +
+                col(324009000) + "\r\n" +
+            "A-PTS :                " + col(324040000) + ", " + col(1000) + ", " +
+                col(324039000) + "\r\n");
+
+  Bytes output = readFile(folder / "out.ts");
+  ASSERT_EQ(output.size(), stream.size());
+  EXPECT_EQ(gen::decodeTimestamp(&output[3 * 188 + 13]), 324045000);
+  EXPECT_EQ(gen::decodeTimestamp(&output[3 * 188 + 18]), 324042000);
+  EXPECT_EQ(gen::decodePcr(&output[5 * 188]), 97202700000);
+  EXPECT_EQ(gen::decodeTimestamp(&output[6 * 188 + 13]), 324039000);
+}
+
+TEST(RewritePass, WholeBlocksAndPartialPacketsKeepTheSourceLength) {
+  gen::RecordingOptions options = gen::sampleOptions();
+  options.videoPacketsPerFrame = 10;
+  gen::Recording recording = gen::makeRecording(options);
+  ASSERT_GT(recording.bytes.size(), static_cast<std::size_t>(2 * kBlock));
+  for (std::int64_t length : {2 * kBlock, 2 * kBlock - 188 + 100, kBlock + 3, kBlock + 188 * 7 + 4}) {
+    ToolFolder folder;
+    Bytes source(recording.bytes.begin(), recording.bytes.begin() + length);
+    testing::writeFile(folder / "cut.ts", source);
+    RunResult result = folder.run({"cut.ts"});
+    EXPECT_EQ(result.status, 1) << length;
+    EXPECT_NE(result.out.find(kDoneLine), std::string::npos);
+    EXPECT_EQ(result.out.find("100% \r"), std::string::npos);
+    Bytes output = readFile(folder / "cut.000.ts");
+    ASSERT_EQ(output.size(), source.size()) << length;
+    // The partial last packet: only its counter can differ, and only when byte 3 was read.
+    std::int64_t tail = length % 188;
+    for (std::int64_t at = length - tail; at < length; ++at) {
+      if (at % 188 != 3) {
+        EXPECT_EQ(output[at], source[at]) << at;
+      }
+    }
+    EXPECT_EQ(readFile(folder / "cut.ts"), source);
+  }
+}
+
+TEST(RewritePass, DestinationThatIsTheSourceIsRefusedBeforeAnythingIsCut) {
+  ToolFolder folder;
+  gen::Recording recording = writeRecording(folder, gen::sampleOptions());
+  ASSERT_EQ(::link((folder / "rec.ts").c_str(), (folder / "hard.ts").c_str()), 0);
+  ASSERT_EQ(::symlink("rec.ts", (folder / "soft.ts").c_str()), 0);
+  const std::string message =
+      "\x8F\x91\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93\x83G\x83\x89\x81["
+      ". error code " + std::to_string(EBUSY) + ".\n";
+  for (const char* destination : {"./rec.ts", "hard.ts", "soft.ts"}) {
+    RunResult result = folder.run({"rec.ts", destination});
+    EXPECT_EQ(result.status, 1) << destination;
+    EXPECT_EQ(result.err, message) << destination;
+    EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes) << destination;
+  }
+}
+
+TEST(RewritePass, DestinationInAMissingFolderEndsWithTheWriteOpenError) {
+  ToolFolder folder;
+  gen::Recording recording = writeRecording(folder, gen::sampleOptions());
+  RunResult result = folder.run({"rec.ts", "missing/out.ts"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find(". error code " + std::to_string(ENOENT) + ".\n"), std::string::npos);
+  EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
+}
+
+TEST(RewritePass, SurveyRefusalsEndWithStatusZeroAndNoDestination) {
+  ToolFolder folder;
+  const struct {
+    Bytes data;
+    std::string err;
+  } cases[] = {
+      {{}, msg::kDamagedInfo},
+      {Bytes(100, 0x57), msg::kNotGopStart},  // one partial packet with the payload bit set
+      {Bytes(100, 0x47), msg::kDamagedInfo},  // ... and without it
+  };
+  for (const auto& c : cases) {
+    testing::writeFile(folder / "bad.ts", c.data);
+    RunResult result = folder.run({"bad.ts"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_FALSE(std::filesystem::exists(folder / "bad.000.ts"));
+    EXPECT_EQ(readFile(folder / "bad.ts"), c.data);
+  }
+}
+
+// PMT changes: audio 2 moves from 0x0113 to 0x0114 at about 30 s.
+gen::RecordingOptions movedAudio() {
+  gen::RecordingOptions options;
+  options.sourceStart = 1000 * 90000;
+  options.pmtChangeAt = 30 * 90000;
+  options.audioPidsAfterChange = {gen::kAudio1Pid, 0x0114};
+  return options;
+}
+
+TEST(PmtTracking, FollowsAnAudioStreamToItsNewPid) {
+  ToolFolder folder;
+  gen::Recording recording = writeRecording(folder, movedAudio());
+  RunResult result = folder.run({"-pmtcheck", "on", "-log", "on", "rec.ts"});
+  EXPECT_EQ(result.status, 1) << result.err;
+  Bytes output = readFile(folder / "rec.000.ts");
+  // No jumps: every timestamp moves by the same offset, also on the new PID.
+  std::int64_t offset = 1000 * 90000 - kOneHour;
+  int moved = 0;
+  for (const auto& pes : recording.pes) {
+    if (pes.pid == gen::kCaptionPid) continue;
+    ASSERT_EQ(gen::decodeTimestamp(&output[pes.packet * 188 + 13]), pes.pts - offset);
+    moved += pes.pid == 0x0114;
+  }
+  EXPECT_GT(moved, 100);
+  std::string log = testing::readText(folder / "rec_Time.log");
+  std::string line = "*** Change AUDIOPID  : 0113 -> 0114\r\n";
+  std::size_t first = log.find(line);
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_EQ(log.find(line, first + 1), std::string::npos);  // repeated PMTs write nothing
+  EXPECT_EQ(log.find("*** ", first + 1), std::string::npos);
+}
+
+TEST(PmtTracking, WithoutPmtcheckNewPidsAreOnlyRenumbered) {
+  ToolFolder folder;
+  gen::Recording recording = writeRecording(folder, movedAudio());
+  RunResult result = folder.run({"-log", "on", "rec.ts"});
+  EXPECT_EQ(result.status, 1);
+  Bytes output = readFile(folder / "rec.000.ts");
+  for (const auto& pes : recording.pes) {
+    if (pes.pid != 0x0114) continue;
+    const std::uint8_t* in = &recording.bytes[pes.packet * 188];
+    const std::uint8_t* out = &output[pes.packet * 188];
+    ASSERT_TRUE(std::equal(in + 4, in + 188, out + 4));
+  }
+  EXPECT_EQ(testing::readText(folder / "rec_Time.log").find("***"), std::string::npos);
+}
+
+TEST(PmtTracking, PmtThatLosesItsAudioEndsTheRunAfterTheWrittenBlocks) {
+  ToolFolder folder;
+  gen::RecordingOptions options = movedAudio();
+  options.videoPacketsPerFrame = 8;
+  options.pmtChangeAt = 45 * 90000;
+  options.audioPidsAfterChange = {};
+  gen::Recording recording = writeRecording(folder, options);
+  // The first PMT without audio.
+  std::int64_t failing = -1;
+  for (std::size_t packet = 0; packet * 188 < recording.bytes.size() && failing < 0; ++packet) {
+    const std::uint8_t* p = &recording.bytes[packet * 188];
+    if (((p[1] & 0x1F) << 8 | p[2]) == gen::kPmtPid && p[17 + 5 + 3] == 0x06) {
+      failing = static_cast<std::int64_t>(packet);
+    }
+  }
+  ASSERT_GT(failing * 188, kBlock);
+  RunResult result = folder.run({"-pmtcheck", "on", "rec.ts"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, msg::kNoAudioPmt);
+  EXPECT_EQ(std::filesystem::file_size(folder / "rec.000.ts"),
+            static_cast<std::uintmax_t>(failing * 188 / kBlock * kBlock));
+  EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
+}
+
+}  // namespace
+}  // namespace corvane

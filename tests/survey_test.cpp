@@ -1,0 +1,341 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "stream/messages.h"
+#include "stream/run_settings.h"
+#include "stream/survey.h"
+#include "tests/test_support.h"
+#include "tools/stream_generator.h"
+
+namespace corvane {
+namespace {
+
+namespace gen = streamgen;
+using gen::Bytes;
+
+constexpr int kPmt = 0x01F0;
+constexpr int kPcr = 0x01FF;
+constexpr int kVideo = 0x0111;
+constexpr int kAudio = 0x0112;
+
+const gen::PmtEntry kVideoEntry = {0x02, kVideo, {}};
+const gen::PmtEntry kAudioEntry = {0x0F, kAudio, {}};
+
+void addTables(Bytes& out, const std::vector<gen::PmtEntry>& streams = {kVideoEntry, kAudioEntry},
+               int pcrPid = kPcr) {
+  gen::appendPat(out, {{1, kPmt}});
+  gen::appendPmt(out, kPmt, pcrPid, streams);
+}
+
+void addGopStart(Bytes& out, int pid = kVideo) {
+  gen::PesStart pes;
+  pes.pid = pid;
+  pes.pts = 1000;
+  pes.dts = 900;
+  gen::appendPesStart(out, pes);
+}
+
+// PAT, PMT, PCR, video GOP start, PCR: the smallest stream the survey accepts.
+Bytes acceptedStream(std::int64_t firstPcr = 97200000000) {
+  Bytes out;
+  addTables(out);
+  gen::appendPcrOnly(out, kPcr, firstPcr);
+  addGopStart(out);
+  gen::appendPcrOnly(out, kPcr, firstPcr + 2700000);
+  return out;
+}
+
+struct Outcome {
+  bool accepted;
+  std::string err;
+};
+
+class Survey : public ::testing::Test {
+ protected:
+  void SetUp() override { settings = Settings{}; }
+  void TearDown() override { settings = Settings{}; }
+
+  Outcome survey(const Bytes& bytes) {
+    ::testing::internal::CaptureStderr();
+    bool accepted = surveyBlock(loaded_.context, loaded_.load(bytes));
+    return {accepted, ::testing::internal::GetCapturedStderr()};
+  }
+  StreamContext& context() { return loaded_.context; }
+
+ private:
+  testing::LoadedContext loaded_;
+};
+
+TEST_F(Survey, AcceptsAStreamThatBeginsAtAGop) {
+  Bytes stream;
+  addTables(stream, {kVideoEntry, kAudioEntry, {0x0F, 0x0113, {}},
+                     {0x06, 0x0130, {0x52, 0x01, 0x30}}});
+  gen::appendPcrOnly(stream, kPcr, 97200000000);
+  addGopStart(stream);
+  gen::appendPayload(stream, kVideo);
+  gen::appendSiPacket(stream);
+  gen::appendNull(stream);
+  gen::appendPcrOnly(stream, kPcr, 97202700000);
+  Outcome outcome = survey(stream);
+  EXPECT_TRUE(outcome.accepted);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(pidAt(context().pmtPids, 0), kPmt);
+  EXPECT_EQ(pidAt(context().pcrPids, 0), kPcr);
+  EXPECT_EQ(countPids(context().videoPids), 1);
+  EXPECT_EQ(countPids(context().audioPids), 2);
+  EXPECT_EQ(pidAt(context().captionPids, 0), 0x0130);
+  EXPECT_EQ(context().ptsOffset, 0);
+  EXPECT_EQ(context().prevPtsOffset, 0);
+  EXPECT_TRUE(context().gopFlag);
+}
+
+TEST_F(Survey, FirstOffsetTruncatesTowardZero) {
+  const struct {
+    std::int64_t firstPcr;
+    std::int64_t offset;
+  } cases[] = {
+      {97200000000, 0},
+      {0, -324000000},
+      {97200000000 - 299, 0},
+      {97200000000 - 300, -1},
+      {127200000150, 100000000},
+      {5000000000, -307333333},
+  };
+  for (const auto& c : cases) {
+    Survey::SetUp();
+    testing::LoadedContext loaded;
+    ASSERT_TRUE(surveyBlock(loaded.context, loaded.load(acceptedStream(c.firstPcr))));
+    EXPECT_EQ(loaded.context.ptsOffset, c.offset) << c.firstPcr;
+  }
+}
+
+TEST_F(Survey, PcrsBeforeThePmtDoNotCount) {
+  Bytes stream;
+  gen::appendPcrOnly(stream, kPcr, 1);
+  gen::appendPcrOnly(stream, kPcr, 2);
+  Bytes rest = acceptedStream(97200000000 + 300 * 5);
+  stream.insert(stream.end(), rest.begin(), rest.end());
+  EXPECT_TRUE(survey(stream).accepted);
+  EXPECT_EQ(context().ptsOffset, 5);
+}
+
+TEST_F(Survey, CaptionsAreFoundByTheirComponentTagAnywhereInTheDescriptors) {
+  Bytes stream;
+  addTables(stream, {kVideoEntry, kAudioEntry,
+                     {0x06, 0x0130, {0x52, 0x01}},  // too short to hold the tag
+                     {0x06, 0x0131, {0xFD, 0x05, 0x00, 0x52, 0x01, 0x30, 0x00}},
+                     {0x06, 0x0132, {0x52, 0x01, 0x31}},
+                     {0x0F + 1, 0x0133, {0x52, 0x01, 0x30}}});
+  gen::appendPcrOnly(stream, kPcr, 97200000000);
+  addGopStart(stream);
+  gen::appendPcrOnly(stream, kPcr, 97202700000);
+  ASSERT_TRUE(survey(stream).accepted);
+  EXPECT_EQ(countPids(context().captionPids), 1);
+  EXPECT_EQ(pidAt(context().captionPids, 0), 0x0131);
+}
+
+TEST_F(Survey, NogopLetsAnyPacketComeFirst) {
+  settings.nogop = true;
+  Bytes stream;
+  addTables(stream);
+  gen::appendPayload(stream, kAudio);
+  gen::appendPcrOnly(stream, kPcr, 97200000000);
+  gen::appendPcrOnly(stream, kPcr, 97202700000);
+  EXPECT_TRUE(survey(stream).accepted);
+}
+
+// Each refusal with its exact message.
+TEST_F(Survey, RefusesWithTheMessageOfEachCase) {
+  const std::string gopMessage = msg::kNotGopStart;
+  struct Case {
+    const char* name;
+    Bytes stream;
+    std::string err;
+  };
+  std::vector<Case> cases;
+  auto add = [&cases](const char* name, Bytes stream, std::string err) {
+    cases.push_back({name, std::move(stream), std::move(err)});
+  };
+
+  add("empty", {}, msg::kDamagedInfo);
+  {
+    Bytes s;
+    addTables(s);
+    gen::appendPcrOnly(s, kPcr, 0);
+    addGopStart(s);
+    add("one PCR only", s, msg::kDamagedInfo);
+  }
+  {
+    Bytes s;
+    gen::appendPat(s, {{0, 0x0010}});
+    add("PAT with the network PID only", s, msg::kDamagedPat);
+  }
+  {
+    Bytes s;
+    gen::appendPat(s, {{1, kPmt}, {2, 0x01F1}});
+    add("PAT with two services", s, msg::kSeveralServicesPat);
+  }
+  {
+    Bytes s;
+    gen::appendPat(s, {{1, kPmt}});
+    gen::appendPat(s, {{2, 0x01F1}});
+    add("two PATs with different services", s, msg::kSeveralServicesPat);
+  }
+  {
+    Bytes s;
+    addTables(s, {kAudioEntry});
+    add("PMT without video", s, msg::kNoVideoPmt);
+  }
+  {
+    Bytes s;
+    addTables(s, {kVideoEntry});
+    add("PMT without audio", s, msg::kNoAudioPmt);
+  }
+  {
+    Bytes s;
+    addTables(s, {kVideoEntry, {0x02, 0x0121, {}}, kAudioEntry});
+    add("PMT with two videos", s, std::string(msg::kSeveralVideoPmt) + " 273  289 \n");
+  }
+  {
+    Bytes s;
+    addTables(s, {kVideoEntry, kAudioEntry, {0x0F, 0x0113, {}}, {0x0F, 0x0114, {}}});
+    add("PMT with three audios", s, std::string(msg::kTooManyAudioPmt) + " 274  275  276 \n");
+  }
+  {
+    Bytes s;
+    addTables(s);
+    gen::appendPmt(s, kPmt, 0x0100, {kVideoEntry, kAudioEntry});
+    add("PCR PID differs between PMTs", s, msg::kDamagedPmt);
+  }
+  {
+    Bytes s;
+    addTables(s);
+    addGopStart(s);
+    addGopStart(s, 0x012C);  // video on a PID the PMT does not list
+    gen::appendPmt(s, kPmt, kPcr, {kVideoEntry, kAudioEntry});
+    add("unlisted video at the next PMT", s, std::string(msg::kSeveralVideoPmt) + " 273  300 \n");
+  }
+  {
+    Bytes s;
+    addTables(s);
+    gen::appendPcrOnly(s, kPcr, 0);
+    addGopStart(s);
+    addGopStart(s, 0x012C);
+    gen::appendPcrOnly(s, kPcr, 1);
+    add("unlisted video at the second PCR", s,
+        std::string(msg::kSeveralVideoInfo) + " 273  300 \n");
+  }
+  {
+    Bytes s;
+    addTables(s);
+    gen::appendPcrOnly(s, kPcr, 0);
+    addGopStart(s);
+    for (int pid : {0x0113, 0x0114}) {
+      gen::PesStart audio;
+      audio.pid = pid;
+      audio.streamId = 0xC0;
+      gen::appendPesStart(s, audio);
+    }
+    gen::appendPcrOnly(s, kPcr, 1);
+    add("three audios at the second PCR", s,
+        std::string(msg::kTooManyAudioInfo) + " 274  275  276 \n");
+  }
+  {
+    Bytes s;
+    addTables(s);
+    gen::appendPayload(s, kAudio);
+    addGopStart(s);
+    add("audio before the GOP", s, gopMessage);
+  }
+  {
+    Bytes s;
+    addTables(s);
+    gen::PesStart ptsOnly;
+    ptsOnly.pid = kVideo;
+    gen::appendPesStart(s, ptsOnly);
+    add("video PES with PTS only", s, gopMessage);
+  }
+  {
+    Bytes s;
+    gen::appendPmt(s, kPmt, kPcr, {kVideoEntry, kAudioEntry});
+    add("PMT before the PAT", s, gopMessage);
+  }
+  {
+    Bytes s;
+    addTables(s);
+    gen::appendNull(s);
+    add("null packet first", s, gopMessage);
+  }
+  {
+    Bytes s;
+    addTables(s);
+    gen::PesStart late;
+    late.pid = kVideo;
+    late.dts = 0;
+    late.adaptationLength = 177;  // the flags byte would lie past the packet
+    gen::appendPesStart(s, late);
+    add("PES header past the packet's end", s, gopMessage);
+  }
+  {
+    Bytes s;
+    gen::appendPat(s, {{1, kPmt}});
+    gen::appendPmt(s, kPmt, kPcr, {kVideoEntry, kAudioEntry}, 0, Bytes(4000, 0xFF));
+    add("program_info_length past the packet", s, msg::kNoVideoPmt);
+  }
+  for (const Case& c : cases) {
+    Survey::SetUp();
+    testing::LoadedContext loaded;
+    ::testing::internal::CaptureStderr();
+    bool accepted = surveyBlock(loaded.context, loaded.load(c.stream));
+    EXPECT_FALSE(accepted) << c.name;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << c.name;
+  }
+}
+
+TEST_F(Survey, HeaderThatJustFitsIsAGopStart) {
+  Bytes stream;
+  addTables(stream);
+  gen::PesStart edge;
+  edge.pid = kVideo;
+  edge.dts = 0;
+  edge.adaptationLength = 175;  // flags byte at 187, the packet's last byte
+  gen::appendPesStart(stream, edge);
+  gen::appendPcrOnly(stream, kPcr, 0);
+  gen::appendPcrOnly(stream, kPcr, 1);
+  EXPECT_TRUE(survey(stream).accepted);
+}
+
+TEST_F(Survey, SectionsLongerThanTheirPacketAreReadWithinIt) {
+  // section_length 4095: the PAT's entries run into the stuffing, which reads as a second
+  // service (PID 0x1FFF) but never beyond the packet.
+  Bytes stream;
+  gen::appendPat(stream, {{1, kPmt}});
+  stream[6] = 0xBF;
+  stream[7] = 0xFF;
+  Outcome outcome = survey(stream);
+  EXPECT_FALSE(outcome.accepted);
+  EXPECT_EQ(outcome.err, msg::kSeveralServicesPat);
+}
+
+TEST(ReadBlock, ClearsTheBytesBehindAPartialLastPacket) {
+  // Stale bytes of an earlier block must not be seen as the rest of a partial packet.
+  auto path = std::filesystem::temp_directory_path() / "corvane-read-block.ts";
+  Bytes data(188 * 2 + 5, 0x47);
+  testing::writeFile(path, data);
+  testing::LoadedContext loaded;
+  std::fill(loaded.buffer.begin(), loaded.buffer.end(), 0xAA);
+  platform::FileHandle file = platform::openSourceFile(path.string());
+  ASSERT_NE(file, platform::kNoFile);
+  EXPECT_EQ(readBlock(loaded.context, file), 188 * 2 + 5);
+  EXPECT_EQ(readBlock(loaded.context, file), 0);
+  platform::closeFile(file);
+  std::filesystem::remove(path);
+  EXPECT_EQ(loaded.buffer[188 * 2 + 4], 0x47);
+  for (int i = 188 * 2 + 5; i < 188 * 3; ++i) ASSERT_EQ(loaded.buffer[i], 0) << i;
+  EXPECT_EQ(loaded.buffer[188 * 3], 0xAA);  // whole packets beyond are never looked at
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,70 @@
+// Helpers shared by the tests: a temporary folder with a copy of the tool in it, running the
+// tool there, and reading and writing whole files.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace corvane::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes readFile(const std::filesystem::path& path);
+std::string readText(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const Bytes& bytes);
+void writeText(const std::filesystem::path& path, const std::string& text);
+
+struct RunResult {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// A fresh folder holding a copy of the built executable (so that its settings file is made
+// there), removed again at the end of the test.
+class ToolFolder {
+ public:
+  ToolFolder();
+  ~ToolFolder();
+  ToolFolder(const ToolFolder&) = delete;
+  ToolFolder& operator=(const ToolFolder&) = delete;
+
+  const std::filesystem::path& dir() const { return dir_; }
+  std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
+  std::filesystem::path settingsFile() const;
+
+  // Runs the tool in the folder with the arguments, standard input closed (end of file).
+  RunResult run(const std::vector<std::string>& arguments) const;
+
+ private:
+  std::filesystem::path dir_;
+  std::filesystem::path executable_;
+};
+
+}  // namespace corvane::testing
+
+#include "stream/stream_context.h"
+
+namespace corvane::testing {
+
+// A context with its own buffer and continuity table, for running the stream code in memory.
+struct LoadedContext {
+  LoadedContext() {
+    context.buffer = buffer.data();
+    context.ccTable = counters.data();
+  }
+  ~LoadedContext() { freePidLists(context); }
+  LoadedContext(const LoadedContext&) = delete;
+  LoadedContext& operator=(const LoadedContext&) = delete;
+
+  // Copies `bytes` (at most one block) to the start of the buffer; returns their count.
+  std::int32_t load(const Bytes& bytes);
+
+  Bytes buffer = Bytes(kBlockSize);
+  std::vector<std::int32_t> counters = std::vector<std::int32_t>(8192, -1);
+  StreamContext context;
+};
+
+}  // namespace corvane::testing

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs with apt-get what a fresh machine lacks for the given purpose:
+#   build  - compiler, CMake, GoogleTest
+#   full   - also what the complete check needs (clang and its sanitizer/fuzzer runtime)
+set -euo pipefail
+purpose=${1:-build}
+packages=(cmake g++ libgtest-dev)
+if [ "$purpose" = full ]; then
+  packages+=(clang libclang-rt-14-dev libbenchmark-dev)
+fi
+missing=()
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,293 @@
+#include "tools/stream_generator.h"
+
+#include <array>
+#include <cstring>
+
+namespace corvane::streamgen {
+
+namespace {
+
+constexpr int kPacket = 188;
+constexpr std::int64_t kFrameTicks = 3003;   // 29.97 frames per second
+constexpr std::int64_t kAudioTicks = 1920;   // 1,024 AAC samples at 48 kHz
+constexpr std::int64_t kPresentationDelay = 45000;  // PTS run 0.5 s ahead of the PCR
+
+std::uint8_t* newPacket(Bytes& out, int pid, bool unitStart, int control, int cc) {
+  out.resize(out.size() + kPacket, 0xFF);
+  std::uint8_t* p = out.data() + out.size() - kPacket;
+  p[0] = 0x47;
+  p[1] = static_cast<std::uint8_t>((unitStart ? 0x40 : 0) | ((pid >> 8) & 0x1F));
+  p[2] = static_cast<std::uint8_t>(pid & 0xFF);
+  p[3] = static_cast<std::uint8_t>(control << 4 | (cc & 0x0F));
+  return p;
+}
+
+std::uint32_t crc32Mpeg(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t crc = 0xFFFFFFFF;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc ^= std::uint32_t{data[i]} << 24;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc & 0x80000000) ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
+    }
+  }
+  return crc;
+}
+
+// Writes a section (from table_id to before the CRC) behind a zero pointer_field, with its CRC.
+void putSection(std::uint8_t* packet, const Bytes& section) {
+  packet[4] = 0x00;
+  std::memcpy(packet + 5, section.data(), section.size());
+  std::uint32_t crc = crc32Mpeg(section.data(), section.size());
+  std::uint8_t* tail = packet + 5 + section.size();
+  tail[0] = static_cast<std::uint8_t>(crc >> 24);
+  tail[1] = static_cast<std::uint8_t>(crc >> 16);
+  tail[2] = static_cast<std::uint8_t>(crc >> 8);
+  tail[3] = static_cast<std::uint8_t>(crc);
+}
+
+void putPcr(std::uint8_t* packet, std::int64_t pcr) {
+  std::int64_t base = pcr / 300 % kPtsModulus;
+  std::int64_t extension = pcr % 300;
+  packet[6] = static_cast<std::uint8_t>(base >> 25);
+  packet[7] = static_cast<std::uint8_t>(base >> 17);
+  packet[8] = static_cast<std::uint8_t>(base >> 9);
+  packet[9] = static_cast<std::uint8_t>(base >> 1);
+  packet[10] = static_cast<std::uint8_t>((base & 1) << 7 | 0x7E | extension >> 8);
+  packet[11] = static_cast<std::uint8_t>(extension);
+}
+
+std::int64_t wrap33(std::int64_t value) {
+  value %= kPtsModulus;
+  return value < 0 ? value + kPtsModulus : value;
+}
+
+}  // namespace
+
+void encodeTimestamp(std::uint8_t* field, int prefix, std::int64_t value) {
+  std::uint64_t v = static_cast<std::uint64_t>(wrap33(value));
+  field[0] = static_cast<std::uint8_t>(prefix << 4 | ((v >> 30) & 0x07) << 1 | 1);
+  field[1] = static_cast<std::uint8_t>(v >> 22);
+  field[2] = static_cast<std::uint8_t>(((v >> 15) & 0x7F) << 1 | 1);
+  field[3] = static_cast<std::uint8_t>(v >> 7);
+  field[4] = static_cast<std::uint8_t>((v & 0x7F) << 1 | 1);
+}
+
+std::int64_t decodeTimestamp(const std::uint8_t* field) {
+  return std::int64_t{(field[0] >> 1) & 0x07} << 30 | std::int64_t{field[1]} << 22 |
+         std::int64_t{field[2] >> 1} << 15 | std::int64_t{field[3]} << 7 | field[4] >> 1;
+}
+
+std::int64_t decodePcr(const std::uint8_t* packet) {
+  std::int64_t base = std::int64_t{packet[6]} << 25 | std::int64_t{packet[7]} << 17 |
+                      std::int64_t{packet[8]} << 9 | std::int64_t{packet[9]} << 1 |
+                      packet[10] >> 7;
+  return base * 300 + ((packet[10] & 1) << 8 | packet[11]);
+}
+
+void appendPat(Bytes& out, const std::vector<ProgramEntry>& programs, int cc) {
+  std::uint8_t* p = newPacket(out, 0x0000, true, 0x1, cc);
+  int length = 9 + 4 * static_cast<int>(programs.size());
+  Bytes section = {0x00, static_cast<std::uint8_t>(0xB0 | length >> 8),
+                   static_cast<std::uint8_t>(length), 0x7F, 0xE1, 0xC1, 0x00, 0x00};
+  for (const ProgramEntry& program : programs) {
+    section.push_back(static_cast<std::uint8_t>(program.programNumber >> 8));
+    section.push_back(static_cast<std::uint8_t>(program.programNumber));
+    section.push_back(static_cast<std::uint8_t>(0xE0 | program.pid >> 8));
+    section.push_back(static_cast<std::uint8_t>(program.pid));
+  }
+  putSection(p, section);
+}
+
+void appendPmt(Bytes& out, int pmtPid, int pcrPid, const std::vector<PmtEntry>& streams, int cc,
+               const Bytes& programDescriptors) {
+  std::uint8_t* p = newPacket(out, pmtPid, true, 0x1, cc);
+  int infoLength = static_cast<int>(programDescriptors.size());
+  int entries = 0;
+  for (const PmtEntry& stream : streams) entries += 5 + static_cast<int>(stream.descriptors.size());
+  int length = 13 + infoLength + entries;
+  Bytes section = {0x02,
+                   static_cast<std::uint8_t>(0xB0 | length >> 8),
+                   static_cast<std::uint8_t>(length),
+                   0x04,
+                   0x08,
+                   0xC1,
+                   0x00,
+                   0x00,
+                   static_cast<std::uint8_t>(0xE0 | pcrPid >> 8),
+                   static_cast<std::uint8_t>(pcrPid),
+                   static_cast<std::uint8_t>(0xF0 | infoLength >> 8),
+                   static_cast<std::uint8_t>(infoLength)};
+  section.insert(section.end(), programDescriptors.begin(), programDescriptors.end());
+  for (const PmtEntry& stream : streams) {
+    int esLength = static_cast<int>(stream.descriptors.size());
+    section.push_back(static_cast<std::uint8_t>(stream.streamType));
+    section.push_back(static_cast<std::uint8_t>(0xE0 | stream.pid >> 8));
+    section.push_back(static_cast<std::uint8_t>(stream.pid));
+    section.push_back(static_cast<std::uint8_t>(0xF0 | esLength >> 8));
+    section.push_back(static_cast<std::uint8_t>(esLength));
+    section.insert(section.end(), stream.descriptors.begin(), stream.descriptors.end());
+  }
+  // Sections that do not fit are cut at the packet's end, as damaged recordings have them.
+  if (section.size() > kPacket - 9) section.resize(kPacket - 9);
+  putSection(p, section);
+}
+
+void appendPcrOnly(Bytes& out, int pid, std::int64_t pcr, int cc) {
+  std::uint8_t* p = newPacket(out, pid, false, 0x2, cc);
+  p[4] = 183;
+  p[5] = 0x10;
+  putPcr(p, pcr);
+}
+
+void appendPesStart(Bytes& out, const PesStart& pes) {
+  bool adaptation = pes.adaptationLength >= 0;
+  std::uint8_t* p = newPacket(out, pes.pid, pes.unitStart, adaptation ? 0x3 : 0x1, pes.cc);
+  int o = 0;
+  if (adaptation) {
+    p[4] = static_cast<std::uint8_t>(pes.adaptationLength);
+    if (pes.adaptationLength > 0) p[5] = 0x00;
+    if (pes.pcr >= 0) {
+      p[5] = 0x10;
+      putPcr(p, pes.pcr);
+    }
+    o = pes.adaptationLength + 1;
+  }
+  // Header bytes that would pass the packet's end are left out, as in a damaged recording.
+  Bytes header = {0x00, 0x00, 0x01, static_cast<std::uint8_t>(pes.streamId), 0x00, 0x00, 0x80};
+  bool withDts = pes.dts >= 0;
+  header.push_back(static_cast<std::uint8_t>(!pes.withPts ? 0x00 : withDts ? 0xC0 : 0x80));
+  header.push_back(static_cast<std::uint8_t>(!pes.withPts ? 0 : withDts ? 10 : 5));
+  if (pes.withPts) {
+    std::uint8_t field[5];
+    encodeTimestamp(field, withDts ? 0x3 : 0x2, pes.pts);
+    header.insert(header.end(), field, field + 5);
+    if (withDts) {
+      encodeTimestamp(field, 0x1, pes.dts);
+      header.insert(header.end(), field, field + 5);
+    }
+  }
+  for (std::size_t i = 0; i < header.size() && 4 + o + static_cast<int>(i) < kPacket; ++i) {
+    p[4 + o + i] = header[i];
+  }
+  for (int i = 4 + o + static_cast<int>(header.size()); i < kPacket; ++i) {
+    p[i] = static_cast<std::uint8_t>(0x5A + i);
+  }
+}
+
+void appendPayload(Bytes& out, int pid, int cc, std::uint8_t fill) {
+  std::uint8_t* p = newPacket(out, pid, false, 0x1, cc);
+  std::memset(p + 4, fill, kPacket - 4);
+}
+
+void appendSiPacket(Bytes& out, int pid, int cc) {
+  std::uint8_t* p = newPacket(out, pid, true, 0x1, cc);
+  Bytes section = {0x4E, 0xF0, 0x11, 0x04, 0x08, 0xC1, 0x00, 0x00,
+                   0x7F, 0xE1, 0x00, 0x04, 0x01, 0x4E, 0x00};
+  putSection(p, section);
+}
+
+void appendNull(Bytes& out) {
+  std::uint8_t* p = newPacket(out, 0x1FFF, false, 0x1, 0);
+  std::memset(p + 4, 0xFF, kPacket - 4);
+}
+
+RecordingOptions sampleOptions() {
+  RecordingOptions options;
+  options.jumps = {{35 * 90000, 600 * 90000}, {50 * 90000, -300 * 90000}};
+  return options;
+}
+
+Recording makeRecording(const RecordingOptions& options) {
+  Recording recording;
+  Bytes& out = recording.bytes;
+  std::array<int, 8192> cc{};
+  for (int pid = 0; pid < 8192; ++pid) cc[pid] = (pid * 7 + 3) & 0x0F;  // any start will do
+  auto nextCc = [&cc](int pid) { return cc[pid] = (cc[pid] + 1) & 0x0F; };
+  auto packetIndex = [&out]() { return static_cast<std::int64_t>(out.size() / kPacket); };
+
+  const Bytes videoTag = {0x52, 0x01, 0x00};
+  std::vector<int> audioPids = {kAudio1Pid, kAudio2Pid};
+  const int pcrPid = options.pcrOnVideoPid ? kVideoPid : kPcrPid;
+  auto tables = [&]() {
+    std::vector<PmtEntry> streams = {{0x02, kVideoPid, videoTag}};
+    for (std::size_t i = 0; i < audioPids.size(); ++i) {
+      streams.push_back({0x0F, audioPids[i], {0x52, 0x01, static_cast<std::uint8_t>(0x10 + i)}});
+    }
+    streams.push_back({0x06, kCaptionPid, {0x52, 0x01, 0x30, 0xFD, 0x03, 0x00, 0x08, 0x3D}});
+    appendPat(out, {{0, 0x0010}, {0x0408, kPmtPid}}, nextCc(0));
+    appendPmt(out, kPmtPid, pcrPid, streams, nextCc(kPmtPid));
+  };
+
+  std::int64_t sourceBase = wrap33(options.sourceStart);  // source clock at program time 0
+  int segment = 0;
+  std::size_t nextJump = 0;
+  std::int64_t audioFrame = 0;
+  auto addPes = [&](int pid, int streamId, std::int64_t programPts, std::int64_t programDts,
+                    std::int64_t pcr) {
+    PesStart pes;
+    pes.pid = pid;
+    pes.streamId = streamId;
+    pes.pts = wrap33(sourceBase + programPts);
+    pes.dts = programDts < 0 ? -1 : wrap33(sourceBase + programDts);
+    if (pcr >= 0) {
+      pes.adaptationLength = 7;
+      pes.pcr = wrap33(sourceBase + pcr / 300) * 300;
+    }
+    pes.cc = nextCc(pid);
+    recording.pes.push_back({packetIndex(), pid, pes.pts, pes.dts, programPts, segment,
+                             sourceBase + programPts >= kPtsModulus});
+    if (pcr >= 0) {
+      recording.pcrs.push_back({packetIndex(), pid, pes.pcr, pcr, segment,
+                                sourceBase + pcr / 300 >= kPtsModulus});
+    }
+    appendPesStart(out, pes);
+  };
+
+  tables();
+  std::int64_t frames = options.durationTicks / kFrameTicks;
+  for (std::int64_t f = 0; f < frames; ++f) {
+    std::int64_t now = f * kFrameTicks;
+    bool gopStart = f % options.gopLength == 0;
+    if (gopStart && f > 0 && nextJump < options.jumps.size() &&
+        now >= options.jumps[nextJump].atTime) {
+      sourceBase = wrap33(sourceBase + options.jumps[nextJump].delta);
+      ++segment;
+      ++nextJump;
+      recording.jointPackets.push_back(packetIndex());
+    }
+    if (gopStart && options.pmtChangeAt >= 0 && now >= options.pmtChangeAt &&
+        audioPids != options.audioPidsAfterChange) {
+      audioPids = options.audioPidsAfterChange;
+      tables();
+    }
+
+    bool reference = f % 3 == 0;
+    bool pcrDue = f % 3 == 0;
+    std::int64_t dts = now + kPresentationDelay;
+    std::int64_t pts = reference ? dts + 2 * kFrameTicks : dts;
+    addPes(kVideoPid, 0xE0, pts, reference ? dts : -1,
+           options.pcrOnVideoPid && pcrDue ? now * 300 : -1);
+    for (int i = 1; i < options.videoPacketsPerFrame; ++i) {
+      appendPayload(out, kVideoPid, nextCc(kVideoPid), static_cast<std::uint8_t>(f + i));
+    }
+    if (!options.pcrOnVideoPid && pcrDue) {
+      std::int64_t pcr = wrap33(sourceBase + now) * 300;
+      recording.pcrs.push_back({packetIndex(), kPcrPid, pcr, now * 300, segment,
+                                sourceBase + now >= kPtsModulus});
+      appendPcrOnly(out, kPcrPid, pcr, cc[kPcrPid]);
+    }
+    for (; audioFrame * kAudioTicks <= now; ++audioFrame) {
+      std::int64_t audioPts = audioFrame * kAudioTicks + kPresentationDelay;
+      for (std::size_t i = 0; i < audioPids.size(); ++i) {
+        addPes(audioPids[i], 0xC0 + static_cast<int>(i), audioPts, -1, -1);
+      }
+    }
+    if (f % 30 == 15) addPes(kCaptionPid, 0xBD, now + kPresentationDelay, -1, -1);
+    if (f % 3 == 1) tables();
+    if (f % 30 == 7) appendSiPacket(out, 0x0012, nextCc(0x0012));
+    if (f % 10 == 5) appendNull(out);
+  }
+  return recording;
+}
+
+}  // namespace corvane::streamgen

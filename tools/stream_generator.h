@@ -1,0 +1,121 @@
+// Builds transport streams for the sample recording, the benchmarks and the tests: single packets
+// (PAT, PMT, PCR-only, PES starts, payload, SI and null packets) and whole broadcast-like
+// recordings with a record of every timestamp put into them. Written independently of the
+// tool's own readers and writers, so that tests can check the tool against it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace corvane::streamgen {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::int64_t kPtsModulus = std::int64_t{1} << 33;  // 90 kHz fields are 33 bits wide
+
+struct ProgramEntry {
+  int programNumber;
+  int pid;
+};
+
+struct PmtEntry {
+  int streamType;
+  int pid;
+  Bytes descriptors;
+};
+
+// Appends one 188-byte packet each. `cc` is the source continuity counter.
+void appendPat(Bytes& out, const std::vector<ProgramEntry>& programs, int cc = 0);
+void appendPmt(Bytes& out, int pmtPid, int pcrPid, const std::vector<PmtEntry>& streams,
+               int cc = 0, const Bytes& programDescriptors = {});
+void appendPcrOnly(Bytes& out, int pid, std::int64_t pcr, int cc = 0);
+
+struct PesStart {
+  int pid = 0x0111;
+  int streamId = 0xE0;
+  std::int64_t pts = 0;
+  std::int64_t dts = -1;               // -1: no DTS
+  bool withPts = true;
+  int adaptationLength = -1;           // -1: no adaptation field
+  std::int64_t pcr = -1;               // -1: no PCR (needs an adaptation field of 7 or more)
+  bool unitStart = true;
+  int cc = 0;
+};
+void appendPesStart(Bytes& out, const PesStart& pes);
+
+// A continuation packet of a PES (payload only, no unit start).
+void appendPayload(Bytes& out, int pid, int cc = 0, std::uint8_t fill = 0xA5);
+// A packet of another table (an EIT section on PID 0x0012 by default).
+void appendSiPacket(Bytes& out, int pid = 0x0012, int cc = 0);
+void appendNull(Bytes& out);
+
+// Encodes a 33-bit value into a 5-byte PTS/DTS field with the given prefix nibble.
+void encodeTimestamp(std::uint8_t* field, int prefix, std::int64_t value);
+std::int64_t decodeTimestamp(const std::uint8_t* field);
+// PCR of bytes 6..11 as base x 300 + extension.
+std::int64_t decodePcr(const std::uint8_t* packet);
+
+// The PIDs of the generated service.
+constexpr int kPmtPid = 0x01F0;
+constexpr int kVideoPid = 0x0111;
+constexpr int kAudio1Pid = 0x0112;
+constexpr int kAudio2Pid = 0x0113;
+constexpr int kCaptionPid = 0x0130;
+constexpr int kPcrPid = 0x01FF;
+
+// A jump of the source clock at a program time, in 90 kHz ticks.
+struct Jump {
+  std::int64_t atTime;  // program time; the jump happens at the first GOP start from there on
+  std::int64_t delta;   // added to the source clock
+};
+
+struct RecordingOptions {
+  std::int64_t durationTicks = 60 * 90000;
+  std::int64_t sourceStart = kPtsModulus - 20 * 90000;  // source clock at program time 0
+  std::vector<Jump> jumps;
+  bool pcrOnVideoPid = false;
+  int videoPacketsPerFrame = 4;  // PES start included
+  int gopLength = 15;            // frames; every third frame is a reference picture
+  // From this program time on (at a GOP start), the PMT lists these audio PIDs instead of the
+  // two usual ones, and the audio streams move to them (none: the PMT loses its audio).
+  std::int64_t pmtChangeAt = -1;
+  std::vector<int> audioPidsAfterChange;
+};
+
+struct PesRecord {
+  std::int64_t packet;       // index of the packet in the stream
+  int pid;
+  std::int64_t pts;          // source values, 33 bits
+  std::int64_t dts;          // -1: none
+  std::int64_t programPts;   // the same PTS on the continuous program timeline
+  int segment;               // how many jumps came before it
+  bool wrapped;              // the source clock has passed 2^33 within this segment
+};
+
+struct PcrRecord {
+  std::int64_t packet;
+  int pid;
+  std::int64_t pcr;          // source value, 27 MHz
+  std::int64_t programPcr;   // 27 MHz on the continuous program timeline
+  int segment;
+  bool wrapped;
+};
+
+struct Recording {
+  Bytes bytes;
+  std::vector<PesRecord> pes;
+  std::vector<PcrRecord> pcrs;
+  std::vector<std::int64_t> jointPackets;  // packets that start the first GOP after each jump
+};
+
+// A broadcast-like recording: PAT, PMT (MPEG-2 video, two AAC audio streams, one caption
+// stream), PCR on its own PID or on the video PID, GOPs of reference pictures with PTS and DTS
+// and B pictures with PTS only, audio frames, captions, SI and null packets. It begins with PAT,
+// PMT and a GOP start, and its source clock follows options.jumps.
+Recording makeRecording(const RecordingOptions& options);
+
+// The sample: one minute, a 33-bit wrap at about 20 s, a forward jump of ten minutes at about
+// 35 s and a backward jump of five minutes at about 50 s.
+RecordingOptions sampleOptions();
+
+}  // namespace corvane::streamgen
