@@ -7,6 +7,7 @@ int wmain(int argc, wchar_t** argv) {
 #else
 int main(int argc, char** argv) {
 #endif
+  corvane::platform::prepareConsole();
   std::vector<corvane::platform::Path> arguments(argv, argv + argc);
   return corvane::runCorvane(arguments);
 }

@@ -78,4 +78,8 @@ bool equalsIgnoreCase(const Path& a, const Path& b);
 // A path as bytes for the console.
 std::string pathForConsole(const Path& path);
 
+// Makes the standard streams carry the console texts' bytes unchanged, without newline
+// translation, so that they are the same bytes on every system.
+void prepareConsole();
+
 }  // namespace corvane::platform

@@ -202,6 +202,8 @@ bool equalsIgnoreCase(const Path& a, const Path& b) {
 
 std::string pathForConsole(const Path& path) { return path; }
 
+void prepareConsole() {}
+
 }  // namespace corvane::platform
 
 #endif  // _WIN32

@@ -11,24 +11,26 @@ namespace corvane {
 namespace {
 
 using platform::Path;
+using testing::toPath;
 
 struct Parsed {
   bool accepted;
   CommandLine line;
 };
 
-Parsed parse(std::vector<Path> words, Settings defaults = {}) {
-  words.insert(words.begin(), "corvane");
+Parsed parse(const std::vector<std::string>& words, Settings defaults = {}) {
+  std::vector<Path> arguments = {toPath("corvane")};
+  for (const std::string& word : words) arguments.push_back(toPath(word));
   Parsed parsed{};
-  parsed.accepted = parseCommandLine(words, defaults, &parsed.line);
+  parsed.accepted = parseCommandLine(arguments, defaults, &parsed.line);
   return parsed;
 }
 
 TEST(CommandLine, SettlesSourceAndDestination) {
   const struct {
-    std::vector<Path> words;
-    Path source;
-    Path destination;
+    std::vector<std::string> words;
+    std::string source;
+    std::string destination;
   } cases[] = {
       {{"a.ts", "b.ts", "c.ts"}, "a.ts", "b.ts"},  // further names are ignored
       {{"-o", "out.ts", "in.ts"}, "in.ts", "out.ts"},
@@ -42,13 +44,13 @@ TEST(CommandLine, SettlesSourceAndDestination) {
   for (const auto& c : cases) {
     Parsed parsed = parse(c.words);
     ASSERT_TRUE(parsed.accepted) << c.words[0];
-    EXPECT_EQ(parsed.line.source, c.source);
-    EXPECT_EQ(parsed.line.destination, c.destination);
+    EXPECT_EQ(parsed.line.source, toPath(c.source));
+    EXPECT_EQ(parsed.line.destination, toPath(c.destination));
   }
 }
 
 TEST(CommandLine, RefusesWhatTheUsageTextIsFor) {
-  const std::vector<std::vector<Path>> refused = {
+  const std::vector<std::vector<std::string>> refused = {
       {},
       {"rec.m2ts"},
       {"rec.ts.bak"},
@@ -87,12 +89,24 @@ TEST(CommandLine, OptionsOverrideTheSettingsFileAndIgnoreCase) {
 }
 
 TEST(NameRules, ReplaceTheExtensionOrAppend) {
-  EXPECT_EQ(replaceExtension("/rec/news.ts", "_Time.log"), "/rec/news_Time.log");
-  EXPECT_EQ(replaceExtension("/bin/corvane", ".ini"), "/bin/corvane.ini");
-  EXPECT_EQ(replaceExtension("a.b.ts", ".000.ts"), "a.b.000.ts");
-  EXPECT_EQ(replaceExtension("dir.v2/rec", ".ini"), "dir.v2/rec.ini");
-  EXPECT_EQ(replaceExtension("my rec.t s", ".ini"), "my rec.t s.ini");  // a blank ends it
-  EXPECT_EQ(replaceExtension(".ts", ".000.ts"), ".000.ts");
+  const struct {
+    const char* path;
+    const char* extension;
+    const char* result;
+  } cases[] = {
+      {"/rec/news.ts", "_Time.log", "/rec/news_Time.log"},
+      {"/bin/corvane", ".ini", "/bin/corvane.ini"},
+      {"a.b.ts", ".000.ts", "a.b.000.ts"},
+      {"dir.v2/rec", ".ini", "dir.v2/rec.ini"},
+      {"my rec.t s", ".ini", "my rec.t s.ini"},  // a blank ends it
+      {".ts", ".000.ts", ".000.ts"},
+#ifdef _WIN32
+      {"D:\\rec.v2\\news", ".000.ts", "D:\\rec.v2\\news.000.ts"},
+#endif
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(replaceExtension(toPath(c.path), toPath(c.extension)), toPath(c.result)) << c.path;
+  }
 }
 
 class SettingsFile : public ::testing::Test {
@@ -103,13 +117,13 @@ class SettingsFile : public ::testing::Test {
 
   Settings loadWith(const std::string& content) {
     testing::writeText(path_, content);
-    return loadSettingsFile(path_.string());
+    return loadSettingsFile(path_.native());
   }
 };
 
 TEST_F(SettingsFile, IsCreatedWithTheDefaultBytesAndReadsAsOff) {
   std::filesystem::remove(path_);
-  Settings loaded = loadSettingsFile(path_.string());
+  Settings loaded = loadSettingsFile(path_.native());
   EXPECT_EQ(testing::readText(path_),
             "[Default]\r\nnogop='off'\r\npmtcheck='off'\r\nlog='off'\r\n");
   EXPECT_FALSE(loaded.nogop);
@@ -148,8 +162,9 @@ TEST_F(SettingsFile, OnlyTheDefaultSectionCountsAndTheFileIsLeftAlone) {
 TEST_F(SettingsFile, ValuesAreCutAt255Characters) {
   std::string value(300, 'x');
   testing::writeText(path_, "[Default]\nlog=" + value + "\n");
-  EXPECT_EQ(platform::readProfileString(path_.string(), "default", "LOG", "off"),
-            std::string(255, 'x'));
+  EXPECT_EQ(platform::readProfileString(path_.native(), toPath("default"), toPath("LOG"),
+                                        toPath("off")),
+            toPath(std::string(255, 'x')));
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The program driver through the built executable, run in a folder of its own.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <regex>
 #include <string>
 
@@ -65,7 +63,7 @@ TEST(Driver, MissingSourceEndsWithTheOpenErrorAfterCreatingTheTimeLog) {
   EXPECT_EQ(result.status, 1);
   EXPECT_TRUE(std::regex_search(result.out, kStartLine)) << result.out;
   EXPECT_EQ(result.err, "\x93\xC7\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93"
-                        "\x83G\x83\x89\x81[. error code " + std::to_string(ENOENT) + ".\n");
+                        "\x83G\x83\x89\x81[. error code " + std::to_string(testing::kFileNotFound) + ".\n");
   EXPECT_TRUE(std::filesystem::exists(folder / "missing_Time.log"));
   EXPECT_EQ(std::filesystem::file_size(folder / "missing_Time.log"), 0u);
   EXPECT_FALSE(std::filesystem::exists(folder / "missing.000.ts"));
@@ -99,7 +97,7 @@ TEST(Driver, SourceThatIsADirectoryIsRefusedAtOpening) {
   std::filesystem::create_directory(folder / "folder.ts");
   RunResult result = folder.run({"folder.ts"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.err.find(". error code " + std::to_string(EISDIR) + ".\n"), std::string::npos);
+  EXPECT_NE(result.err.find(". error code " + std::to_string(testing::kIsAFolder) + ".\n"), std::string::npos);
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 // Every console text is held as Shift-JIS bytes; here the readable texts are converted with
 // iconv and compared with those bytes, so that no message can drift from its wording.
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <string>
 
@@ -10,6 +15,17 @@
 namespace corvane {
 namespace {
 
+#ifdef _WIN32
+std::string toCp932(const std::string& utf8) {
+  int wide = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(wide), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
+  int size = ::WideCharToMultiByte(932, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+  std::string output(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(932, 0, text.data(), wide, output.data(), size, nullptr, nullptr);
+  return output;
+}
+#else
 std::string toCp932(const std::string& utf8) {
   iconv_t converter = iconv_open("CP932", "UTF-8");
   EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1));
@@ -24,6 +40,7 @@ std::string toCp932(const std::string& utf8) {
   output.resize(output.size() - outLeft);
   return output;
 }
+#endif
 
 TEST(ConsoleTexts, AreTheShiftJisBytesOfTheirWording) {
   const struct {

@@ -326,7 +326,7 @@ TEST(ReadBlock, ClearsTheBytesBehindAPartialLastPacket) {
   testing::writeFile(path, data);
   testing::LoadedContext loaded;
   std::fill(loaded.buffer.begin(), loaded.buffer.end(), 0xAA);
-  platform::FileHandle file = platform::openSourceFile(path.string());
+  platform::FileHandle file = platform::openSourceFile(path.native());
   ASSERT_NE(file, platform::kNoFile);
   EXPECT_EQ(readBlock(loaded.context, file), 188 * 2 + 5);
   EXPECT_EQ(readBlock(loaded.context, file), 0);

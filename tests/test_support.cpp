@@ -1,8 +1,12 @@
 #include "tests/test_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <fstream>
@@ -12,6 +16,29 @@
 namespace corvane::testing {
 
 namespace fs = std::filesystem;
+
+namespace {
+#ifdef _WIN32
+constexpr const char* kExecutableName = "Corvane.exe";
+constexpr const char* kSettingsName = "Corvane.ini";
+int processId() { return static_cast<int>(::GetCurrentProcessId()); }
+#else
+constexpr const char* kExecutableName = "corvane";
+constexpr const char* kSettingsName = "corvane.ini";
+int processId() { return static_cast<int>(::getpid()); }
+#endif
+}  // namespace
+
+#ifdef _WIN32
+platform::Path toPath(const std::string& text) {
+  int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+#else
+platform::Path toPath(const std::string& text) { return text; }
+#endif
 
 Bytes readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -35,10 +62,10 @@ void writeText(const fs::path& path, const std::string& text) {
 ToolFolder::ToolFolder() {
   static std::atomic<int> serial{0};
   dir_ = fs::temp_directory_path() /
-         ("corvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+         ("corvane-test-" + std::to_string(processId()) + "-" + std::to_string(serial++));
   fs::remove_all(dir_);
   fs::create_directories(dir_);
-  executable_ = dir_ / "corvane";
+  executable_ = dir_ / kExecutableName;
   fs::copy_file(CORVANE_EXECUTABLE, executable_);
 }
 
@@ -47,8 +74,49 @@ ToolFolder::~ToolFolder() {
   fs::remove_all(dir_, ignored);
 }
 
-fs::path ToolFolder::settingsFile() const { return dir_ / "corvane.ini"; }
+fs::path ToolFolder::settingsFile() const { return dir_ / kSettingsName; }
 
+#ifdef _WIN32
+RunResult ToolFolder::run(const std::vector<std::string>& arguments) const {
+  fs::path outPath = dir_ / "stdout.txt";
+  fs::path errPath = dir_ / "stderr.txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE in = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                            OPEN_EXISTING, 0, nullptr);
+  HANDLE out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+  std::wstring line = L"\"" + executable_.wstring() + L"\"";
+  for (const std::string& argument : arguments) line += L" \"" + toPath(argument) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(executable_.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        dir_.c_str(), &startup, &process)) {
+    throw std::runtime_error("CreateProcessW failed");
+  }
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  ::GetExitCodeProcess(process.hProcess, &status);
+  ::CloseHandle(process.hProcess);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(in);
+  ::CloseHandle(out);
+  ::CloseHandle(err);
+  RunResult result;
+  result.status = static_cast<int>(status);
+  result.out = readText(outPath);
+  result.err = readText(errPath);
+  fs::remove(outPath);
+  fs::remove(errPath);
+  return result;
+}
+#else
 RunResult ToolFolder::run(const std::vector<std::string>& arguments) const {
   fs::path outPath = dir_ / ".stdout";
   fs::path errPath = dir_ / ".stderr";
@@ -81,6 +149,7 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments) const {
   fs::remove(errPath);
   return result;
 }
+#endif
 
 }  // namespace corvane::testing
 

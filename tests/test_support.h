@@ -7,9 +7,25 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace corvane::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The system's error codes that the tool's messages show.
+#ifdef _WIN32
+constexpr int kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
+constexpr int kFolderNotFound = 3;  // ERROR_PATH_NOT_FOUND
+constexpr int kIsAFolder = 5;       // ERROR_ACCESS_DENIED
+#else
+constexpr int kFileNotFound = 2;    // ENOENT
+constexpr int kFolderNotFound = 2;  // ENOENT
+constexpr int kIsAFolder = 21;      // EISDIR
+#endif
+
+// A UTF-8 text as the system's path type.
+platform::Path toPath(const std::string& text);
 
 Bytes readFile(const std::filesystem::path& path);
 std::string readText(const std::filesystem::path& path);

@@ -7,3 +7,10 @@ bash tools/install-deps.sh full
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON >/dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+
+# The Windows executable, cross-built with MinGW-w64, and the whole suite again under Wine.
+export WINEDEBUG=-all
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DCORVANE_WERROR=ON >/dev/null
+cmake --build build-win -j"$(nproc)"
+ctest --test-dir build-win --output-on-failure -j"$(nproc)"

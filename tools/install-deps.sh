@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs with apt-get what a fresh machine lacks for the given purpose:
 #   build  - compiler, CMake, GoogleTest
-#   full   - also what the complete check needs (clang and its sanitizer/fuzzer runtime)
+#   full   - also what the complete check needs: clang with its sanitizer and fuzzer runtime,
+#            Google Benchmark, MinGW-w64 for the Windows build and Wine to test it
 set -euo pipefail
 purpose=${1:-build}
 packages=(cmake g++ libgtest-dev)
 if [ "$purpose" = full ]; then
-  packages+=(clang libclang-rt-14-dev libbenchmark-dev)
+  packages+=(clang libclang-rt-14-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64)
 fi
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,148 @@
+// Win32 implementation of the platform layer. Paths and arguments are wide strings; comparisons
+// that ignore case do so as the system's file names do.
+#ifdef _WIN32
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace corvane::platform {
+
+namespace {
+
+HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle fileOf(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+// Reads and writes go in pieces a DWORD can count.
+constexpr std::int64_t kLargestTransfer = 1 << 30;
+
+}  // namespace
+
+FileHandle openSourceFile(const Path& path) {
+  return fileOf(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+FileHandle createDestinationFile(const Path& path, FileHandle /*source*/) {
+  // The source is open without write sharing, so a name that leads to it fails here with a
+  // sharing violation before anything is truncated.
+  return fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size) {
+  std::int64_t done = 0;
+  while (done < size) {
+    DWORD wanted = static_cast<DWORD>(size - done < kLargestTransfer ? size - done
+                                                                     : kLargestTransfer);
+    DWORD got = 0;
+    if (!::ReadFile(handleOf(file), data + done, wanted, &got, nullptr)) return -1;
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+bool writeAll(FileHandle file, const std::uint8_t* data, std::int64_t size) {
+  std::int64_t done = 0;
+  while (done < size) {
+    DWORD wanted = static_cast<DWORD>(size - done < kLargestTransfer ? size - done
+                                                                     : kLargestTransfer);
+    DWORD put = 0;
+    if (!::WriteFile(handleOf(file), data + done, wanted, &put, nullptr)) return false;
+    done += put;
+  }
+  return true;
+}
+
+bool fileSize(FileHandle file, std::int64_t* size) {
+  LARGE_INTEGER value;
+  if (!::GetFileSizeEx(handleOf(file), &value)) return false;
+  *size = value.QuadPart;
+  return true;
+}
+
+void closeFile(FileHandle file) {
+  if (file != kNoFile) ::CloseHandle(handleOf(file));
+}
+
+int lastErrorCode() { return static_cast<int>(::GetLastError()); }
+
+bool executablePath(Path* path) {
+  // No fixed limit: the buffer grows until the whole name fits.
+  std::vector<wchar_t> name(MAX_PATH);
+  for (;;) {
+    DWORD got = ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (got == 0) return false;
+    if (got < name.size()) {
+      path->assign(name.data(), got);
+      return true;
+    }
+    name.resize(name.size() * 2);
+  }
+}
+
+Path readProfileString(const Path& file, const Path& section, const Path& key,
+                       const Path& fallback) {
+  wchar_t value[256];
+  DWORD got = ::GetPrivateProfileStringW(section.c_str(), key.c_str(), fallback.c_str(), value,
+                                         256, file.c_str());
+  return Path(value, got);
+}
+
+std::FILE* openReadStream(const Path& path) {
+  std::FILE* stream = nullptr;
+  return ::_wfopen_s(&stream, path.c_str(), L"rb") == 0 ? stream : nullptr;
+}
+
+std::FILE* createWriteStream(const Path& path) {
+  std::FILE* stream = nullptr;
+  return ::_wfopen_s(&stream, path.c_str(), L"wb") == 0 ? stream : nullptr;
+}
+
+LocalTime localTime() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  return LocalTime{now.wHour, now.wMinute, now.wSecond};
+}
+
+std::size_t findExtension(const Path& path) {
+  std::size_t dot = path.size();
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    wchar_t c = path[i];
+    if (c == L'.') {
+      dot = i;
+    } else if (c == L'\\' || c == L'/' || c == L' ') {
+      dot = path.size();
+    }
+  }
+  return dot;
+}
+
+bool equalsIgnoreCase(const Path& a, const Path& b) { return ::_wcsicmp(a.c_str(), b.c_str()) == 0; }
+
+std::string pathForConsole(const Path& path) {
+  int size = ::WideCharToMultiByte(CP_ACP, 0, path.c_str(), static_cast<int>(path.size()),
+                                   nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, path.c_str(), static_cast<int>(path.size()), text.data(), size,
+                        nullptr, nullptr);
+  return text;
+}
+
+void prepareConsole() {
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+}
+
+}  // namespace corvane::platform
+
+#endif  // _WIN32
