@@ -16,6 +16,8 @@ namespace corvane {
 
 namespace {
 
+static_assert(kBlockSize % 4096 == 0, "the packet buffer is allocated in whole pages");
+
 int showUsage() {
   writeErr(msg::kUsageTitle);
   writeErr(msg::kUsageBody);
@@ -50,7 +52,7 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
   if (!parseCommandLine(arguments, defaults, &line)) return showUsage();
   settings = line.settings;
 
-  auto* buffer = static_cast<std::uint8_t*>(std::malloc(kBlockSize));
+  auto* buffer = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBlockSize));
   if (buffer == nullptr) {
     writeErr(msg::kReadBufferAllocFailed);  // 読込みバッファメモリの確保に失敗しました.
     return 0;
@@ -58,7 +60,7 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
   auto* ccTable = static_cast<std::int32_t*>(std::malloc(kPidCount * sizeof(std::int32_t)));
   if (ccTable == nullptr) {
     writeErr(msg::kCcTableAllocFailed);  // 巡回カウンタメモリの確保に失敗しました.
-    std::free(buffer);
+    platform::freePageAligned(buffer);
     return 0;
   }
   StreamContext context;
@@ -75,7 +77,7 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
       printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
       freePidLists(context);
       std::free(ccTable);
-      std::free(buffer);
+      platform::freePageAligned(buffer);
       return 0;
     }
   }
@@ -91,7 +93,7 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
 
   freePidLists(context);
   std::free(ccTable);
-  std::free(buffer);
+  platform::freePageAligned(buffer);
   // After an early stop the time log stays open; the end of the process flushes and closes it.
   if (complete && timeLog != nullptr) {
     std::fclose(timeLog);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <vector>
 
@@ -55,13 +56,16 @@ FileHandle createDestinationFile(const Path& path, FileHandle source) {
   if (fd < 0) return kNoFile;
   struct stat target;
   struct stat origin;
-  if (::fstat(fd, &target) == 0 && ::fstat(descriptor(source), &origin) == 0 &&
-      target.st_dev == origin.st_dev && target.st_ino == origin.st_ino) {
+  bool known = ::fstat(fd, &target) == 0;
+  if (known && ::fstat(descriptor(source), &origin) == 0 && target.st_dev == origin.st_dev &&
+      target.st_ino == origin.st_ino) {
     ::close(fd);
     errno = EBUSY;
     return kNoFile;
   }
-  if (::ftruncate(fd, 0) != 0) {
+  // Only a file that holds data is cut: truncating an empty one is not free on every file
+  // system (ext4 then starts writing the whole new content back when it is closed).
+  if ((!known || target.st_size != 0) && ::ftruncate(fd, 0) != 0) {
     int code = errno;
     ::close(fd);
     errno = code;
@@ -95,6 +99,10 @@ bool writeAll(FileHandle file, const std::uint8_t* data, std::int64_t size) {
     done += put;
   }
   return true;
+}
+
+bool truncateFile(FileHandle file, std::int64_t size) {
+  return ::ftruncate(descriptor(file), static_cast<off_t>(size)) == 0;
 }
 
 bool fileSize(FileHandle file, std::int64_t* size) {
@@ -171,6 +179,10 @@ Path readProfileString(const Path& file, const Path& section, const Path& key,
 std::FILE* openReadStream(const Path& path) { return std::fopen(path.c_str(), "rb"); }
 
 std::FILE* createWriteStream(const Path& path) { return std::fopen(path.c_str(), "wb"); }
+
+void* allocatePageAligned(std::size_t size) { return std::aligned_alloc(4096, size); }
+
+void freePageAligned(void* memory) { std::free(memory); }
 
 LocalTime localTime() {
   std::time_t now = std::time(nullptr);

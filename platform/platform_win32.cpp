@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <malloc.h>
 #include <vector>
 
 #include "platform/platform.h"
@@ -63,6 +64,13 @@ bool writeAll(FileHandle file, const std::uint8_t* data, std::int64_t size) {
   return true;
 }
 
+bool truncateFile(FileHandle file, std::int64_t size) {
+  LARGE_INTEGER position;
+  position.QuadPart = size;
+  return ::SetFilePointerEx(handleOf(file), position, nullptr, FILE_BEGIN) &&
+         ::SetEndOfFile(handleOf(file));
+}
+
 bool fileSize(FileHandle file, std::int64_t* size) {
   LARGE_INTEGER value;
   if (!::GetFileSizeEx(handleOf(file), &value)) return false;
@@ -107,6 +115,10 @@ std::FILE* createWriteStream(const Path& path) {
   std::FILE* stream = nullptr;
   return ::_wfopen_s(&stream, path.c_str(), L"wb") == 0 ? stream : nullptr;
 }
+
+void* allocatePageAligned(std::size_t size) { return ::_aligned_malloc(size, 4096); }
+
+void freePageAligned(void* memory) { ::_aligned_free(memory); }
 
 LocalTime localTime() {
   SYSTEMTIME now;

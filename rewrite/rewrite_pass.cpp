@@ -34,9 +34,10 @@ void startPass(StreamContext& context, PassProgress& progress) {
   showProgress(progress, 0);
 }
 
-bool rewriteBlock(StreamContext& context, PassProgress& progress, std::int32_t blockBytes) {
+bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t begin,
+                    std::int32_t end) {
   std::int32_t* ccTable = context.ccTable;
-  for (std::int32_t offset = 0; offset < blockBytes; offset += kPacketSize) {
+  for (std::int32_t offset = begin; offset < end; offset += kPacketSize) {
     std::uint8_t* packet = context.buffer + offset;
     std::int64_t bytesDone = progress.nextPacketOffset;
     progress.nextPacketOffset += kPacketSize;
@@ -88,17 +89,31 @@ bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
   if (!platform::fileSize(source, &progress.fileSize)) progress.fileSize = 0;
   startPass(context, progress);
 
-  std::int32_t blockBytes = firstBlockBytes;
-  while (blockBytes > 0) {
-    if (!rewriteBlock(context, progress, blockBytes)) {
+  // The survey's block is in the buffer already; after it, each piece is read to the buffer's
+  // start. Every read fills its piece unless the file ends, so blocks keep their places in the
+  // file and the pass ends at the first read that yields nothing.
+  std::int32_t begin = 0;
+  std::int32_t end = std::min(firstBlockBytes, kPieceSize);
+  while (end > begin) {
+    if (!rewritePackets(context, progress, begin, end)) {
+      // The destination keeps only the blocks before the one that holds the failing PMT.
+      std::int64_t failing = progress.nextPacketOffset - kPacketSize;
+      platform::truncateFile(output, failing / kBlockSize * kBlockSize);
       platform::closeFile(output);
       return false;
     }
-    if (!platform::writeAll(output, context.buffer, blockBytes)) {
+    if (!platform::writeAll(output, context.buffer + begin, end - begin)) {
       // データ書き込み中にエラーが発生しました. error code %d.
       fatalIoError(msg::kWriteError, platform::lastErrorCode());
     }
-    blockBytes = readBlock(context, source);
+    if (end < firstBlockBytes) {
+      begin = end;
+      end = std::min(firstBlockBytes, end + kPieceSize);
+    } else {
+      firstBlockBytes = 0;
+      begin = 0;
+      end = readPackets(context, source, kPieceSize);
+    }
   }
   printOut(msg::kRewriteDone);  // PCR,PTS,DTS 更新完了 100%%
   platform::closeFile(output);

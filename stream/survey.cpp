@@ -60,8 +60,8 @@ bool checkStreams(const StreamContext& context) {
 
 }  // namespace
 
-std::int32_t readBlock(StreamContext& context, platform::FileHandle source) {
-  std::int64_t got = platform::readFull(source, context.buffer, kBlockSize);
+std::int32_t readPackets(StreamContext& context, platform::FileHandle source, std::int32_t size) {
+  std::int64_t got = platform::readFull(source, context.buffer, size);
   if (got < 0) {
     fatalIoError(msg::kReadError, platform::lastErrorCode());  // リードエラー. error code %d.
   }
@@ -73,7 +73,7 @@ std::int32_t readBlock(StreamContext& context, platform::FileHandle source) {
 
 bool surveyStream(StreamContext& context, platform::FileHandle source, std::int32_t* blockBytes) {
   writeOut(msg::kSurveyProgress);  // PAT,PMT,PCR,GOP 検索中
-  *blockBytes = readBlock(context, source);
+  *blockBytes = readPackets(context, source, kBlockSize);
   return surveyBlock(context, *blockBytes);
 }
 

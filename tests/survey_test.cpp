@@ -319,7 +319,7 @@ TEST_F(Survey, SectionsLongerThanTheirPacketAreReadWithinIt) {
   EXPECT_EQ(outcome.err, msg::kSeveralServicesPat);
 }
 
-TEST(ReadBlock, ClearsTheBytesBehindAPartialLastPacket) {
+TEST(ReadPackets, ClearBytesBehindAPartialLastPacket) {
   // Stale bytes of an earlier block must not be seen as the rest of a partial packet.
   auto path = std::filesystem::temp_directory_path() / "corvane-read-block.ts";
   Bytes data(188 * 2 + 5, 0x47);
@@ -328,8 +328,8 @@ TEST(ReadBlock, ClearsTheBytesBehindAPartialLastPacket) {
   std::fill(loaded.buffer.begin(), loaded.buffer.end(), 0xAA);
   platform::FileHandle file = platform::openSourceFile(path.native());
   ASSERT_NE(file, platform::kNoFile);
-  EXPECT_EQ(readBlock(loaded.context, file), 188 * 2 + 5);
-  EXPECT_EQ(readBlock(loaded.context, file), 0);
+  EXPECT_EQ(readPackets(loaded.context, file, kBlockSize), 188 * 2 + 5);
+  EXPECT_EQ(readPackets(loaded.context, file, kBlockSize), 0);
   platform::closeFile(file);
   std::filesystem::remove(path);
   EXPECT_EQ(loaded.buffer[188 * 2 + 4], 0x47);
