@@ -77,7 +77,7 @@ ToolFolder::~ToolFolder() {
 fs::path ToolFolder::settingsFile() const { return dir_ / kSettingsName; }
 
 #ifdef _WIN32
-RunResult ToolFolder::run(const std::vector<std::string>& arguments) const {
+RunResult ToolFolder::run(const std::vector<std::string>& arguments, bool) const {
   fs::path outPath = dir_ / "stdout.txt";
   fs::path errPath = dir_ / "stderr.txt";
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -117,7 +117,7 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments) const {
   return result;
 }
 #else
-RunResult ToolFolder::run(const std::vector<std::string>& arguments) const {
+RunResult ToolFolder::run(const std::vector<std::string>& arguments, bool unprivileged) const {
   fs::path outPath = dir_ / ".stdout";
   fs::path errPath = dir_ / ".stderr";
   pid_t child = ::fork();
@@ -130,6 +130,9 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments) const {
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(126);
+    }
     std::vector<char*> argv;
     std::string program = executable_.string();
     argv.push_back(program.data());

@@ -52,7 +52,9 @@ class ToolFolder {
   std::filesystem::path settingsFile() const;
 
   // Runs the tool in the folder with the arguments, standard input closed (end of file).
-  RunResult run(const std::vector<std::string>& arguments) const;
+  // `unprivileged`: on POSIX, when the tests run as root, the tool runs as user nobody, so that
+  // file permissions apply to it.
+  RunResult run(const std::vector<std::string>& arguments, bool unprivileged = false) const;
 
  private:
   std::filesystem::path dir_;
