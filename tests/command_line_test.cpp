@@ -121,16 +121,6 @@ class SettingsFile : public ::testing::Test {
   }
 };
 
-TEST_F(SettingsFile, IsCreatedWithTheDefaultBytesAndReadsAsOff) {
-  std::filesystem::remove(path_);
-  Settings loaded = loadSettingsFile(path_.native());
-  EXPECT_EQ(testing::readText(path_),
-            "[Default]\r\nnogop='off'\r\npmtcheck='off'\r\nlog='off'\r\n");
-  EXPECT_FALSE(loaded.nogop);
-  EXPECT_FALSE(loaded.pmtcheck);
-  EXPECT_FALSE(loaded.log);
-}
-
 TEST_F(SettingsFile, ValuesAreOffOnlyWhenTheyReadOff) {
   const struct {
     const char* line;

@@ -70,13 +70,9 @@ class Rebase : public ::testing::Test {
   std::int64_t pts() { return gen::decodeTimestamp(packet() + 13 + context().pesOffset); }
   std::int64_t dts() { return gen::decodeTimestamp(packet() + 18 + context().pesOffset); }
 
+  // The lines written since the last call.
   std::string log() {
-    std::fflush(timeLog);
-    std::rewind(timeLog);
-    std::string text;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, timeLog)) > 0) text.append(chunk, got);
+    std::string text = testing::streamText(timeLog);
     std::fclose(timeLog);
     timeLog = std::tmpfile();
     return text;

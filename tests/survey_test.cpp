@@ -278,12 +278,6 @@ TEST_F(Survey, RefusesWithTheMessageOfEachCase) {
     gen::appendPesStart(s, late);
     add("PES header past the packet's end", s, gopMessage);
   }
-  {
-    Bytes s;
-    gen::appendPat(s, {{1, kPmt}});
-    gen::appendPmt(s, kPmt, kPcr, {kVideoEntry, kAudioEntry}, 0, Bytes(4000, 0xFF));
-    add("program_info_length past the packet", s, msg::kNoVideoPmt);
-  }
   for (const Case& c : cases) {
     Survey::SetUp();
     testing::LoadedContext loaded;
@@ -305,18 +299,6 @@ TEST_F(Survey, HeaderThatJustFitsIsAGopStart) {
   gen::appendPcrOnly(stream, kPcr, 0);
   gen::appendPcrOnly(stream, kPcr, 1);
   EXPECT_TRUE(survey(stream).accepted);
-}
-
-TEST_F(Survey, SectionsLongerThanTheirPacketAreReadWithinIt) {
-  // section_length 4095: the PAT's entries run into the stuffing, which reads as a second
-  // service (PID 0x1FFF) but never beyond the packet.
-  Bytes stream;
-  gen::appendPat(stream, {{1, kPmt}});
-  stream[6] = 0xBF;
-  stream[7] = 0xFF;
-  Outcome outcome = survey(stream);
-  EXPECT_FALSE(outcome.accepted);
-  EXPECT_EQ(outcome.err, msg::kSeveralServicesPat);
 }
 
 TEST(ReadPackets, ClearBytesBehindAPartialLastPacket) {

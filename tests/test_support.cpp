@@ -59,6 +59,24 @@ void writeText(const fs::path& path, const std::string& text) {
   writeFile(path, Bytes(text.begin(), text.end()));
 }
 
+std::string streamText(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char chunk[4096];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+  return text;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& needle) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 ToolFolder::ToolFolder() {
   static std::atomic<int> serial{0};
   dir_ = fs::temp_directory_path() /

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -31,6 +32,12 @@ Bytes readFile(const std::filesystem::path& path);
 std::string readText(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 void writeText(const std::filesystem::path& path, const std::string& text);
+
+// Everything written to a stream so far, read from its start.
+std::string streamText(std::FILE* file);
+
+// How often `needle` occurs in `text`.
+std::size_t occurrences(const std::string& text, const std::string& needle);
 
 struct RunResult {
   int status;

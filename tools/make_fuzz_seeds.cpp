@@ -1,6 +1,6 @@
 // Writes the fuzz target's seed corpus: small valid and almost valid recordings, each behind
 // the settings byte (bit 0 nogop, bit 1 pmtcheck, bit 2 log).
-//   make_seeds FOLDER
+//   make_fuzz_seeds tests/fuzz/corpus
 #include <cstdio>
 #include <string>
 
