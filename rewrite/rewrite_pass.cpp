@@ -24,8 +24,8 @@ void showProgress(PassProgress& progress, std::int64_t bytesDone) {
   printOut(msg::kRewriteProgress, percent);  // PCR,PTS,DTS 更新中　 %d%%
 }
 
-}  // namespace
-
+// Resets the continuity table and prints the starting progress lines: the 0 % line, then the
+// same through the percentage format.
 void startPass(StreamContext& context, PassProgress& progress) {
   std::fill(context.ccTable, context.ccTable + kPidCount, -1);
   progress.nextPacketOffset = 0;
@@ -33,6 +33,8 @@ void startPass(StreamContext& context, PassProgress& progress) {
   printOut(msg::kRewriteProgressStart);  // PCR,PTS,DTS 更新中　 0%%
   showProgress(progress, 0);
 }
+
+}  // namespace
 
 bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t begin,
                     std::int32_t end) {

@@ -23,9 +23,6 @@ struct PassProgress {
 bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
                  StreamContext& context, std::int32_t firstBlockBytes);
 
-// Resets the continuity table and prints the starting progress lines.
-void startPass(StreamContext& context, PassProgress& progress);
-
 // The source is moved in pieces of this size: small enough that a piece stays in the processor's
 // cache from its read through its rewrite to its write, which makes the pass about twice as fast
 // as moving whole blocks. Eight pieces make one block.

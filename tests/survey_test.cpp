@@ -146,8 +146,8 @@ TEST_F(Survey, NogopLetsAnyPacketComeFirst) {
   EXPECT_TRUE(survey(stream).accepted);
 }
 
-// Each refusal with its exact message.
-TEST_F(Survey, RefusesWithTheMessageOfEachCase) {
+// Each refusal through the executable: its exact message, exit status 0, no destination.
+TEST(SurveyRefusal, EndsTheRunWithTheMessageOfEachCase) {
   const std::string gopMessage = msg::kNotGopStart;
   struct Case {
     const char* name;
@@ -159,7 +159,6 @@ TEST_F(Survey, RefusesWithTheMessageOfEachCase) {
     cases.push_back({name, std::move(stream), std::move(err)});
   };
 
-  add("empty", {}, msg::kDamagedInfo);
   {
     Bytes s;
     addTables(s);
@@ -278,13 +277,13 @@ TEST_F(Survey, RefusesWithTheMessageOfEachCase) {
     gen::appendPesStart(s, late);
     add("PES header past the packet's end", s, gopMessage);
   }
+  testing::ToolFolder folder;
   for (const Case& c : cases) {
-    Survey::SetUp();
-    testing::LoadedContext loaded;
-    ::testing::internal::CaptureStderr();
-    bool accepted = surveyBlock(loaded.context, loaded.load(c.stream));
-    EXPECT_FALSE(accepted) << c.name;
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << c.name;
+    testing::writeFile(folder / "rec.ts", c.stream);
+    testing::RunResult result = folder.run({"rec.ts"});
+    EXPECT_EQ(result.status, 0) << c.name;
+    EXPECT_EQ(result.err, c.err) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(folder / "rec.000.ts")) << c.name;
   }
 }
 
