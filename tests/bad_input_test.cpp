@@ -189,6 +189,22 @@ TEST(BadInput, PesHeadersCutOffAtThePacketEndAreLeftAlone) {
                            rest, 0);
 }
 
+TEST(BadInput, UnitStartWithoutPayloadIsNoPesStart) {
+  ToolFolder folder;
+  Bytes source = header();
+  std::size_t from = source.size();
+  gen::PesStart pes;
+  pes.pts = 324012012;
+  pes.dts = 324009009;
+  pes.adaptationLength = 7;
+  gen::appendPesStart(source, pes);
+  source[source.size() - 188 + 3] = 0x20;  // adaptation field only, though a header follows
+  Outcome run = runOn(folder, source, {"-log", "on"});
+  ASSERT_EQ(run.result.status, 1);
+  expectOnlyCountersDiffer(run.output, source, from);
+  EXPECT_EQ(testing::occurrences(testing::readText(folder / "bad_Time.log"), "V-GOP"), 1u);
+}
+
 TEST(BadInput, PartialLastPacketNeverSeesAnEarlierPiece) {
   // Every packet after the header is a PCR packet, so the bytes an earlier piece left at the
   // place of the last, partial packet belong to a PCR packet. Only the five bytes read may

@@ -284,6 +284,7 @@ TEST(SurveyRefusal, EndsTheRunWithTheMessageOfEachCase) {
     EXPECT_EQ(result.status, 0) << c.name;
     EXPECT_EQ(result.err, c.err) << c.name;
     EXPECT_FALSE(std::filesystem::exists(folder / "rec.000.ts")) << c.name;
+    EXPECT_EQ(result.out.find("\x8FI\x97\xB9"), std::string::npos) << "an end time after " << c.name;
   }
 }
 
