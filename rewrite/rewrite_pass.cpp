@@ -63,7 +63,7 @@ bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t
     bool gopDue = false;
     bool ptsDue = false;
     if (payloadUnitStart(packet) && hasPayload(packet) && isTimedPesStart(context, offset)) {
-      if (packet[11 + context.pesOffset] & 0x40) {
+      if (packet[11 + context.pesOffset] & 0x40) {  // PTS_DTS_flags: a DTS follows
         ++context.gopCount;
         gopDue = true;
       } else {
@@ -80,6 +80,28 @@ bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t
   return true;
 }
 
+namespace {
+
+// Rewrites the packets at buffer offsets [begin, end) and writes them to the destination. When
+// a PMT re-read fails, the destination is cut back to the blocks before the one that holds the
+// failing PMT and closed, and the result is false.
+bool passPiece(StreamContext& context, PassProgress& progress, platform::FileHandle output,
+               std::int32_t begin, std::int32_t end) {
+  if (!rewritePackets(context, progress, begin, end)) {
+    std::int64_t failing = progress.nextPacketOffset - kPacketSize;
+    platform::truncateFile(output, failing / kBlockSize * kBlockSize);
+    platform::closeFile(output);
+    return false;
+  }
+  if (!platform::writeAll(output, context.buffer + begin, end - begin)) {
+    // データ書き込み中にエラーが発生しました. error code %d.
+    fatalIoError(msg::kWriteError, platform::lastErrorCode());
+  }
+  return true;
+}
+
+}  // namespace
+
 bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
                  StreamContext& context, std::int32_t firstBlockBytes) {
   platform::FileHandle output = platform::createDestinationFile(destination, source);
@@ -91,31 +113,17 @@ bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
   if (!platform::fileSize(source, &progress.fileSize)) progress.fileSize = 0;
   startPass(context, progress);
 
-  // The survey's block is in the buffer already; after it, each piece is read to the buffer's
-  // start. Every read fills its piece unless the file ends, so blocks keep their places in the
-  // file and the pass ends at the first read that yields nothing.
-  std::int32_t begin = 0;
-  std::int32_t end = std::min(firstBlockBytes, kPieceSize);
-  while (end > begin) {
-    if (!rewritePackets(context, progress, begin, end)) {
-      // The destination keeps only the blocks before the one that holds the failing PMT.
-      std::int64_t failing = progress.nextPacketOffset - kPacketSize;
-      platform::truncateFile(output, failing / kBlockSize * kBlockSize);
-      platform::closeFile(output);
-      return false;
-    }
-    if (!platform::writeAll(output, context.buffer + begin, end - begin)) {
-      // データ書き込み中にエラーが発生しました. error code %d.
-      fatalIoError(msg::kWriteError, platform::lastErrorCode());
-    }
-    if (end < firstBlockBytes) {
-      begin = end;
-      end = std::min(firstBlockBytes, end + kPieceSize);
-    } else {
-      firstBlockBytes = 0;
-      begin = 0;
-      end = readPackets(context, source, kPieceSize);
-    }
+  // The survey's block is in the buffer already.
+  for (std::int32_t begin = 0; begin < firstBlockBytes; begin += kPieceSize) {
+    std::int32_t end = std::min(firstBlockBytes, begin + kPieceSize);
+    if (!passPiece(context, progress, output, begin, end)) return false;
+  }
+  // The rest comes piece by piece into the buffer's start. Every read fills its piece unless
+  // the file ends, so blocks keep their places in the file; the first empty read ends the pass.
+  for (;;) {
+    std::int32_t got = readPackets(context, source, kPieceSize);
+    if (got == 0) break;
+    if (!passPiece(context, progress, output, 0, got)) return false;
   }
   printOut(msg::kRewriteDone);  // PCR,PTS,DTS 更新完了 100%%
   platform::closeFile(output);
