@@ -222,6 +222,19 @@ TEST(BadInput, PartialLastPacketNeverSeesAnEarlierPiece) {
 }
 
 #ifndef _WIN32
+TEST(BadInput, FailedWriteEndsWithTheWriteErrorAndStatusOne) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  ToolFolder folder;
+  gen::Recording recording = gen::makeRecording(gen::sampleOptions());
+  testing::writeFile(folder / "rec.ts", recording.bytes);
+  RunResult result = folder.run({"rec.ts", "/dev/full"});
+  EXPECT_EQ(result.status, 1);
+  // "データ書き込み中にエラーが発生しました. error code 28.\n" (ENOSPC)
+  EXPECT_EQ(result.err, "\x83" "f\x81[\x83^\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x92\x86\x82\xC9\x83G\x83\x89"
+                        "\x81[\x82\xAA\x94\xAD\x90\xB6\x82\xB5\x82\xDC\x82\xB5\x82\xBD. error code 28.\n");
+  EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
+}
+
 TEST(BadInput, UnreadableSourceEndsWithTheOpenError) {
   ToolFolder folder;
   Bytes source = header();
