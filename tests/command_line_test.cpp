@@ -111,8 +111,7 @@ TEST(NameRules, ReplaceTheExtensionOrAppend) {
 
 class SettingsFile : public ::testing::Test {
  protected:
-  std::filesystem::path path_ = std::filesystem::temp_directory_path() /
-                                ("corvane-settings-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".ini");
+  std::filesystem::path path_ = testing::scratchPath("settings.ini");
   void TearDown() override { std::filesystem::remove(path_); }
 
   Settings loadWith(const std::string& content) {

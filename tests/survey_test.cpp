@@ -303,7 +303,7 @@ TEST_F(Survey, HeaderThatJustFitsIsAGopStart) {
 
 TEST(ReadPackets, ClearBytesBehindAPartialLastPacket) {
   // Stale bytes of an earlier block must not be seen as the rest of a partial packet.
-  auto path = std::filesystem::temp_directory_path() / "corvane-read-block.ts";
+  auto path = testing::scratchPath("read.ts");
   Bytes data(188 * 2 + 5, 0x47);
   testing::writeFile(path, data);
   testing::LoadedContext loaded;

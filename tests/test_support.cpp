@@ -59,6 +59,12 @@ void writeText(const fs::path& path, const std::string& text) {
   writeFile(path, Bytes(text.begin(), text.end()));
 }
 
+std::filesystem::path scratchPath(const std::string& name) {
+  static std::atomic<int> serial{0};
+  return fs::temp_directory_path() / ("corvane-" + std::to_string(processId()) + "-" +
+                                      std::to_string(serial++) + "-" + name);
+}
+
 std::string streamText(std::FILE* file) {
   std::fflush(file);
   std::rewind(file);
@@ -78,9 +84,7 @@ std::size_t occurrences(const std::string& text, const std::string& needle) {
 }
 
 ToolFolder::ToolFolder() {
-  static std::atomic<int> serial{0};
-  dir_ = fs::temp_directory_path() /
-         ("corvane-test-" + std::to_string(processId()) + "-" + std::to_string(serial++));
+  dir_ = scratchPath("folder");
   fs::remove_all(dir_);
   fs::create_directories(dir_);
   executable_ = dir_ / kExecutableName;

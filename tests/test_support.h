@@ -33,6 +33,9 @@ std::string readText(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 void writeText(const std::filesystem::path& path, const std::string& text);
 
+// A path in the temporary folder that no other test, in this process or another, uses.
+std::filesystem::path scratchPath(const std::string& name);
+
 // Everything written to a stream so far, read from its start.
 std::string streamText(std::FILE* file);
 
