@@ -28,8 +28,6 @@ void showProgress(PassProgress& progress, std::int64_t bytesDone) {
 // same through the percentage format.
 void startPass(StreamContext& context, PassProgress& progress) {
   std::fill(context.ccTable, context.ccTable + kPidCount, -1);
-  progress.nextPacketOffset = 0;
-  progress.lastPercent = -1;
   printOut(msg::kRewriteProgressStart);  // PCR,PTS,DTS 更新中　 0%%
   showProgress(progress, 0);
 }

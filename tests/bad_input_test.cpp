@@ -25,20 +25,6 @@ constexpr int kPcr = 0x01FF;
 constexpr int kVideo = 0x0111;
 constexpr int kAudio = 0x0112;
 
-// PAT, PMT, PCR, a GOP start and a second PCR: accepted by the survey.
-Bytes header() {
-  Bytes out;
-  gen::appendPat(out, {{1, kPmt}});
-  gen::appendPmt(out, kPmt, kPcr, {{0x02, kVideo, {}}, {0x0F, kAudio, {}}});
-  gen::appendPcrOnly(out, kPcr, 97200000000);
-  gen::PesStart gop;
-  gop.pts = 324009009;
-  gop.dts = 324006006;
-  gen::appendPesStart(out, gop);
-  gen::appendPcrOnly(out, kPcr, 97202700000);
-  return out;
-}
-
 struct Outcome {
   RunResult result;
   bool destination;
@@ -100,7 +86,7 @@ TEST(BadInput, SyncBytesAreNeverLookedAt) {
 
 TEST(BadInput, OverlongAdaptationFieldsStayInsideTheirPacket) {
   ToolFolder folder;
-  Bytes source = header();
+  Bytes source = testing::acceptedStream();
   std::size_t from = source.size();
   for (int length = 183; length <= 255; ++length) {
     gen::PesStart pes;  // PES start behind the field: left alone
@@ -118,7 +104,7 @@ TEST(BadInput, OverlongAdaptationFieldsStayInsideTheirPacket) {
   expectOnlyCountersDiffer(run.output, source, from);
 
   // A PCR behind an overlong field is still inside the packet and is rebased.
-  Bytes pcrs = header();
+  Bytes pcrs = testing::acceptedStream();
   for (int length = 183; length <= 255; ++length) {
     gen::appendPcrOnly(pcrs, kPcr, 97200000000 + 300 * length);
     pcrs[pcrs.size() - 188 + 4] = static_cast<std::uint8_t>(length);
@@ -141,7 +127,7 @@ TEST(BadInput, RefusedRecordingsLeaveNoDestination) {
   gen::appendPat(wideInfo, {{1, kPmt}});
   gen::appendPmt(wideInfo, kPmt, kPcr, {{0x02, kVideo, {}}, {0x0F, kAudio, {}}}, 0,
                  Bytes(300, 0xFF));  // program_info_length 300
-  Bytes longPmt = header();
+  Bytes longPmt = testing::acceptedStream();
   longPmt[188 + 6] = 0xBF;
   longPmt[188 + 7] = 0xFF;
   const struct {
@@ -168,7 +154,7 @@ TEST(BadInput, RefusedRecordingsLeaveNoDestination) {
 
 TEST(BadInput, PesHeadersCutOffAtThePacketEndAreLeftAlone) {
   ToolFolder folder;
-  Bytes source = header();
+  Bytes source = testing::acceptedStream();
   std::size_t from = source.size();
   for (int length : {160, 165, 169, 170, 175}) {
     gen::PesStart pes;
@@ -191,7 +177,7 @@ TEST(BadInput, PesHeadersCutOffAtThePacketEndAreLeftAlone) {
 
 TEST(BadInput, UnitStartWithoutPayloadIsNoPesStart) {
   ToolFolder folder;
-  Bytes source = header();
+  Bytes source = testing::acceptedStream();
   std::size_t from = source.size();
   gen::PesStart pes;
   pes.pts = 324012012;
@@ -210,7 +196,7 @@ TEST(BadInput, PartialLastPacketNeverSeesAnEarlierPiece) {
   // place of the last, partial packet belong to a PCR packet. Only the five bytes read may
   // count: without its flags byte the partial packet carries no PCR.
   ToolFolder folder;
-  Bytes source = header();
+  Bytes source = testing::acceptedStream();
   for (int i = 0; i < 3000; ++i) gen::appendPcrOnly(source, kPcr, 97202700000 + 2700000LL * i);
   Bytes pcrPacket;
   gen::appendPcrOnly(pcrPacket, kPcr, 1);
@@ -237,7 +223,7 @@ TEST(BadInput, FailedWriteEndsWithTheWriteErrorAndStatusOne) {
 
 TEST(BadInput, UnreadableSourceEndsWithTheOpenError) {
   ToolFolder folder;
-  Bytes source = header();
+  Bytes source = testing::acceptedStream();
   testing::writeFile(folder / "locked.ts", source);
   fs::permissions(folder / "locked.ts", fs::perms::none);
   RunResult result = folder.run({"locked.ts"}, true);

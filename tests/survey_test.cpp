@@ -37,16 +37,6 @@ void addGopStart(Bytes& out, int pid = kVideo) {
   gen::appendPesStart(out, pes);
 }
 
-// PAT, PMT, PCR, video GOP start, PCR: the smallest stream the survey accepts.
-Bytes acceptedStream(std::int64_t firstPcr = 97200000000) {
-  Bytes out;
-  addTables(out);
-  gen::appendPcrOnly(out, kPcr, firstPcr);
-  addGopStart(out);
-  gen::appendPcrOnly(out, kPcr, firstPcr + 2700000);
-  return out;
-}
-
 struct Outcome {
   bool accepted;
   std::string err;
@@ -106,7 +96,7 @@ TEST_F(Survey, FirstOffsetTruncatesTowardZero) {
   for (const auto& c : cases) {
     Survey::SetUp();
     testing::LoadedContext loaded;
-    ASSERT_TRUE(surveyBlock(loaded.context, loaded.load(acceptedStream(c.firstPcr))));
+    ASSERT_TRUE(surveyBlock(loaded.context, loaded.load(testing::acceptedStream(c.firstPcr))));
     EXPECT_EQ(loaded.context.ptsOffset, c.offset) << c.firstPcr;
   }
 }
@@ -115,7 +105,7 @@ TEST_F(Survey, PcrsBeforeThePmtDoNotCount) {
   Bytes stream;
   gen::appendPcrOnly(stream, kPcr, 1);
   gen::appendPcrOnly(stream, kPcr, 2);
-  Bytes rest = acceptedStream(97200000000 + 300 * 5);
+  Bytes rest = testing::acceptedStream(97200000000 + 300 * 5);
   stream.insert(stream.end(), rest.begin(), rest.end());
   EXPECT_TRUE(survey(stream).accepted);
   EXPECT_EQ(context().ptsOffset, 5);

@@ -13,6 +13,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "tools/stream_generator.h"
+
 namespace corvane::testing {
 
 namespace fs = std::filesystem;
@@ -57,6 +59,21 @@ void writeFile(const fs::path& path, const Bytes& bytes) {
 
 void writeText(const fs::path& path, const std::string& text) {
   writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+Bytes acceptedStream(std::int64_t firstPcr) {
+  namespace gen = streamgen;
+  Bytes out;
+  gen::appendPat(out, {{1, gen::kPmtPid}});
+  gen::appendPmt(out, gen::kPmtPid, gen::kPcrPid,
+                 {{0x02, gen::kVideoPid, {}}, {0x0F, gen::kAudio1Pid, {}}});
+  gen::appendPcrOnly(out, gen::kPcrPid, firstPcr);
+  gen::PesStart gop;
+  gop.pts = 324009009;
+  gop.dts = 324006006;
+  gen::appendPesStart(out, gop);
+  gen::appendPcrOnly(out, gen::kPcrPid, firstPcr + 2700000);
+  return out;
 }
 
 std::filesystem::path scratchPath(const std::string& name) {

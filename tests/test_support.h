@@ -33,6 +33,10 @@ std::string readText(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 void writeText(const std::filesystem::path& path, const std::string& text);
 
+// PAT, PMT (video 0x0111, audio 0x0112, PCR PID 0x01FF), a PCR, a video GOP start and a second
+// PCR 0.1 s later: the smallest stream that the survey accepts.
+Bytes acceptedStream(std::int64_t firstPcr = 97200000000);
+
 // A path in the temporary folder that no other test, in this process or another, uses.
 std::filesystem::path scratchPath(const std::string& name);
 
