@@ -226,7 +226,7 @@ TEST(BadInput, UnreadableSourceEndsWithTheOpenError) {
   Bytes source = testing::acceptedStream();
   testing::writeFile(folder / "locked.ts", source);
   fs::permissions(folder / "locked.ts", fs::perms::none);
-  RunResult result = folder.run({"locked.ts"}, true);
+  RunResult result = folder.run({"locked.ts"}, {.unprivileged = true});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "\x93\xC7\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93"
                         "\x83G\x83\x89\x81[. error code 13.\n");  // EACCES

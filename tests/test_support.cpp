@@ -4,7 +4,10 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -92,6 +95,11 @@ std::string streamText(std::FILE* file) {
   return text;
 }
 
+std::string withCode(const char* message, int code) {
+  std::string text = message;
+  return text.replace(text.find("%d"), 2, std::to_string(code));
+}
+
 std::size_t occurrences(const std::string& text, const std::string& needle) {
   std::size_t count = 0;
   for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
@@ -116,7 +124,7 @@ ToolFolder::~ToolFolder() {
 fs::path ToolFolder::settingsFile() const { return dir_ / kSettingsName; }
 
 #ifdef _WIN32
-RunResult ToolFolder::run(const std::vector<std::string>& arguments, bool) const {
+RunResult ToolFolder::run(const std::vector<std::string>& arguments, const RunOptions&) const {
   fs::path outPath = dir_ / "stdout.txt";
   fs::path errPath = dir_ / "stderr.txt";
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -156,20 +164,40 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments, bool) const
   return result;
 }
 #else
-RunResult ToolFolder::run(const std::vector<std::string>& arguments, bool unprivileged) const {
+RunResult ToolFolder::run(const std::vector<std::string>& arguments,
+                          const RunOptions& options) const {
   fs::path outPath = dir_ / ".stdout";
   fs::path errPath = dir_ / ".stderr";
+  int pipeEnds[2] = {-1, -1};
+  if (options.stdout_ == RunOptions::Stdout::brokenPipe) {
+    if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
+    ::close(pipeEnds[0]);  // nobody will ever read
+  }
   pid_t child = ::fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
     if (::chdir(dir_.c_str()) != 0) ::_exit(127);
     int in = ::open("/dev/null", O_RDONLY);
-    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = pipeEnds[1] >= 0 ? pipeEnds[1]
+                               : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+    if (options.stdout_ == RunOptions::Stdout::closed) ::close(1);
+    ::signal(SIGPIPE, SIG_DFL);
+    if (!options.fault.empty()) {
+      ::setenv("LD_PRELOAD", CORVANE_FAULTS, 1);
+      ::setenv("CORVANE_FAULT", options.fault.c_str(), 1);
+      ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    }
+    if (options.fileSizeLimit >= 0) {
+      ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of ending the process
+      struct rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
+                             static_cast<rlim_t>(options.fileSizeLimit)};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+    }
+    if (options.unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
       ::_exit(126);
     }
     std::vector<char*> argv;
@@ -181,6 +209,7 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments, bool unpriv
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
+  if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
   int status = 0;
   ::waitpid(child, &status, 0);
   RunResult result;

@@ -19,11 +19,16 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr int kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
 constexpr int kFolderNotFound = 3;  // ERROR_PATH_NOT_FOUND
 constexpr int kIsAFolder = 5;       // ERROR_ACCESS_DENIED
+constexpr int kFileInUse = 32;      // ERROR_SHARING_VIOLATION
 #else
 constexpr int kFileNotFound = 2;    // ENOENT
 constexpr int kFolderNotFound = 2;  // ENOENT
 constexpr int kIsAFolder = 21;      // EISDIR
+constexpr int kFileInUse = 16;      // EBUSY
 #endif
+
+// A console text whose one "%d" is the system's error code, as the tool prints it.
+std::string withCode(const char* message, int code);
 
 // A UTF-8 text as the system's path type.
 platform::Path toPath(const std::string& text);
@@ -52,6 +57,18 @@ struct RunResult {
   std::string err;
 };
 
+// How the tool is started; everything but the defaults is POSIX only.
+struct RunOptions {
+  // When the tests run as root, the tool runs as user nobody, so that file permissions apply.
+  bool unprivileged = false;
+  enum class Stdout { file, closed, brokenPipe } stdout_ = Stdout::file;
+  // A fault injected by tests/fault_injection.cpp, as its CORVANE_FAULT takes it.
+  std::string fault;
+  // The largest file size the tool may write (RLIMIT_FSIZE), as on a disk that fills up; its
+  // writes past it fail with EFBIG.
+  std::int64_t fileSizeLimit = -1;
+};
+
 // A fresh folder holding a copy of the built executable (so that its settings file is made
 // there), removed again at the end of the test.
 class ToolFolder {
@@ -65,10 +82,8 @@ class ToolFolder {
   std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
   std::filesystem::path settingsFile() const;
 
-  // Runs the tool in the folder with the arguments, standard input closed (end of file).
-  // `unprivileged`: on POSIX, when the tests run as root, the tool runs as user nobody, so that
-  // file permissions apply to it.
-  RunResult run(const std::vector<std::string>& arguments, bool unprivileged = false) const;
+  // Runs the tool in the folder with the arguments, standard input at its end.
+  RunResult run(const std::vector<std::string>& arguments, const RunOptions& options = {}) const;
 
  private:
   std::filesystem::path dir_;
