@@ -42,7 +42,7 @@ struct Block {
 
 void rewriteOneBlock(benchmark::State& state, bool withLog) {
   Block block;
-  timeLog = withLog ? std::fopen("/dev/null", "wb") : nullptr;
+  timeLog.stream = withLog ? std::fopen("/dev/null", "wb") : nullptr;
   PassProgress progress;
   progress.fileSize = std::numeric_limits<std::int64_t>::max() / 200;  // progress stays at 0 %
   progress.lastPercent = 0;
@@ -57,8 +57,8 @@ void rewriteOneBlock(benchmark::State& state, bool withLog) {
   }
   state.SetItemsProcessed(state.iterations() * (kBlockSize / kPacketSize));
   state.SetBytesProcessed(state.iterations() * kBlockSize);
-  if (timeLog != nullptr) std::fclose(timeLog);
-  timeLog = nullptr;
+  if (timeLog.stream != nullptr) std::fclose(timeLog.stream);
+  timeLog.stream = nullptr;
 }
 
 void RewriteBlock(benchmark::State& state) { rewriteOneBlock(state, false); }

@@ -22,14 +22,16 @@ Path replaceExtension(const Path& path, const Path& extension) {
 }
 
 Settings loadSettingsFile(const Path& settingsPath) {
-  std::FILE* existing = platform::openReadStream(settingsPath);
-  if (existing != nullptr) {
-    std::fclose(existing);
-  } else if (std::FILE* created = platform::createWriteStream(settingsPath)) {
-    std::fwrite(kDefaultSettingsFile, 1, sizeof kDefaultSettingsFile - 1, created);
-    std::fclose(created);
+  // Only where no file of the name exists: one that exists but cannot be read holds the user's
+  // settings all the same, and is left alone.
+  platform::FileHandle file = platform::createNewFile(settingsPath);
+  if (file != platform::kNoFile) {
+    if (std::FILE* created = platform::streamOver(file)) {
+      std::fwrite(kDefaultSettingsFile, 1, sizeof kDefaultSettingsFile - 1, created);
+      std::fclose(created);
+    }
   }
-  // When the file can be neither read nor created, every setting reads as off.
+  // A file that cannot be read, or made, holds no keys: every setting reads as off.
   Settings result;
   result.nogop = readSwitch(settingsPath, CORVANE_PATH("nogop"));
   result.pmtcheck = readSwitch(settingsPath, CORVANE_PATH("pmtcheck"));

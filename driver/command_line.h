@@ -15,9 +15,9 @@ inline constexpr char kDefaultSettingsFile[] =
 // Replaces the extension of `path` (or appends when it has none) by `extension`.
 platform::Path replaceExtension(const platform::Path& path, const platform::Path& extension);
 
-// Creates the settings file with its default content when it cannot be opened (an existing file
-// is never changed), then reads the three settings from its section Default. A setting is off
-// only when its value is "off" in any case.
+// Creates the settings file with its default content when no file of its name exists (an
+// existing file is never changed, even one that cannot be read), then reads the three settings
+// from its section Default. A setting is off only when its value is "off" in any case.
 Settings loadSettingsFile(const platform::Path& settingsPath);
 
 struct CommandLine {

@@ -69,11 +69,11 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
 
   printTime(msg::kStartTime);  // 開始時刻 %02d時%02d分%02d秒
 
-  timeLog = nullptr;
+  timeLog = TimeLog{};
   if (settings.log) {
     platform::Path logPath = replaceExtension(line.source, CORVANE_PATH("_Time.log"));
-    timeLog = platform::createWriteStream(logPath);
-    if (timeLog == nullptr) {
+    // A log name that leads to the source itself is refused like one that cannot be opened.
+    if (!openTimeLog(timeLog, logPath, line.source)) {
       printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
       freePidLists(context);
       std::free(ccTable);
@@ -89,18 +89,21 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
     context.gopFlag = false;
     complete = rewriteFile(line.destination, source, context, firstBlockBytes);
   }
-  if (complete) printTime(msg::kEndTime);  // 終了時刻 %02d時%02d分%02d秒
 
   freePidLists(context);
   std::free(ccTable);
   platform::freePageAligned(buffer);
-  // After an early stop the time log stays open; the end of the process flushes and closes it.
-  if (complete && timeLog != nullptr) {
-    std::fclose(timeLog);
-    timeLog = nullptr;
-  }
   platform::closeFile(source);
-  return complete ? 1 : 0;
+  // Lines that did not reach the time log make the run incomplete: the destination is kept, and
+  // the run ends as after any other write error.
+  int logError = 0;
+  if (!closeTimeLog(timeLog, &logError)) {
+    printErr(msg::kWriteError, logError);  // データ書き込み中にエラーが発生しました. error code %d.
+    return 1;
+  }
+  if (!complete) return 0;
+  printTime(msg::kEndTime);  // 終了時刻 %02d時%02d分%02d秒
+  return 1;
 }
 
 }  // namespace corvane

@@ -30,8 +30,20 @@ inline constexpr FileHandle kNoFile = -1;
 FileHandle openSourceFile(const Path& path);
 
 // Creates the destination, replacing an existing file. Refuses (kNoFile, lastErrorCode() set)
-// when the name leads to the open source file itself, before anything is truncated.
-FileHandle createDestinationFile(const Path& path, FileHandle source);
+// when the name leads to the open source file or to the open time log (kNoFile when none), before
+// anything is truncated.
+FileHandle createDestinationFile(const Path& path, FileHandle source, FileHandle timeLog);
+
+// Opens a file for writing, creating it when missing, without cutting it: whether it may be cut
+// is decided once it is open. Others may read it meanwhile.
+FileHandle openForWriting(const Path& path);
+
+// Creates a file only when no file of that name exists; kNoFile when one does or it cannot be made.
+FileHandle createNewFile(const Path& path);
+
+// True when `path` names the file that is open as `file`: the same device and inode, or on
+// Windows the same volume serial number and file index. False when `path` names nothing.
+bool isSameFile(FileHandle file, const Path& path);
 
 // Reads until `size` bytes are in or the file ends. Returns the count, or -1 on error.
 std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size);
@@ -42,10 +54,16 @@ bool writeAll(FileHandle file, const std::uint8_t* data, std::int64_t size);
 // Cuts a file open for writing to `size` bytes. False on error.
 bool truncateFile(FileHandle file, std::int64_t size);
 
+// Cuts a file open for writing to nothing. A file that is empty already is left alone: truncating
+// is not free on every file system (ext4 then writes the whole new content back at close).
+bool emptyFile(FileHandle file);
+
 // Size of an open file in bytes. False when it cannot be had.
 bool fileSize(FileHandle file, std::int64_t* size);
 
-void closeFile(FileHandle file);
+// False when the system reports an error, which for a file written to can be a write that it had
+// deferred (network shares, quotas).
+bool closeFile(FileHandle file);
 
 // The system's error code of the last failed call above.
 int lastErrorCode();
@@ -60,9 +78,12 @@ bool executablePath(Path* path);
 Path readProfileString(const Path& file, const Path& section, const Path& key,
                        const Path& fallback);
 
-// Binary file streams for the settings file and the time log; null on failure.
-std::FILE* openReadStream(const Path& path);
-std::FILE* createWriteStream(const Path& path);  // truncates an existing file
+// A binary stream over an open file, which then belongs to the stream: fclose closes it. Null on
+// failure, and the file is closed.
+std::FILE* streamOver(FileHandle file);
+
+// The system's error code of the last failed stream operation.
+int lastStreamErrorCode();
 
 // Memory aligned to a 4 KiB page, for the packet buffer: the system copies between it and its
 // file cache a page at a time, which is measurably faster when the buffer's pages line up.
@@ -88,7 +109,9 @@ bool equalsIgnoreCase(const Path& a, const Path& b);
 std::string pathForConsole(const Path& path);
 
 // Makes the standard streams carry the console texts' bytes unchanged, without newline
-// translation, so that they are the same bytes on every system.
+// translation, so that they are the same bytes on every system. On POSIX it also opens /dev/null
+// on a standard descriptor that is closed, so that no file the tool opens later takes its place,
+// and ignores SIGPIPE, so that a console reader that goes away cannot end the run.
 void prepareConsole();
 
 }  // namespace corvane::platform

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -21,6 +22,15 @@ namespace {
 int descriptor(FileHandle file) { return static_cast<int>(file); }
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Both are open and are the same file.
+bool sameOpenFiles(int fd, FileHandle other) {
+  struct stat first;
+  struct stat second;
+  return other != kNoFile && ::fstat(fd, &first) == 0 &&
+         ::fstat(descriptor(other), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -38,8 +48,13 @@ FileHandle openSourceFile(const Path& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return kNoFile;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    int code = S_ISDIR(info.st_mode) ? EISDIR : errno;
+  int code = 0;
+  if (::fstat(fd, &info) != 0) {
+    code = errno;
+  } else if (S_ISDIR(info.st_mode)) {
+    code = EISDIR;
+  }
+  if (code != 0) {
     ::close(fd);
     errno = code;
     return kNoFile;
@@ -48,30 +63,41 @@ FileHandle openSourceFile(const Path& path) {
   return fd;
 }
 
-FileHandle createDestinationFile(const Path& path, FileHandle source) {
-  // Opened without truncation first: when the name leads to the source (the same name written
-  // differently, a hard link, a symbolic link) nothing may be cut off. There is no share mode
-  // that would refuse this open, so the file identity is compared instead.
+FileHandle createDestinationFile(const Path& path, FileHandle source, FileHandle timeLog) {
+  // Opened without truncation first: when the name leads to the source or the time log (the same
+  // name written differently, a hard link, a symbolic link) nothing may be cut off. There is no
+  // share mode that would refuse this open, so the file identity is compared instead.
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return kNoFile;
-  struct stat target;
-  struct stat origin;
-  bool known = ::fstat(fd, &target) == 0;
-  if (known && ::fstat(descriptor(source), &origin) == 0 && target.st_dev == origin.st_dev &&
-      target.st_ino == origin.st_ino) {
+  if (sameOpenFiles(fd, source) || sameOpenFiles(fd, timeLog)) {
     ::close(fd);
     errno = EBUSY;
     return kNoFile;
   }
-  // Only a file that holds data is cut: truncating an empty one is not free on every file
-  // system (ext4 then starts writing the whole new content back when it is closed).
-  if ((!known || target.st_size != 0) && ::ftruncate(fd, 0) != 0) {
+  if (!emptyFile(fd)) {
     int code = errno;
     ::close(fd);
     errno = code;
     return kNoFile;
   }
   return fd;
+}
+
+FileHandle openForWriting(const Path& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle createNewFile(const Path& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  return fd < 0 ? kNoFile : fd;
+}
+
+bool isSameFile(FileHandle file, const Path& path) {
+  struct stat open;
+  struct stat named;
+  return ::fstat(descriptor(file), &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size) {
@@ -105,6 +131,12 @@ bool truncateFile(FileHandle file, std::int64_t size) {
   return ::ftruncate(descriptor(file), static_cast<off_t>(size)) == 0;
 }
 
+bool emptyFile(FileHandle file) {
+  struct stat info;
+  if (::fstat(descriptor(file), &info) == 0 && info.st_size == 0) return true;
+  return truncateFile(file, 0);
+}
+
 bool fileSize(FileHandle file, std::int64_t* size) {
   struct stat info;
   if (::fstat(descriptor(file), &info) != 0) return false;
@@ -112,8 +144,9 @@ bool fileSize(FileHandle file, std::int64_t* size) {
   return true;
 }
 
-void closeFile(FileHandle file) {
-  if (file != kNoFile) ::close(descriptor(file));
+bool closeFile(FileHandle file) {
+  // After EINTR the descriptor is closed all the same on Linux; only other errors count.
+  return file == kNoFile || ::close(descriptor(file)) == 0 || errno == EINTR;
 }
 
 int lastErrorCode() { return errno; }
@@ -176,9 +209,13 @@ Path readProfileString(const Path& file, const Path& section, const Path& key,
   return fallback;
 }
 
-std::FILE* openReadStream(const Path& path) { return std::fopen(path.c_str(), "rb"); }
+std::FILE* streamOver(FileHandle file) {
+  std::FILE* stream = ::fdopen(descriptor(file), "wb");
+  if (stream == nullptr) closeFile(file);
+  return stream;
+}
 
-std::FILE* createWriteStream(const Path& path) { return std::fopen(path.c_str(), "wb"); }
+int lastStreamErrorCode() { return errno; }
 
 void* allocatePageAligned(std::size_t size) { return std::aligned_alloc(4096, size); }
 
@@ -214,7 +251,21 @@ bool equalsIgnoreCase(const Path& a, const Path& b) {
 
 std::string pathForConsole(const Path& path) { return path; }
 
-void prepareConsole() {}
+void prepareConsole() {
+  // A descriptor left closed by the caller would be the next one open() hands out, and the
+  // console texts would land in the file that took it.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      int null = ::open("/dev/null", O_RDWR);
+      if (null >= 0 && null != fd) {
+        ::dup2(null, fd);
+        ::close(null);
+      }
+    }
+  }
+  // The console only informs: a write to a pipe whose reader has gone fails with EPIPE instead.
+  std::signal(SIGPIPE, SIG_IGN);
+}
 
 }  // namespace corvane::platform
 

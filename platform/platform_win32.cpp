@@ -32,11 +32,40 @@ FileHandle openSourceFile(const Path& path) {
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-FileHandle createDestinationFile(const Path& path, FileHandle /*source*/) {
-  // The source is open without write sharing, so a name that leads to it fails here with a
-  // sharing violation before anything is truncated.
+FileHandle createDestinationFile(const Path& path, FileHandle /*source*/,
+                                 FileHandle /*timeLog*/) {
+  // The source is open without write sharing, and the time log is open for writing while this
+  // open shares reading only, so a name that leads to either fails here with a sharing violation
+  // before anything is truncated.
   return fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle openForWriting(const Path& path) {
+  return fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle createNewFile(const Path& path) {
+  return fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool isSameFile(FileHandle file, const Path& path) {
+  // Opened for no access at all, which no share mode refuses, only to learn its identity.
+  HANDLE named = ::CreateFileW(path.c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION first;
+  BY_HANDLE_FILE_INFORMATION second;
+  bool same = ::GetFileInformationByHandle(handleOf(file), &first) &&
+              ::GetFileInformationByHandle(named, &second) &&
+              first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+              first.nFileIndexHigh == second.nFileIndexHigh &&
+              first.nFileIndexLow == second.nFileIndexLow;
+  ::CloseHandle(named);
+  return same;
 }
 
 std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size) {
@@ -71,6 +100,8 @@ bool truncateFile(FileHandle file, std::int64_t size) {
          ::SetEndOfFile(handleOf(file));
 }
 
+bool emptyFile(FileHandle file) { return truncateFile(file, 0); }
+
 bool fileSize(FileHandle file, std::int64_t* size) {
   LARGE_INTEGER value;
   if (!::GetFileSizeEx(handleOf(file), &value)) return false;
@@ -78,9 +109,7 @@ bool fileSize(FileHandle file, std::int64_t* size) {
   return true;
 }
 
-void closeFile(FileHandle file) {
-  if (file != kNoFile) ::CloseHandle(handleOf(file));
-}
+bool closeFile(FileHandle file) { return file == kNoFile || ::CloseHandle(handleOf(file)); }
 
 int lastErrorCode() { return static_cast<int>(::GetLastError()); }
 
@@ -106,15 +135,19 @@ Path readProfileString(const Path& file, const Path& section, const Path& key,
   return Path(value, got);
 }
 
-std::FILE* openReadStream(const Path& path) {
-  std::FILE* stream = nullptr;
-  return ::_wfopen_s(&stream, path.c_str(), L"rb") == 0 ? stream : nullptr;
+std::FILE* streamOver(FileHandle file) {
+  int fd = ::_open_osfhandle(file, _O_BINARY);
+  if (fd == -1) {
+    closeFile(file);
+    return nullptr;
+  }
+  std::FILE* stream = ::_fdopen(fd, "wb");
+  if (stream == nullptr) ::_close(fd);
+  return stream;
 }
 
-std::FILE* createWriteStream(const Path& path) {
-  std::FILE* stream = nullptr;
-  return ::_wfopen_s(&stream, path.c_str(), L"wb") == 0 ? stream : nullptr;
-}
+// The runtime keeps the system's own code of its last failed call beside errno.
+int lastStreamErrorCode() { return static_cast<int>(_doserrno); }
 
 void* allocatePageAligned(std::size_t size) { return ::_aligned_malloc(size, 4096); }
 

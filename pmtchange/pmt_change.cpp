@@ -59,12 +59,12 @@ void reportPairs(const PidList& oldList, const PidList& newList, const PairTexts
   std::int32_t newPid = pairing.newPid;
   for (;;) {
     if (oldPid == 0) {
-      std::fprintf(timeLog, texts.add, static_cast<unsigned>(newPid));
+      writeLog(timeLog, texts.add, static_cast<unsigned>(newPid));
     } else if (newPid == 0) {
-      std::fprintf(timeLog, texts.remove, static_cast<unsigned>(oldPid));
+      writeLog(timeLog, texts.remove, static_cast<unsigned>(oldPid));
     } else {
-      std::fprintf(timeLog, texts.change, static_cast<unsigned>(oldPid),
-                   static_cast<unsigned>(newPid));
+      writeLog(timeLog, texts.change, static_cast<unsigned>(oldPid),
+               static_cast<unsigned>(newPid));
     }
     oldPid = advance(oldPairCursor, &PidPair::oldPid);
     newPid = advance(newPairCursor, &PidPair::newPid);
@@ -121,16 +121,16 @@ bool trackPmtChange(StreamContext& context, std::int32_t packet) {
   context.captionPids.link = nullptr;
 
   bool ok = readPmt(context, packet);
-  if (ok && timeLog != nullptr) {
+  if (ok && timeLog.stream != nullptr) {
     if (pidListsDiffer(oldPcr, context.pcrPids)) {
-      std::fprintf(timeLog, "*** Change PCRPID     : %04x -> %04x\r\n",
-                   static_cast<unsigned>(pidAt(oldPcr, 0)),
-                   static_cast<unsigned>(pidAt(context.pcrPids, 0)));
+      writeLog(timeLog, "*** Change PCRPID     : %04x -> %04x\r\n",
+               static_cast<unsigned>(pidAt(oldPcr, 0)),
+               static_cast<unsigned>(pidAt(context.pcrPids, 0)));
     }
     if (pidListsDiffer(oldVideo, context.videoPids)) {
-      std::fprintf(timeLog, "*** Change VIDEOPID   : %04x -> %04x\r\n",
-                   static_cast<unsigned>(pidAt(oldVideo, 0)),
-                   static_cast<unsigned>(pidAt(context.videoPids, 0)));
+      writeLog(timeLog, "*** Change VIDEOPID   : %04x -> %04x\r\n",
+               static_cast<unsigned>(pidAt(oldVideo, 0)),
+               static_cast<unsigned>(pidAt(context.videoPids, 0)));
     }
     if (pidListsDiffer(oldAudio, context.audioPids)) {
       reportPairs(oldAudio, context.audioPids, kAudioTexts);

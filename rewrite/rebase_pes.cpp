@@ -27,11 +27,6 @@ std::int64_t offsetRule(const StreamContext& context, std::int64_t source) {
   return value;
 }
 
-void writeLine(const char* tag, std::int64_t source, std::int64_t offset, std::int64_t value) {
-  std::fprintf(timeLog, "%s :                %13lld, %13lld, %13lld\r\n", tag,
-               static_cast<long long>(source), static_cast<long long>(offset),
-               static_cast<long long>(value));
-}
 
 }  // namespace
 
@@ -79,11 +74,13 @@ void rebasePts(StreamContext& context, std::int32_t packet) {
   writePesTimestamp(context.buffer, field, value);
   if (p[kFlagsByte + context.pesOffset] & 0x40) context.lastRefPts = value;
 
-  if (timeLog != nullptr && !context.gopFlag) {
+  if (timeLog.stream != nullptr && !context.gopFlag) {
     const char* tag = containsPid(context.videoPids, pid)   ? "V-PTS"
                       : containsPid(context.audioPids, pid) ? "A-PTS"
                                                             : "C-PTS";
-    writeLine(tag, source, context.ptsOffset, value);
+    writeLog(timeLog, "%s :                %13lld, %13lld, %13lld\r\n", tag,
+             static_cast<long long>(source), static_cast<long long>(context.ptsOffset),
+             static_cast<long long>(value));
   }
 }
 
@@ -105,7 +102,7 @@ void rebaseGopPes(StreamContext& context, std::int32_t packet) {
     if (step + kMaxPts <= kJumpLimit) {
       // The source clock wrapped at 2^33: follow it without a joint.
       context.ptsOffset -= kMaxPts;
-      if (timeLog != nullptr) std::fputs("********* wrap around GOP *********\r\n", timeLog);
+      writeLog(timeLog, "********* wrap around GOP *********\r\n");
     } else {
       // A jump: join the new stretch three frames after the last reference picture.
       context.ptsOffset = source - context.lastRefPts - kJointGap;
@@ -115,11 +112,9 @@ void rebaseGopPes(StreamContext& context, std::int32_t packet) {
       if (counter > 15) counter = 0;
       context.ccTable[pid] = counter;
       setContinuityCounter(p, counter);
-      if (timeLog != nullptr) {
-        std::fprintf(timeLog, "********* Joint GOP *********\r\nGOPPTS: %13lld, %13lld\r\n",
-                     static_cast<long long>(context.prevPtsOffset),
-                     static_cast<long long>(context.ptsOffset));
-      }
+      writeLog(timeLog, "********* Joint GOP *********\r\nGOPPTS: %13lld, %13lld\r\n",
+               static_cast<long long>(context.prevPtsOffset),
+               static_cast<long long>(context.ptsOffset));
     }
   }
 
@@ -128,13 +123,11 @@ void rebaseGopPes(StreamContext& context, std::int32_t packet) {
   rebaseDts(context, packet);
   context.gopFlag = false;
 
-  if (timeLog != nullptr) {
-    std::fprintf(timeLog,
-                 "V-GOP :                %13lld, %13lld, %13lld, %13lld, %13lld\r\n",
-                 static_cast<long long>(source), static_cast<long long>(context.ptsOffset),
-                 static_cast<long long>(source - context.ptsOffset),
-                 static_cast<long long>(previous), static_cast<long long>(std::llabs(step)));
-  }
+  if (timeLog.stream == nullptr) return;
+  writeLog(timeLog, "V-GOP :                %13lld, %13lld, %13lld, %13lld, %13lld\r\n",
+           static_cast<long long>(source), static_cast<long long>(context.ptsOffset),
+           static_cast<long long>(source - context.ptsOffset), static_cast<long long>(previous),
+           static_cast<long long>(std::llabs(step)));
 }
 
 }  // namespace corvane

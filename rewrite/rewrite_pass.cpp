@@ -1,6 +1,7 @@
 #include "rewrite/rewrite_pass.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "pmtchange/pmt_change.h"
 #include "rewrite/rebase.h"
@@ -80,21 +81,37 @@ bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t
 
 namespace {
 
+// The destination as the pass has written it so far.
+struct Destination {
+  platform::FileHandle file;
+  std::int64_t written = 0;  // bytes
+};
+
+// Cuts the destination back to the whole blocks written so far, so that after a stop or a
+// failed write it ends on a block boundary rather than inside a packet.
+bool cutToWholeBlocks(const Destination& output) {
+  return platform::truncateFile(output.file, output.written / kBlockSize * kBlockSize);
+}
+
 // Rewrites the packets at buffer offsets [begin, end) and writes them to the destination. When
 // a PMT re-read fails, the destination is cut back to the blocks before the one that holds the
-// failing PMT and closed, and the result is false.
-bool passPiece(StreamContext& context, PassProgress& progress, platform::FileHandle output,
+// failing PMT and closed, and the result is false. A write that fails, also that of the cut or
+// the close, ends the process.
+bool passPiece(StreamContext& context, PassProgress& progress, Destination& output,
                std::int32_t begin, std::int32_t end) {
   if (!rewritePackets(context, progress, begin, end)) {
-    std::int64_t failing = progress.nextPacketOffset - kPacketSize;
-    platform::truncateFile(output, failing / kBlockSize * kBlockSize);
-    platform::closeFile(output);
+    if (!cutToWholeBlocks(output) || !platform::closeFile(output.file)) {
+      // データ書き込み中にエラーが発生しました. error code %d.
+      fatalIoError(msg::kWriteError, platform::lastErrorCode());
+    }
     return false;
   }
-  if (!platform::writeAll(output, context.buffer + begin, end - begin)) {
-    // データ書き込み中にエラーが発生しました. error code %d.
-    fatalIoError(msg::kWriteError, platform::lastErrorCode());
+  if (!platform::writeAll(output.file, context.buffer + begin, end - begin)) {
+    int code = platform::lastErrorCode();
+    cutToWholeBlocks(output);  // as far as the system still lets it
+    fatalIoError(msg::kWriteError, code);  // データ書き込み中にエラーが発生しました. error code %d.
   }
+  output.written += end - begin;
   return true;
 }
 
@@ -102,8 +119,8 @@ bool passPiece(StreamContext& context, PassProgress& progress, platform::FileHan
 
 bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
                  StreamContext& context, std::int32_t firstBlockBytes) {
-  platform::FileHandle output = platform::createDestinationFile(destination, source);
-  if (output == platform::kNoFile) {
+  Destination output{platform::createDestinationFile(destination, source, timeLog.file)};
+  if (output.file == platform::kNoFile) {
     // 書込みファイルオープンエラー. error code %d.
     fatalIoError(msg::kWriteOpenError, platform::lastErrorCode());
   }
@@ -112,19 +129,35 @@ bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
   startPass(context, progress);
 
   // The survey's block is in the buffer already.
-  for (std::int32_t begin = 0; begin < firstBlockBytes; begin += kPieceSize) {
-    std::int32_t end = std::min(firstBlockBytes, begin + kPieceSize);
+  std::int32_t whole = firstBlockBytes - firstBlockBytes % kPacketSize;
+  for (std::int32_t begin = 0; begin < whole; begin += kPieceSize) {
+    std::int32_t end = std::min(whole, begin + kPieceSize);
     if (!passPiece(context, progress, output, begin, end)) return false;
   }
-  // The rest comes piece by piece into the buffer's start. Every read fills its piece unless
-  // the file ends, so blocks keep their places in the file; the first empty read ends the pass.
+  // The rest comes piece by piece into the buffer's start. Every read fills its piece unless the
+  // file ends, so blocks keep their places in the file. A read that ends inside a packet found
+  // the end of a recording that may still be growing: the partial packet is carried to the
+  // buffer's start and completed by the next read, so that every packet keeps its place. The
+  // first read that finds nothing ends the pass, and a partial packet left then is the last.
+  std::int32_t carried = firstBlockBytes - whole;
+  std::memmove(context.buffer, context.buffer + whole, static_cast<std::size_t>(carried));
   for (;;) {
-    std::int32_t got = readPackets(context, source, kPieceSize);
-    if (got == 0) break;
-    if (!passPiece(context, progress, output, 0, got)) return false;
+    std::int32_t got = readPackets(context, source, carried, kPieceSize - carried);
+    if (got == 0) {
+      if (carried > 0 && !passPiece(context, progress, output, 0, carried)) return false;
+      break;
+    }
+    std::int32_t have = carried + got;
+    whole = have - have % kPacketSize;
+    if (whole > 0 && !passPiece(context, progress, output, 0, whole)) return false;
+    carried = have - whole;
+    std::memmove(context.buffer, context.buffer + whole, static_cast<std::size_t>(carried));
   }
   printOut(msg::kRewriteDone);  // PCR,PTS,DTS 更新完了 100%%
-  platform::closeFile(output);
+  if (!platform::closeFile(output.file)) {
+    // データ書き込み中にエラーが発生しました. error code %d.
+    fatalIoError(msg::kWriteError, platform::lastErrorCode());
+  }
   return true;
 }
 

@@ -2,7 +2,7 @@
 // file and the command line before the survey starts, and the time log.
 #pragma once
 
-#include <cstdio>
+#include "stream/time_log.h"
 
 namespace corvane {
 
@@ -14,7 +14,7 @@ struct Settings {
 
 inline Settings settings;
 
-// The open time log, or null. Lines end in "\r\n"; the file is binary, so nothing translates them.
-inline std::FILE* timeLog = nullptr;
+// The time log. Lines end in "\r\n"; the file is binary, so nothing translates them.
+inline TimeLog timeLog;
 
 }  // namespace corvane

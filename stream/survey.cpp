@@ -60,20 +60,21 @@ bool checkStreams(const StreamContext& context) {
 
 }  // namespace
 
-std::int32_t readPackets(StreamContext& context, platform::FileHandle source, std::int32_t size) {
-  std::int64_t got = platform::readFull(source, context.buffer, size);
+std::int32_t readPackets(StreamContext& context, platform::FileHandle source, std::int32_t at,
+                         std::int32_t size) {
+  std::int64_t got = platform::readFull(source, context.buffer + at, size);
   if (got < 0) {
     fatalIoError(msg::kReadError, platform::lastErrorCode());  // リードエラー. error code %d.
   }
-  std::int32_t count = static_cast<std::int32_t>(got);
-  std::int32_t tail = count % kPacketSize;
-  if (tail != 0) std::memset(context.buffer + count, 0, kPacketSize - tail);
-  return count;
+  std::int32_t end = at + static_cast<std::int32_t>(got);
+  std::int32_t tail = end % kPacketSize;
+  if (tail != 0) std::memset(context.buffer + end, 0, kPacketSize - tail);
+  return end - at;
 }
 
 bool surveyStream(StreamContext& context, platform::FileHandle source, std::int32_t* blockBytes) {
   writeOut(msg::kSurveyProgress);  // PAT,PMT,PCR,GOP 検索中
-  *blockBytes = readPackets(context, source, kBlockSize);
+  *blockBytes = readPackets(context, source, 0, kBlockSize);
   return surveyBlock(context, *blockBytes);
 }
 

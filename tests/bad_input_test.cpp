@@ -2,6 +2,7 @@
 // status, the destination absent or exactly as documented, and the source unchanged.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -218,6 +219,18 @@ TEST(BadInput, FailedWriteEndsWithTheWriteErrorAndStatusOne) {
   // "データ書き込み中にエラーが発生しました. error code 28.\n" (ENOSPC)
   EXPECT_EQ(result.err, "\x83" "f\x81[\x83^\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x92\x86\x82\xC9\x83G\x83\x89"
                         "\x81[\x82\xAA\x94\xAD\x90\xB6\x82\xB5\x82\xDC\x82\xB5\x82\xBD. error code 28.\n");
+  EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
+}
+
+TEST(BadInput, DiskThatFillsUpLeavesTheWholeBlocksWrittenBefore) {
+  ToolFolder folder;
+  gen::Recording recording = gen::makeRecording(gen::sampleOptions());
+  testing::writeFile(folder / "rec.ts", recording.bytes);
+  constexpr std::int64_t kBlock = 2310144;
+  RunResult result = folder.run({"rec.ts"}, {.fileSizeLimit = kBlock + 100000 + 33});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, testing::withCode(msg::kWriteError, EFBIG));
+  EXPECT_EQ(fs::file_size(folder / "rec.000.ts"), static_cast<std::uintmax_t>(kBlock));
   EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
 }
 

@@ -1,6 +1,10 @@
 // The program driver through the built executable, run in a folder of its own.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -54,8 +58,9 @@ TEST(Driver, RefusedCommandLinesShowTheUsageAndLeaveTheSettingsFileAlone) {
   EXPECT_EQ(readText(folder.settingsFile()), settings);
 }
 
-// "開始時刻 hh時mm分ss秒\n" in code page 932.
+// "開始時刻 hh時mm分ss秒\n" and "終了時刻 hh時mm分ss秒\n" in code page 932.
 const std::regex kStartLine("^\x8AJ\x8En\x8E\x9E\x8D\x8F [0-2][0-9]\x8E\x9E[0-5][0-9]\x95\xAA[0-6][0-9]\x95" "b\n");
+const std::regex kEndLine("\x8FI\x97\xB9\x8E\x9E\x8D\x8F [0-2][0-9]\x8E\x9E[0-5][0-9]\x95\xAA[0-6][0-9]\x95" "b\n");
 
 TEST(Driver, MissingSourceEndsWithTheOpenErrorAfterCreatingTheTimeLog) {
   ToolFolder folder;
@@ -92,6 +97,28 @@ TEST(Driver, TimeLogThatCannotBeCreatedNamesItsFullPath) {
                             " failed\n");
 }
 
+TEST(Driver, TimeLogThatLeadsToTheSourceIsRefusedBeforeAnythingIsCut) {
+  ToolFolder folder;
+  const testing::Bytes source = testing::acceptedStream();
+  testing::writeFile(folder / "rec.ts", source);
+  std::vector<void (*)(const std::filesystem::path&, const std::filesystem::path&)> links = {
+      [](const auto& to, const auto& from) { std::filesystem::create_hard_link(to, from); }};
+#ifndef _WIN32
+  links.push_back([](const auto&, const auto& from) {
+    std::filesystem::create_symlink("rec.ts", from);
+  });
+#endif
+  for (auto link : links) {
+    std::filesystem::remove(folder / "rec_Time.log");
+    link(folder / "rec.ts", folder / "rec_Time.log");
+    RunResult result = folder.run({"-log", "on", "rec.ts", "out.ts"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "Open Log File: rec_Time.log failed\n");
+    EXPECT_EQ(testing::readFile(folder / "rec.ts"), source);
+    EXPECT_FALSE(std::filesystem::exists(folder / "out.ts"));
+  }
+}
+
 TEST(Driver, SourceThatIsADirectoryIsRefusedAtOpening) {
   ToolFolder folder;
   std::filesystem::create_directory(folder / "folder.ts");
@@ -99,6 +126,56 @@ TEST(Driver, SourceThatIsADirectoryIsRefusedAtOpening) {
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find(". error code " + std::to_string(testing::kIsAFolder) + ".\n"), std::string::npos);
 }
+
+#ifndef _WIN32
+TEST(Driver, SettingsFileThatCannotBeReadIsLeftAlone) {
+  ToolFolder folder;
+  const std::string settings = "[Default]\r\nlog='on'\r\n";
+  writeText(folder.settingsFile(), settings);
+  std::filesystem::permissions(folder.settingsFile(), std::filesystem::perms::owner_write);
+  // Owned by whoever runs the tool, so that it could write the file but not read it.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(folder.settingsFile().c_str(), 65534, 65534), 0);
+  }
+  RunResult result = folder.run({}, {.unprivileged = true});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, kUsage);
+  std::filesystem::permissions(folder.settingsFile(), std::filesystem::perms::owner_read);
+  EXPECT_EQ(readText(folder.settingsFile()), settings);
+}
+
+TEST(Driver, ConsoleThatIsClosedOrGoneNeitherLandsInFilesNorStopsTheRun) {
+  ToolFolder folder;
+  const testing::Bytes source = testing::acceptedStream();
+  testing::writeFile(folder / "rec.ts", source);
+  // With descriptor 1 closed, the time log would be opened as 1 and take the console texts.
+  RunResult closed = folder.run({"-log", "on", "rec.ts", "out.ts"},
+                                {.stdout_ = testing::RunOptions::Stdout::closed});
+  EXPECT_EQ(closed.status, 1) << closed.err;
+  std::string log = readText(folder / "rec_Time.log");
+  EXPECT_EQ(log.rfind("PCR   : ", 0), 0u) << log;
+  EXPECT_EQ(log.find(msg::kSurveyProgress), std::string::npos);
+
+  RunResult gone = folder.run({"rec.ts", "out.ts"},
+                              {.stdout_ = testing::RunOptions::Stdout::brokenPipe});
+  EXPECT_EQ(gone.status, 1) << "ended by signal " << gone.status - 128;
+  EXPECT_EQ(gone.err, "");
+  EXPECT_EQ(testing::readFile(folder / "out.ts").size(), source.size());
+}
+
+TEST(Driver, TimeLogThatCannotBeWrittenIsAWriteErrorAfterTheWholeDestination) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  ToolFolder folder;
+  const testing::Bytes source = testing::acceptedStream();
+  testing::writeFile(folder / "rec.ts", source);
+  std::filesystem::create_symlink("/dev/full", folder / "rec_Time.log");
+  RunResult result = folder.run({"-log", "on", "rec.ts", "out.ts"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, testing::withCode(msg::kWriteError, 28));  // ENOSPC
+  EXPECT_FALSE(std::regex_search(result.out, kEndLine)) << "the run looked complete";
+  EXPECT_EQ(testing::readFile(folder / "out.ts").size(), source.size());
+}
+#endif
 
 }  // namespace
 }  // namespace corvane

@@ -26,10 +26,10 @@ struct Lists {
 
 class PmtChange : public ::testing::Test {
  protected:
-  void SetUp() override { timeLog = std::tmpfile(); }
+  void SetUp() override { timeLog.stream = std::tmpfile(); }
   void TearDown() override {
-    std::fclose(timeLog);
-    timeLog = nullptr;
+    std::fclose(timeLog.stream);
+    timeLog.stream = nullptr;
   }
 
   // Sets the context's lists to `before`, re-reads a PMT describing `after`, and returns the
@@ -50,11 +50,11 @@ class PmtChange : public ::testing::Test {
     gen::appendPmt(bytes, kPmt, after.pcr, streams);
     loaded_.load(bytes);
 
-    std::fclose(timeLog);
-    timeLog = std::tmpfile();
+    std::fclose(timeLog.stream);
+    timeLog.stream = std::tmpfile();
     bool result = trackPmtChange(context, 0);
     if (ok != nullptr) *ok = result;
-    return testing::streamText(timeLog);
+    return testing::streamText(timeLog.stream);
   }
 
   testing::LoadedContext loaded_;
@@ -122,7 +122,7 @@ TEST_F(PmtChange, PmtWithoutAudioFailsWithTheReadersMessage) {
 }
 
 TEST_F(PmtChange, ListsFollowThePmtWhileTheLogIsClosed) {
-  std::FILE* saved = timeLog;
+  std::FILE* saved = timeLog.stream;
   StreamContext& context = loaded_.context;
   insertPid(context.pmtPids, kPmt);
   insertPid(context.pcrPids, 0x01FF);
@@ -131,12 +131,12 @@ TEST_F(PmtChange, ListsFollowThePmtWhileTheLogIsClosed) {
   gen::Bytes bytes;
   gen::appendPmt(bytes, kPmt, 0x01FF, {{0x02, 0x0100, {}}, {0x0F, 0x0115, {}}});
   loaded_.load(bytes);
-  timeLog = nullptr;
+  timeLog.stream = nullptr;
   EXPECT_TRUE(trackPmtChange(context, 0));
-  timeLog = saved;
+  timeLog.stream = saved;
   EXPECT_EQ(pidAt(context.audioPids, 0), 0x0115);
   EXPECT_EQ(countPids(context.audioPids), 1);
-  EXPECT_EQ(testing::streamText(timeLog), "");
+  EXPECT_EQ(testing::streamText(timeLog.stream), "");
 }
 
 }  // namespace

@@ -26,12 +26,12 @@ class Rebase : public ::testing::Test {
     insertPid(context().audioPids, kAudio);
     insertPid(context().captionPids, kCaption);
     insertPid(context().pcrPids, kPcr);
-    timeLog = std::tmpfile();
+    timeLog.stream = std::tmpfile();
     resetCaptionBase();
   }
   void TearDown() override {
-    std::fclose(timeLog);
-    timeLog = nullptr;
+    std::fclose(timeLog.stream);
+    timeLog.stream = nullptr;
     resetCaptionBase();
   }
 
@@ -72,9 +72,9 @@ class Rebase : public ::testing::Test {
 
   // The lines written since the last call.
   std::string log() {
-    std::string text = testing::streamText(timeLog);
-    std::fclose(timeLog);
-    timeLog = std::tmpfile();
+    std::string text = testing::streamText(timeLog.stream);
+    std::fclose(timeLog.stream);
+    timeLog.stream = std::tmpfile();
     return text;
   }
 
@@ -296,15 +296,15 @@ TEST_F(Rebase, CaptionWithDtsTakesTheCaptionRuleForItsPtsOnly) {
 }
 
 TEST_F(Rebase, NothingIsLoggedWhileTheLogIsClosed) {
-  std::FILE* saved = timeLog;
-  timeLog = nullptr;
+  std::FILE* saved = timeLog.stream;
+  timeLog.stream = nullptr;
   context().ptsOffset = 100;
   placePcr(300000);
   rebasePcr(context(), 0);
   EXPECT_EQ(gen::decodePcr(packet()), 270000);
   gop(1000, 900);
   EXPECT_EQ(pts(), 900);
-  timeLog = saved;
+  timeLog.stream = saved;
   EXPECT_EQ(log(), "");
 }
 

@@ -321,6 +321,33 @@ TEST(RewritePass, WholeBlocksAndPartialPacketsKeepTheSourceLength) {
   }
 }
 
+#ifndef _WIN32
+TEST(RewritePass, RecordingThatGrowsWhileItIsReadKeepsEveryPacketInPlace) {
+  // A read ends inside a packet because the file ended there at that moment, and the next read
+  // finds more: once inside the survey's block, once inside a later piece.
+  ToolFolder folder;
+  gen::Recording recording = writeRecording(folder, gen::sampleOptions());
+  for (std::int64_t end : {kBlock / 2 + 100, kBlock + 288768 * 2 + 188 * 3 + 100}) {
+    RunResult result = folder.run({"rec.ts"}, {.fault = "eof-once:rec.ts:" + std::to_string(end)});
+    EXPECT_EQ(result.status, 1) << result.err;
+    Bytes output = readFile(folder / "rec.000.ts");
+    RecordingCheck check(recording, output);
+    check.untouchedBytesAndLength();
+    check.continuityCounters();
+    check.timestamps();
+  }
+}
+
+TEST(RewritePass, DestinationWhoseCloseFailsIsAWriteError) {
+  ToolFolder folder;
+  gen::Recording recording = writeRecording(folder, gen::sampleOptions());
+  RunResult result = folder.run({"rec.ts", "out.ts"}, {.fault = "close:out.ts"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, testing::withCode(msg::kWriteError, EIO));
+  EXPECT_EQ(result.out.substr(result.out.size() - kDoneLine.size()), kDoneLine);  // no end time
+}
+#endif
+
 // "書込みファイルオープンエラー. error code N.\n"
 std::string writeOpenError(int code) {
   return "\x8F\x91\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93\x83G\x83\x89\x81["
@@ -360,6 +387,16 @@ TEST(RewritePass, DestinationThatIsTheSourceIsRefusedBeforeAnythingIsCut) {
   }
 }
 #endif
+
+TEST(RewritePass, DestinationThatIsTheTimeLogIsRefused) {
+  ToolFolder folder;
+  gen::Recording recording = writeRecording(folder, gen::sampleOptions());
+  RunResult result = folder.run({"-log", "on", "rec.ts", "rec_Time.log"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, writeOpenError(testing::kFileInUse));
+  EXPECT_EQ(std::filesystem::file_size(folder / "rec_Time.log"), 0u);
+  EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
+}
 
 TEST(RewritePass, DestinationInAMissingFolderEndsWithTheWriteOpenError) {
   ToolFolder folder;
@@ -439,6 +476,13 @@ TEST(PmtTracking, PmtThatLosesItsAudioEndsTheRunAfterTheWrittenBlocks) {
   EXPECT_EQ(std::filesystem::file_size(folder / "rec.000.ts"),
             static_cast<std::uintmax_t>(failing * 188 / kBlock * kBlock));
   EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
+#ifndef _WIN32
+  // A cut that fails is a write error.
+  std::filesystem::remove(folder / "rec.000.ts");
+  result = folder.run({"-pmtcheck", "on", "rec.ts"}, {.fault = "truncate:rec.000.ts"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, msg::kNoAudioPmt + testing::withCode(msg::kWriteError, EIO));
+#endif
 }
 
 }  // namespace

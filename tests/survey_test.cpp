@@ -300,8 +300,8 @@ TEST(ReadPackets, ClearBytesBehindAPartialLastPacket) {
   std::fill(loaded.buffer.begin(), loaded.buffer.end(), 0xAA);
   platform::FileHandle file = platform::openSourceFile(path.native());
   ASSERT_NE(file, platform::kNoFile);
-  EXPECT_EQ(readPackets(loaded.context, file, kBlockSize), 188 * 2 + 5);
-  EXPECT_EQ(readPackets(loaded.context, file, kBlockSize), 0);
+  EXPECT_EQ(readPackets(loaded.context, file, 0, kBlockSize), 188 * 2 + 5);
+  EXPECT_EQ(readPackets(loaded.context, file, 0, kBlockSize), 0);
   platform::closeFile(file);
   std::filesystem::remove(path);
   EXPECT_EQ(loaded.buffer[188 * 2 + 4], 0x47);

@@ -1,13 +1,14 @@
 // libFuzzer target: arbitrary bytes as a source recording, through the survey and the rewrite
 // pass exactly as the tool runs them. The first byte chooses the settings (bit 0 nogop, bit 1
-// pmtcheck, bit 2 log); the rest is the recording. The source is an in-memory file and the
-// destination /dev/null, so no input reaches the paths that end the process on I/O errors.
+// pmtcheck, bit 2 log); the rest is the recording. The source and the destination are in-memory
+// files, so no input reaches the paths that end the process on I/O errors.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "rewrite/rebase.h"
 #include "rewrite/rewrite_pass.h"
@@ -37,11 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   settings.pmtcheck = data[0] & 2;
   settings.log = data[0] & 4;
   static std::FILE* nowhere = std::fopen("/dev/null", "wb");
-  timeLog = settings.log ? nowhere : nullptr;
+  timeLog.stream = settings.log ? nowhere : nullptr;
   resetCaptionBase();
 
   int source = ::memfd_create("source.ts", 0);
-  if (source < 0) std::abort();
+  int destination = ::memfd_create("destination.ts", 0);
+  if (source < 0 || destination < 0) std::abort();
   for (std::size_t done = 1; done < size;) {
     ssize_t put = ::write(source, data + done, size - done);
     if (put <= 0) std::abort();
@@ -55,9 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t firstBlockBytes = 0;
   if (surveyStream(context, source, &firstBlockBytes)) {
     context.gopFlag = false;
-    rewriteFile("/dev/null", source, context, firstBlockBytes);
+    rewriteFile("/proc/self/fd/" + std::to_string(destination), source, context, firstBlockBytes);
   }
   freePidLists(context);
   ::close(source);
+  ::close(destination);
   return 0;
 }

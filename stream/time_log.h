@@ -1,0 +1,37 @@
+// The time log: a binary text file of CR LF lines that records every timestamp the pass rewrote
+// and every PID change. The driver opens and closes it; the rewriting code only writes lines.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace corvane {
+
+#if defined(__GNUC__)
+#define CORVANE_PRINTF(formatIndex, firstArgument) \
+  __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define CORVANE_PRINTF(formatIndex, firstArgument)
+#endif
+
+struct TimeLog {
+  std::FILE* stream = nullptr;                  // null while no log is written
+  platform::FileHandle file = platform::kNoFile;  // the file under the stream
+  int error = 0;  // the system's code of the first write that failed, 0 while none has
+};
+
+// Writes one printf-formatted piece of a line; nothing while the log is not open. A write that
+// fails is remembered, not reported: the run goes on and the driver reports it at the end.
+void writeLog(TimeLog& log, const char* format, ...) CORVANE_PRINTF(2, 3);
+
+// Opens the time log at `path` without cutting it, and cuts it only when it is not the file that
+// `source` names, so that a log name which leads to the source (a link) cannot empty it. False
+// when it cannot be opened or is the source; nothing is open then.
+bool openTimeLog(TimeLog& log, const platform::Path& path, const platform::Path& source);
+
+// Closes the log when it is open. False when a line did not reach the file: a write or the
+// close failed, with the system's code of the first failure in `code`.
+bool closeTimeLog(TimeLog& log, int* code);
+
+}  // namespace corvane
