@@ -12,7 +12,6 @@
 #include "rewrite/rebase.h"
 #include "rewrite/rewrite_pass.h"
 #include "stream/packet.h"
-#include "stream/run_settings.h"
 #include "stream/survey.h"
 #include "tools/stream_generator.h"
 
@@ -42,7 +41,8 @@ struct Block {
 
 void rewriteOneBlock(benchmark::State& state, bool withLog) {
   Block block;
-  timeLog.stream = withLog ? std::fopen("/dev/null", "wb") : nullptr;
+  TimeLog& log = block.context.run.timeLog;
+  log.stream = withLog ? std::fopen("/dev/null", "wb") : nullptr;
   PassProgress progress;
   progress.fileSize = std::numeric_limits<std::int64_t>::max() / 200;  // progress stays at 0 %
   progress.lastPercent = 0;
@@ -57,8 +57,8 @@ void rewriteOneBlock(benchmark::State& state, bool withLog) {
   }
   state.SetItemsProcessed(state.iterations() * (kBlockSize / kPacketSize));
   state.SetBytesProcessed(state.iterations() * kBlockSize);
-  if (timeLog.stream != nullptr) std::fclose(timeLog.stream);
-  timeLog.stream = nullptr;
+  if (log.stream != nullptr) std::fclose(log.stream);
+  log.stream = nullptr;
 }
 
 void RewriteBlock(benchmark::State& state) { rewriteOneBlock(state, false); }

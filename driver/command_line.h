@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "stream/run_settings.h"
+#include "stream/run_state.h"
 
 namespace corvane {
 

@@ -8,7 +8,6 @@
 #include "stream/console.h"
 #include "stream/messages.h"
 #include "stream/packet.h"
-#include "stream/run_settings.h"
 #include "stream/stream_context.h"
 #include "stream/survey.h"
 
@@ -45,12 +44,11 @@ platform::FileHandle openSource(const platform::Path& path) {
 
 int runCorvane(const std::vector<platform::Path>& arguments) {
   platform::Path executable;
-  if (!platform::executablePath(&executable)) std::exit(1);
+  if (!platform::executablePath(&executable)) return 1;
   Settings defaults = loadSettingsFile(replaceExtension(executable, CORVANE_PATH(".ini")));
 
   CommandLine line;
   if (!parseCommandLine(arguments, defaults, &line)) return showUsage();
-  settings = line.settings;
 
   auto* buffer = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBlockSize));
   if (buffer == nullptr) {
@@ -63,14 +61,16 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
     platform::freePageAligned(buffer);
     return 0;
   }
+  // Everything the run carries lives in its context, made afresh for each run.
   StreamContext context;
   context.buffer = buffer;
   context.ccTable = ccTable;
+  context.run.settings = line.settings;
+  TimeLog& timeLog = context.run.timeLog;
 
   printTime(msg::kStartTime);  // 開始時刻 %02d時%02d分%02d秒
 
-  timeLog = TimeLog{};
-  if (settings.log) {
+  if (context.run.settings.log) {
     platform::Path logPath = replaceExtension(line.source, CORVANE_PATH("_Time.log"));
     // A log name that leads to the source itself is refused like one that cannot be opened.
     if (!openTimeLog(timeLog, logPath, line.source)) {

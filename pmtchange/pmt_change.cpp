@@ -3,34 +3,25 @@
 #include <cstdio>
 
 #include "stream/packet.h"
-#include "stream/run_settings.h"
 #include "stream/survey.h"
 
 namespace corvane {
 
 namespace {
 
-// The pair table: entry k pairs the k-th old PID with the k-th new PID. In either column -1 is
-// no entry, 0 a PID that both lists hold (cancelled), anything else a PID to report.
-struct PidPair {
-  std::int32_t oldPid;
-  std::int32_t newPid;
-};
-PidPair pidPairs[kPidCount];
-std::int32_t oldPairCursor = 0;
-std::int32_t newPairCursor = 0;
-
 // The next entry after `cursor` whose value in the column is not 0; -1 past the table's end.
-std::int32_t advance(std::int32_t& cursor, std::int32_t PidPair::*column) {
+std::int32_t advance(const PidPairTable& table, std::int32_t& cursor,
+                     std::int32_t PidPair::*column) {
   do {
     ++cursor;
-  } while (cursor < kPidCount && pidPairs[cursor].*column == 0);
-  return cursor < kPidCount ? pidPairs[cursor].*column : -1;
+  } while (cursor < kPidCount && table.entries[cursor].*column == 0);
+  return cursor < kPidCount ? table.entries[cursor].*column : -1;
 }
 
-std::int32_t firstLeft(std::int32_t& cursor, std::int32_t PidPair::*column) {
+std::int32_t firstLeft(const PidPairTable& table, std::int32_t& cursor,
+                       std::int32_t PidPair::*column) {
   cursor = -1;
-  return advance(cursor, column);
+  return advance(table, cursor, column);
 }
 
 struct PairTexts {
@@ -52,22 +43,24 @@ constexpr PairTexts kCaptionTexts = {
 
 // One line per remaining pair: Change for a pair, Add for a surplus new PID, Delete for a
 // surplus old one.
-void reportPairs(const PidList& oldList, const PidList& newList, const PairTexts& texts) {
-  PidPairing pairing = pairPidLists(oldList, newList);
+void reportPairs(RunState& run, const PidList& oldList, const PidList& newList,
+                 const PairTexts& texts) {
+  PidPairTable& table = run.pidPairs;
+  PidPairing pairing = pairPidLists(table, oldList, newList);
   if (!pairing.any) return;
   std::int32_t oldPid = pairing.oldPid;
   std::int32_t newPid = pairing.newPid;
   for (;;) {
     if (oldPid == 0) {
-      writeLog(timeLog, texts.add, static_cast<unsigned>(newPid));
+      writeLog(run.timeLog, texts.add, static_cast<unsigned>(newPid));
     } else if (newPid == 0) {
-      writeLog(timeLog, texts.remove, static_cast<unsigned>(oldPid));
+      writeLog(run.timeLog, texts.remove, static_cast<unsigned>(oldPid));
     } else {
-      writeLog(timeLog, texts.change, static_cast<unsigned>(oldPid),
+      writeLog(run.timeLog, texts.change, static_cast<unsigned>(oldPid),
                static_cast<unsigned>(newPid));
     }
-    oldPid = advance(oldPairCursor, &PidPair::oldPid);
-    newPid = advance(newPairCursor, &PidPair::newPid);
+    oldPid = advance(table, table.oldCursor, &PidPair::oldPid);
+    newPid = advance(table, table.newCursor, &PidPair::newPid);
     if (oldPid == -1 && newPid == -1) return;
     if (oldPid == -1) oldPid = 0;
     if (newPid == -1) newPid = 0;
@@ -83,28 +76,29 @@ bool pidListsDiffer(const PidList& oldList, const PidList& newList) {
   return countPids(oldList) != countPids(newList);
 }
 
-PidPairing pairPidLists(const PidList& oldList, const PidList& newList) {
-  for (PidPair& pair : pidPairs) pair = PidPair{-1, -1};
+PidPairing pairPidLists(PidPairTable& table, const PidList& oldList, const PidList& newList) {
+  PidPair* pairs = table.entries;
+  for (std::int32_t i = 0; i < kPidCount; ++i) pairs[i] = PidPair{-1, -1};
   std::int32_t row = 0;
   for (const PidList* element = oldList.link; element != nullptr; element = element->link) {
-    pidPairs[row++].oldPid = element->pid;
+    pairs[row++].oldPid = element->pid;
   }
   row = 0;
   for (const PidList* element = newList.link; element != nullptr; element = element->link) {
-    pidPairs[row++].newPid = element->pid;
+    pairs[row++].newPid = element->pid;
   }
   // Cancel the PIDs that both lists hold.
-  for (std::int32_t i = 0; i < kPidCount && pidPairs[i].oldPid != -1; ++i) {
-    for (std::int32_t k = 0; k < kPidCount && pidPairs[k].newPid != -1; ++k) {
-      if (pidPairs[k].newPid == pidPairs[i].oldPid) {
-        pidPairs[i].oldPid = 0;
-        pidPairs[k].newPid = 0;
+  for (std::int32_t i = 0; i < kPidCount && pairs[i].oldPid != -1; ++i) {
+    for (std::int32_t k = 0; k < kPidCount && pairs[k].newPid != -1; ++k) {
+      if (pairs[k].newPid == pairs[i].oldPid) {
+        pairs[i].oldPid = 0;
+        pairs[k].newPid = 0;
         break;
       }
     }
   }
-  std::int32_t oldPid = firstLeft(oldPairCursor, &PidPair::oldPid);
-  std::int32_t newPid = firstLeft(newPairCursor, &PidPair::newPid);
+  std::int32_t oldPid = firstLeft(table, table.oldCursor, &PidPair::oldPid);
+  std::int32_t newPid = firstLeft(table, table.newCursor, &PidPair::newPid);
   if (oldPid == -1 && newPid == -1) return PidPairing{0, 0, false};
   return PidPairing{oldPid == -1 ? 0 : oldPid, newPid == -1 ? 0 : newPid, true};
 }
@@ -121,22 +115,23 @@ bool trackPmtChange(StreamContext& context, std::int32_t packet) {
   context.captionPids.link = nullptr;
 
   bool ok = readPmt(context, packet);
-  if (ok && timeLog.stream != nullptr) {
+  TimeLog& log = context.run.timeLog;
+  if (ok && log.stream != nullptr) {
     if (pidListsDiffer(oldPcr, context.pcrPids)) {
-      writeLog(timeLog, "*** Change PCRPID     : %04x -> %04x\r\n",
+      writeLog(log, "*** Change PCRPID     : %04x -> %04x\r\n",
                static_cast<unsigned>(pidAt(oldPcr, 0)),
                static_cast<unsigned>(pidAt(context.pcrPids, 0)));
     }
     if (pidListsDiffer(oldVideo, context.videoPids)) {
-      writeLog(timeLog, "*** Change VIDEOPID   : %04x -> %04x\r\n",
+      writeLog(log, "*** Change VIDEOPID   : %04x -> %04x\r\n",
                static_cast<unsigned>(pidAt(oldVideo, 0)),
                static_cast<unsigned>(pidAt(context.videoPids, 0)));
     }
     if (pidListsDiffer(oldAudio, context.audioPids)) {
-      reportPairs(oldAudio, context.audioPids, kAudioTexts);
+      reportPairs(context.run, oldAudio, context.audioPids, kAudioTexts);
     }
     if (pidListsDiffer(oldCaption, context.captionPids)) {
-      reportPairs(oldCaption, context.captionPids, kCaptionTexts);
+      reportPairs(context.run, oldCaption, context.captionPids, kCaptionTexts);
     }
   }
   freePidList(oldPcr);

@@ -22,8 +22,8 @@ struct PidPairing {
   bool any;             // false when nothing is left to report
 };
 
-// Pairs the PIDs of two lists that are not in both, in ascending order, in the process-wide
-// pair table, and places its two cursors on the first pair.
-PidPairing pairPidLists(const PidList& oldList, const PidList& newList);
+// Pairs the PIDs of two lists that are not in both, in ascending order, in the run's pair table,
+// and places its two cursors on the first pair.
+PidPairing pairPidLists(PidPairTable& table, const PidList& oldList, const PidList& newList);
 
 }  // namespace corvane

@@ -29,8 +29,4 @@ void rebasePts(StreamContext& context, std::int32_t packet);
 // Rewrites the DTS of the PES in the packet (offset rule).
 void rebaseDts(StreamContext& context, std::int32_t packet);
 
-// Caption PTS are counted from the first caption PTS above one hour, once per process.
-// Clears that base; used where one process runs several passes (tests, the fuzz target).
-void resetCaptionBase();
-
 }  // namespace corvane

@@ -1,5 +1,4 @@
 #include "rewrite/rebase.h"
-#include "stream/run_settings.h"
 #include "stream/timestamp.h"
 
 namespace corvane {
@@ -10,8 +9,9 @@ void rebasePcr(StreamContext& context, std::int32_t packet) {
   // PCRs still on the timeline left at the last joint or wrap keep the offset of that timeline.
   if (context.outPcr > kMaxPcr) context.outPcr = context.srcPcr - context.prevPtsOffset * 300;
   writePcr(context.buffer, packet, context.outPcr);
-  if (timeLog.stream == nullptr) return;
-  writeLog(timeLog, "PCR   : %13lld, %13lld, %13lld, %13lld\r\n",
+  TimeLog& log = context.run.timeLog;
+  if (log.stream == nullptr) return;
+  writeLog(log, "PCR   : %13lld, %13lld, %13lld, %13lld\r\n",
            static_cast<long long>(context.srcPcr), static_cast<long long>(context.srcPcr / 300),
            static_cast<long long>(context.ptsOffset), static_cast<long long>(context.outPcr / 300));
 }

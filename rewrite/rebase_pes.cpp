@@ -3,16 +3,11 @@
 
 #include "rewrite/rebase.h"
 #include "stream/packet.h"
-#include "stream/run_settings.h"
 #include "stream/timestamp.h"
 
 namespace corvane {
 
 namespace {
-
-// The caption base of the whole process: the first caption source PTS above one hour.
-std::int64_t captionBasePts = 0;
-bool captionBaseUnset = true;
 
 // PES header positions relative to the packet, for o = pesOffset.
 constexpr int kFlagsByte = 11;  // PTS_DTS_flags
@@ -29,11 +24,6 @@ std::int64_t offsetRule(const StreamContext& context, std::int64_t source) {
 
 
 }  // namespace
-
-void resetCaptionBase() {
-  captionBasePts = 0;
-  captionBaseUnset = true;
-}
 
 bool isTimedPesStart(StreamContext& context, std::int32_t packet) {
   const std::uint8_t* p = context.buffer + packet;
@@ -65,20 +55,21 @@ void rebasePts(StreamContext& context, std::int32_t packet) {
   if (caption) {
     // Captions ignore the offsets: they count from the first caption PTS above one hour, which
     // lands half a second after one hour, whatever joints and wraps come later.
-    if (captionBaseUnset && source > oneHour) {
-      captionBasePts = source;
-      captionBaseUnset = false;
+    RunState& run = context.run;
+    if (run.captionBaseUnset && source > oneHour) {
+      run.captionBasePts = source;
+      run.captionBaseUnset = false;
     }
-    value = oneHour + source - captionBasePts + kCaptionLead;
+    value = oneHour + source - run.captionBasePts + kCaptionLead;
   }
   writePesTimestamp(context.buffer, field, value);
   if (p[kFlagsByte + context.pesOffset] & 0x40) context.lastRefPts = value;
 
-  if (timeLog.stream != nullptr && !context.gopFlag) {
+  if (context.run.timeLog.stream != nullptr && !context.gopFlag) {
     const char* tag = containsPid(context.videoPids, pid)   ? "V-PTS"
                       : containsPid(context.audioPids, pid) ? "A-PTS"
                                                             : "C-PTS";
-    writeLog(timeLog, "%s :                %13lld, %13lld, %13lld\r\n", tag,
+    writeLog(context.run.timeLog, "%s :                %13lld, %13lld, %13lld\r\n", tag,
              static_cast<long long>(source), static_cast<long long>(context.ptsOffset),
              static_cast<long long>(value));
   }
@@ -92,6 +83,7 @@ void rebaseDts(StreamContext& context, std::int32_t packet) {
 
 void rebaseGopPes(StreamContext& context, std::int32_t packet) {
   std::uint8_t* p = context.buffer + packet;
+  TimeLog& log = context.run.timeLog;
   std::int64_t source = readPesTimestamp(context.buffer, packet + kPtsField + context.pesOffset);
   std::int64_t previous = context.gopPts;
   std::int64_t step = source - previous;
@@ -102,7 +94,7 @@ void rebaseGopPes(StreamContext& context, std::int32_t packet) {
     if (step + kMaxPts <= kJumpLimit) {
       // The source clock wrapped at 2^33: follow it without a joint.
       context.ptsOffset -= kMaxPts;
-      writeLog(timeLog, "********* wrap around GOP *********\r\n");
+      writeLog(log, "********* wrap around GOP *********\r\n");
     } else {
       // A jump: join the new stretch three frames after the last reference picture.
       context.ptsOffset = source - context.lastRefPts - kJointGap;
@@ -112,7 +104,7 @@ void rebaseGopPes(StreamContext& context, std::int32_t packet) {
       if (counter > 15) counter = 0;
       context.ccTable[pid] = counter;
       setContinuityCounter(p, counter);
-      writeLog(timeLog, "********* Joint GOP *********\r\nGOPPTS: %13lld, %13lld\r\n",
+      writeLog(log, "********* Joint GOP *********\r\nGOPPTS: %13lld, %13lld\r\n",
                static_cast<long long>(context.prevPtsOffset),
                static_cast<long long>(context.ptsOffset));
     }
@@ -123,8 +115,8 @@ void rebaseGopPes(StreamContext& context, std::int32_t packet) {
   rebaseDts(context, packet);
   context.gopFlag = false;
 
-  if (timeLog.stream == nullptr) return;
-  writeLog(timeLog, "V-GOP :                %13lld, %13lld, %13lld, %13lld, %13lld\r\n",
+  if (log.stream == nullptr) return;
+  writeLog(log, "V-GOP :                %13lld, %13lld, %13lld, %13lld, %13lld\r\n",
            static_cast<long long>(source), static_cast<long long>(context.ptsOffset),
            static_cast<long long>(source - context.ptsOffset), static_cast<long long>(previous),
            static_cast<long long>(std::llabs(step)));

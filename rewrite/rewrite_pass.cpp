@@ -8,7 +8,6 @@
 #include "stream/console.h"
 #include "stream/messages.h"
 #include "stream/packet.h"
-#include "stream/run_settings.h"
 #include "stream/survey.h"
 
 namespace corvane {
@@ -53,7 +52,7 @@ bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t
     }
     setContinuityCounter(packet, ccTable[pid]);
 
-    if (settings.pmtcheck && sectionKey(packet) == kPmtSectionKey &&
+    if (context.run.settings.pmtcheck && sectionKey(packet) == kPmtSectionKey &&
         containsPid(context.pmtPids, pid) && !trackPmtChange(context, offset)) {
       return false;
     }
@@ -119,7 +118,7 @@ bool passPiece(StreamContext& context, PassProgress& progress, Destination& outp
 
 bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
                  StreamContext& context, std::int32_t firstBlockBytes) {
-  Destination output{platform::createDestinationFile(destination, source, timeLog.file)};
+  Destination output{platform::createDestinationFile(destination, source, context.run.timeLog.file)};
   if (output.file == platform::kNoFile) {
     // 書込みファイルオープンエラー. error code %d.
     fatalIoError(msg::kWriteOpenError, platform::lastErrorCode());

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "stream/run_state.h"
+
 namespace corvane {
 
 // An ascending set of distinct PIDs, kept as a singly linked list. A list is reached through a
@@ -37,6 +39,7 @@ struct StreamContext {
   std::int64_t lastRefPts = 0;  // 90 kHz; rewritten PTS of the last PES with a DTS
   std::int32_t pesOffset = 0;   // PES header start behind the 4-byte packet header
   std::int32_t* ccTable = nullptr;  // continuity counter per PID, kPidCount entries
+  RunState run;                     // settings, time log and the rest of the run's state
 };
 
 // Adds `pid`, keeping the list ascending; a present PID is not added again. False only when no

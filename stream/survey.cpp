@@ -5,7 +5,6 @@
 #include "stream/console.h"
 #include "stream/messages.h"
 #include "stream/packet.h"
-#include "stream/run_settings.h"
 #include "stream/timestamp.h"
 
 namespace corvane {
@@ -79,7 +78,7 @@ bool surveyStream(StreamContext& context, platform::FileHandle source, std::int3
 }
 
 bool surveyBlock(StreamContext& context, std::int32_t blockBytes) {
-  context.gopFlag = settings.nogop;
+  context.gopFlag = context.run.settings.nogop;
   int pcrCount = 0;
   for (std::int32_t offset = 0; offset < blockBytes; offset += kPacketSize) {
     const std::uint8_t* packet = context.buffer + offset;

@@ -8,8 +8,10 @@
 #include <regex>
 #include <string>
 
+#include "driver/driver.h"
 #include "stream/messages.h"
 #include "tests/test_support.h"
+#include "tools/stream_generator.h"
 
 namespace corvane {
 namespace {
@@ -125,6 +127,36 @@ TEST(Driver, SourceThatIsADirectoryIsRefusedAtOpening) {
   RunResult result = folder.run({"folder.ts"});
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find(". error code " + std::to_string(testing::kIsAFolder) + ".\n"), std::string::npos);
+}
+
+TEST(Driver, TwoRunsInOneProcessGiveWhatTwoProcessesGive) {
+  // Two recordings whose captions count from different bases; only the first writes a log.
+  ToolFolder folder;
+  streamgen::RecordingOptions second = streamgen::sampleOptions();
+  second.sourceStart = 5000 * 90000;
+  testing::writeFile(folder / "a.ts", streamgen::makeRecording(streamgen::sampleOptions()).bytes);
+  testing::writeFile(folder / "b.ts", streamgen::makeRecording(second).bytes);
+  auto words = [](const std::string& log, const std::string& source, const std::string& output) {
+    return std::vector<std::string>{"-nogop", "off", "-pmtcheck", "off", "-log", log, source, output};
+  };
+  ASSERT_EQ(folder.run(words("on", "a.ts", "a-apart.ts")).status, 1);
+  ASSERT_EQ(folder.run(words("off", "b.ts", "b-apart.ts")).status, 1);
+  std::string logApart = readText(folder / "a_Time.log");
+
+  for (const auto& [log, name] : {std::pair{"on", "a"}, std::pair{"off", "b"}}) {
+    std::vector<platform::Path> arguments = {CORVANE_PATH("corvane")};
+    for (const std::string& word : words(log, (folder / (name + std::string(".ts"))).string(),
+                                         (folder / (name + std::string("-together.ts"))).string())) {
+      arguments.push_back(testing::toPath(word));
+    }
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(runCorvane(arguments), 1) << name;
+    ::testing::internal::GetCapturedStdout();
+  }
+  EXPECT_EQ(testing::readFile(folder / "a-together.ts"), testing::readFile(folder / "a-apart.ts"));
+  EXPECT_EQ(testing::readFile(folder / "b-together.ts"), testing::readFile(folder / "b-apart.ts"));
+  EXPECT_EQ(readText(folder / "a_Time.log"), logApart);
+  EXPECT_FALSE(std::filesystem::exists(folder / "b_Time.log"));
 }
 
 #ifndef _WIN32

@@ -6,7 +6,6 @@
 
 #include "pmtchange/pmt_change.h"
 #include "stream/messages.h"
-#include "stream/run_settings.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 
@@ -26,11 +25,8 @@ struct Lists {
 
 class PmtChange : public ::testing::Test {
  protected:
-  void SetUp() override { timeLog.stream = std::tmpfile(); }
-  void TearDown() override {
-    std::fclose(timeLog.stream);
-    timeLog.stream = nullptr;
-  }
+  void SetUp() override { log_.stream = std::tmpfile(); }
+  void TearDown() override { std::fclose(log_.stream); }
 
   // Sets the context's lists to `before`, re-reads a PMT describing `after`, and returns the
   // lines written.
@@ -50,14 +46,15 @@ class PmtChange : public ::testing::Test {
     gen::appendPmt(bytes, kPmt, after.pcr, streams);
     loaded_.load(bytes);
 
-    std::fclose(timeLog.stream);
-    timeLog.stream = std::tmpfile();
+    std::fclose(log_.stream);
+    log_.stream = std::tmpfile();
     bool result = trackPmtChange(context, 0);
     if (ok != nullptr) *ok = result;
-    return testing::streamText(timeLog.stream);
+    return testing::streamText(log_.stream);
   }
 
   testing::LoadedContext loaded_;
+  TimeLog& log_ = loaded_.context.run.timeLog;
 };
 
 TEST_F(PmtChange, ReportsEachChangeWithItsLine) {
@@ -122,7 +119,7 @@ TEST_F(PmtChange, PmtWithoutAudioFailsWithTheReadersMessage) {
 }
 
 TEST_F(PmtChange, ListsFollowThePmtWhileTheLogIsClosed) {
-  std::FILE* saved = timeLog.stream;
+  std::FILE* saved = log_.stream;
   StreamContext& context = loaded_.context;
   insertPid(context.pmtPids, kPmt);
   insertPid(context.pcrPids, 0x01FF);
@@ -131,12 +128,12 @@ TEST_F(PmtChange, ListsFollowThePmtWhileTheLogIsClosed) {
   gen::Bytes bytes;
   gen::appendPmt(bytes, kPmt, 0x01FF, {{0x02, 0x0100, {}}, {0x0F, 0x0115, {}}});
   loaded_.load(bytes);
-  timeLog.stream = nullptr;
+  log_.stream = nullptr;
   EXPECT_TRUE(trackPmtChange(context, 0));
-  timeLog.stream = saved;
+  log_.stream = saved;
   EXPECT_EQ(pidAt(context.audioPids, 0), 0x0115);
   EXPECT_EQ(countPids(context.audioPids), 1);
-  EXPECT_EQ(testing::streamText(timeLog.stream), "");
+  EXPECT_EQ(testing::streamText(log_.stream), "");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "rewrite/rebase.h"
-#include "stream/run_settings.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 
@@ -26,14 +25,9 @@ class Rebase : public ::testing::Test {
     insertPid(context().audioPids, kAudio);
     insertPid(context().captionPids, kCaption);
     insertPid(context().pcrPids, kPcr);
-    timeLog.stream = std::tmpfile();
-    resetCaptionBase();
+    log_.stream = std::tmpfile();
   }
-  void TearDown() override {
-    std::fclose(timeLog.stream);
-    timeLog.stream = nullptr;
-    resetCaptionBase();
-  }
+  void TearDown() override { std::fclose(log_.stream); }
 
   StreamContext& context() { return loaded_.context; }
   std::uint8_t* packet() { return loaded_.buffer.data(); }
@@ -72,14 +66,14 @@ class Rebase : public ::testing::Test {
 
   // The lines written since the last call.
   std::string log() {
-    std::string text = testing::streamText(timeLog.stream);
-    std::fclose(timeLog.stream);
-    timeLog.stream = std::tmpfile();
+    std::string text = testing::streamText(log_.stream);
+    std::fclose(log_.stream);
+    log_.stream = std::tmpfile();
     return text;
   }
 
- private:
   testing::LoadedContext loaded_;
+  TimeLog& log_ = loaded_.context.run.timeLog;
 };
 
 TEST_F(Rebase, PcrMovesByTheOffsetAndIsLogged) {
@@ -296,15 +290,15 @@ TEST_F(Rebase, CaptionWithDtsTakesTheCaptionRuleForItsPtsOnly) {
 }
 
 TEST_F(Rebase, NothingIsLoggedWhileTheLogIsClosed) {
-  std::FILE* saved = timeLog.stream;
-  timeLog.stream = nullptr;
+  std::FILE* saved = log_.stream;
+  log_.stream = nullptr;
   context().ptsOffset = 100;
   placePcr(300000);
   rebasePcr(context(), 0);
   EXPECT_EQ(gen::decodePcr(packet()), 270000);
   gop(1000, 900);
   EXPECT_EQ(pts(), 900);
-  timeLog.stream = saved;
+  log_.stream = saved;
   EXPECT_EQ(log(), "");
 }
 

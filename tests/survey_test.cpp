@@ -4,7 +4,6 @@
 #include <string>
 
 #include "stream/messages.h"
-#include "stream/run_settings.h"
 #include "stream/survey.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
@@ -44,9 +43,6 @@ struct Outcome {
 
 class Survey : public ::testing::Test {
  protected:
-  void SetUp() override { settings = Settings{}; }
-  void TearDown() override { settings = Settings{}; }
-
   Outcome survey(const Bytes& bytes) {
     ::testing::internal::CaptureStderr();
     bool accepted = surveyBlock(loaded_.context, loaded_.load(bytes));
@@ -94,7 +90,6 @@ TEST_F(Survey, FirstOffsetTruncatesTowardZero) {
       {5000000000, -307333333},
   };
   for (const auto& c : cases) {
-    Survey::SetUp();
     testing::LoadedContext loaded;
     ASSERT_TRUE(surveyBlock(loaded.context, loaded.load(testing::acceptedStream(c.firstPcr))));
     EXPECT_EQ(loaded.context.ptsOffset, c.offset) << c.firstPcr;
@@ -127,7 +122,7 @@ TEST_F(Survey, CaptionsAreFoundByTheirComponentTagAnywhereInTheDescriptors) {
 }
 
 TEST_F(Survey, NogopLetsAnyPacketComeFirst) {
-  settings.nogop = true;
+  context().run.settings.nogop = true;
   Bytes stream;
   addTables(stream);
   gen::appendPayload(stream, kAudio);

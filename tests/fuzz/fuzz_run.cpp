@@ -1,0 +1,170 @@
+#include "tests/fuzz/fuzz_run.h"
+
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "rewrite/rewrite_pass.h"
+#include "stream/stream_context.h"
+#include "stream/survey.h"
+
+namespace corvane::fuzzing {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Which bits of each byte the pass may change: the counter nibble of byte 3, the PCR where the
+// adaptation field flags one, and the PTS and DTS value bits of a PES header that starts in the
+// packet with its fields inside it. Worked out from the recording's own bytes, the way the
+// fields are laid down in ISO/IEC 13818-1, whichever PID the packet is on.
+Bytes changeableBits(const Bytes& recording) {
+  Bytes mask(recording.size(), 0);
+  static const std::uint8_t kTimestampBits[5] = {0x0E, 0xFF, 0xFE, 0xFF, 0xFE};
+  for (std::size_t at = 0; at < recording.size(); at += 188) {
+    std::uint8_t p[188] = {};  // a partial last packet is seen with zeros behind its data
+    std::size_t length = std::min<std::size_t>(188, recording.size() - at);
+    std::copy(recording.begin() + static_cast<std::ptrdiff_t>(at),
+              recording.begin() + static_cast<std::ptrdiff_t>(at + length), p);
+    std::uint8_t m[188] = {};
+    m[3] = 0x0F;
+    bool adaptation = p[3] & 0x20;
+    if (adaptation && p[4] != 0 && (p[5] & 0x10)) {
+      for (int i = 6; i <= 11; ++i) m[i] = 0xFF;
+    }
+    int o = adaptation ? p[4] + 1 : 0;
+    bool start = (p[1] & 0x40) && (p[3] & 0x10) && 11 + o < 188 && p[4 + o] == 0 &&
+                 p[5 + o] == 0 && p[6 + o] == 1 && (p[10 + o] & 0xC0) == 0x80;
+    if (start && (p[11 + o] & 0x80) && 17 + o < 188) {
+      for (int i = 0; i < 5; ++i) m[13 + o + i] |= kTimestampBits[i];
+      if ((p[11 + o] & 0x40) && 22 + o < 188) {
+        for (int i = 0; i < 5; ++i) m[18 + o + i] |= kTimestampBits[i];
+      }
+    }
+    std::copy(m, m + length, mask.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  return mask;
+}
+
+std::string checkOutput(const Bytes& recording, const Bytes& output, bool complete) {
+  if (complete && output.size() != recording.size()) {
+    return "the destination has " + std::to_string(output.size()) + " bytes, the recording " +
+           std::to_string(recording.size());
+  }
+  if (!complete && (output.size() % kBlockSize != 0 || output.size() > recording.size())) {
+    return "a stopped pass left " + std::to_string(output.size()) + " bytes, not whole blocks";
+  }
+  Bytes mask = changeableBits(recording);
+  for (std::size_t at = 0; at < output.size(); ++at) {
+    if ((output[at] ^ recording[at]) & ~mask[at]) {
+      return "byte " + std::to_string(at) + " changed outside the rewritten fields";
+    }
+  }
+  return "";
+}
+
+// The source and destination files: in memory on Linux, so that the fuzzer stays fast, and in
+// the temporary folder elsewhere.
+#ifdef _WIN32
+struct Files {
+  std::filesystem::path source = std::filesystem::temp_directory_path() / "corvane-fuzz-source.ts";
+  std::filesystem::path destination =
+      std::filesystem::temp_directory_path() / "corvane-fuzz-destination.ts";
+  platform::FileHandle sourceFile = platform::kNoFile;
+
+  explicit Files(const Bytes& recording) {
+    std::ofstream(source, std::ios::binary)
+        .write(reinterpret_cast<const char*>(recording.data()),
+               static_cast<std::streamsize>(recording.size()));
+    std::filesystem::remove(destination);
+    sourceFile = platform::openSourceFile(source.native());
+    if (sourceFile == platform::kNoFile) std::abort();
+  }
+  ~Files() {
+    platform::closeFile(sourceFile);
+    std::filesystem::remove(source);
+    std::filesystem::remove(destination);
+  }
+  platform::Path destinationPath() const { return destination.native(); }
+  Bytes written() const {
+    std::ifstream in(destination, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+};
+#else
+struct Files {
+  int sourceFile = ::memfd_create("source.ts", 0);
+  int destination = ::memfd_create("destination.ts", 0);
+
+  explicit Files(const Bytes& recording) {
+    if (sourceFile < 0 || destination < 0) std::abort();
+    for (std::size_t done = 0; done < recording.size();) {
+      ssize_t put = ::write(sourceFile, recording.data() + done, recording.size() - done);
+      if (put <= 0) std::abort();
+      done += static_cast<std::size_t>(put);
+    }
+    ::lseek(sourceFile, 0, SEEK_SET);
+  }
+  ~Files() {
+    ::close(sourceFile);
+    ::close(destination);
+  }
+  platform::Path destinationPath() const { return "/proc/self/fd/" + std::to_string(destination); }
+  Bytes written() const {
+    Bytes bytes(static_cast<std::size_t>(::lseek(destination, 0, SEEK_END)));
+    if (!bytes.empty() && ::pread(destination, bytes.data(), bytes.size(), 0) < 0) std::abort();
+    return bytes;
+  }
+};
+#endif
+
+std::uint8_t* packetBuffer() {
+  static auto* block = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBlockSize));
+  return block;
+}
+
+std::int32_t* counters() {
+  static auto* table = static_cast<std::int32_t*>(std::malloc(kPidCount * sizeof(std::int32_t)));
+  return table;
+}
+
+}  // namespace
+
+std::string runInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return "";
+  Bytes recording(data + 1, data + size);
+  Files files(recording);
+
+  StreamContext context;
+  context.buffer = packetBuffer();
+  context.ccTable = counters();
+  context.run.settings.nogop = data[0] & 1;
+  context.run.settings.pmtcheck = data[0] & 2;
+  context.run.settings.log = data[0] & 4;
+#ifdef _WIN32
+  static std::FILE* nowhere = std::fopen("NUL", "wb");
+#else
+  static std::FILE* nowhere = std::fopen("/dev/null", "wb");
+#endif
+  if (context.run.settings.log) context.run.timeLog.stream = nowhere;
+
+  std::int32_t firstBlockBytes = 0;
+  std::string broken;
+  if (surveyStream(context, files.sourceFile, &firstBlockBytes)) {
+    context.gopFlag = false;
+    bool complete = rewriteFile(files.destinationPath(), files.sourceFile, context, firstBlockBytes);
+    broken = checkOutput(recording, files.written(), complete);
+  }
+  freePidLists(context);
+  return broken;
+}
+
+}  // namespace corvane::fuzzing
