@@ -9,12 +9,6 @@ namespace corvane {
 
 namespace {
 
-// PES header positions relative to the packet, for o = pesOffset.
-constexpr int kFlagsByte = 11;  // PTS_DTS_flags
-constexpr int kPtsField = 13;
-constexpr int kDtsField = 18;
-constexpr int kFieldSize = 5;
-
 // Offset rule: source - ptsOffset; when that reaches 2^33, source - prevPtsOffset instead.
 std::int64_t offsetRule(const StreamContext& context, std::int64_t source) {
   std::int64_t value = source - context.ptsOffset;
@@ -35,12 +29,7 @@ bool isTimedPesStart(StreamContext& context, std::int32_t packet) {
   int o = context.pesOffset = pesOffsetOf(p);
   // Nothing is read or written outside the packet: a header whose flags, PTS or flagged DTS
   // would pass its last byte is left alone.
-  if (kFlagsByte + o > kLastPacketByte) return false;
-  if (p[4 + o] != 0x00 || p[5 + o] != 0x00 || p[6 + o] != 0x01) return false;
-  if ((p[10 + o] & 0xC0) != 0x80 || !(p[kFlagsByte + o] & 0x80)) return false;
-  if (kPtsField + kFieldSize - 1 + o > kLastPacketByte) return false;
-  if ((p[kFlagsByte + o] & 0x40) && kDtsField + kFieldSize - 1 + o > kLastPacketByte) return false;
-  return true;
+  return startsPesHeader(p, o) && pesHasPts(p, o) && pesTimestampsFit(p, o);
 }
 
 void rebasePts(StreamContext& context, std::int32_t packet) {
@@ -63,7 +52,7 @@ void rebasePts(StreamContext& context, std::int32_t packet) {
     value = oneHour + source - run.captionBasePts + kCaptionLead;
   }
   writePesTimestamp(context.buffer, field, value);
-  if (p[kFlagsByte + context.pesOffset] & 0x40) context.lastRefPts = value;
+  if (pesHasDts(p, context.pesOffset)) context.lastRefPts = value;
 
   if (context.run.timeLog.stream != nullptr && !context.gopFlag) {
     const char* tag = containsPid(context.videoPids, pid)   ? "V-PTS"
@@ -100,10 +89,8 @@ void rebaseGopPes(StreamContext& context, std::int32_t packet) {
       context.ptsOffset = source - context.lastRefPts - kJointGap;
       // Players and editors see the joint as a discontinuity when the counter skips one value.
       int pid = packetPid(p);
-      int counter = context.ccTable[pid] + 1;
-      if (counter > 15) counter = 0;
-      context.ccTable[pid] = counter;
-      setContinuityCounter(p, counter);
+      context.ccTable[pid] = nextContinuityCounter(context.ccTable[pid]);
+      setContinuityCounter(p, context.ccTable[pid]);
       writeLog(log, "********* Joint GOP *********\r\nGOPPTS: %13lld, %13lld\r\n",
                static_cast<long long>(context.prevPtsOffset),
                static_cast<long long>(context.ptsOffset));

@@ -31,11 +31,42 @@ inline int pesOffsetOf(const std::uint8_t* packet) {
   return hasAdaptationField(packet) ? packet[4] + 1 : 0;
 }
 
+// PES header fields, by their position in the packet for a header that starts behind the
+// packet header at pesOffset o: the start code prefix at 4 + o, the '10' marker in the top bits of
+// the flags byte at 10 + o, PTS_DTS_flags in the top bits of the byte at 11 + o, and the five-byte
+// PTS and DTS fields at 13 + o and 18 + o. An adaptation field can push any of them past the
+// packet's end, so each is read only once its bound has been checked.
+constexpr int kPtsDtsFlagsByte = 11;
+constexpr int kPtsField = 13;
+constexpr int kDtsField = 18;
+constexpr int kTimestampSize = 5;
+
+// A PES header starts at o: start code prefix and '10' marker, with the flags inside the packet.
+inline bool startsPesHeader(const std::uint8_t* packet, int o) {
+  return kPtsDtsFlagsByte + o <= kLastPacketByte && packet[4 + o] == 0x00 &&
+         packet[5 + o] == 0x00 && packet[6 + o] == 0x01 && (packet[10 + o] & 0xC0) == 0x80;
+}
+// PTS_DTS_flags of a PES header that starts at o.
+inline bool pesHasPts(const std::uint8_t* packet, int o) {
+  return packet[kPtsDtsFlagsByte + o] & 0x80;
+}
+inline bool pesHasDts(const std::uint8_t* packet, int o) {
+  return packet[kPtsDtsFlagsByte + o] & 0x40;
+}
+// The PES header at o carries a PTS, and a DTS when it flags one, inside the packet.
+inline bool pesTimestampsFit(const std::uint8_t* packet, int o) {
+  int last = (pesHasDts(packet, o) ? kDtsField : kPtsField) + kTimestampSize - 1 + o;
+  return last <= kLastPacketByte;
+}
+
 // A PSI section is only recognised where it begins at byte 5, behind a zero pointer_field.
 inline int sectionKey(const std::uint8_t* packet) { return (packet[5] << 4) + (packet[6] >> 4); }
 inline int sectionLength(const std::uint8_t* packet) {
   return ((packet[6] & 0x0F) << 8) | packet[7];
 }
+
+// The continuity counter after `counter` (-1 for a PID not seen yet): 0 follows 15.
+inline int nextContinuityCounter(int counter) { return counter >= 15 ? 0 : counter + 1; }
 
 // Stores a continuity counter, keeping scrambling and adaptation_field_control.
 inline void setContinuityCounter(std::uint8_t* packet, int counter) {

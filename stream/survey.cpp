@@ -1,10 +1,9 @@
 #include "stream/survey.h"
 
-#include <cstring>
-
 #include "stream/console.h"
 #include "stream/messages.h"
 #include "stream/packet.h"
+#include "stream/source_input.h"
 #include "stream/timestamp.h"
 
 namespace corvane {
@@ -58,18 +57,6 @@ bool checkStreams(const StreamContext& context) {
 }
 
 }  // namespace
-
-std::int32_t readPackets(StreamContext& context, platform::FileHandle source, std::int32_t at,
-                         std::int32_t size) {
-  std::int64_t got = platform::readFull(source, context.buffer + at, size);
-  if (got < 0) {
-    fatalIoError(msg::kReadError, platform::lastErrorCode());  // リードエラー. error code %d.
-  }
-  std::int32_t end = at + static_cast<std::int32_t>(got);
-  std::int32_t tail = end % kPacketSize;
-  if (tail != 0) std::memset(context.buffer + end, 0, kPacketSize - tail);
-  return end - at;
-}
 
 bool surveyStream(StreamContext& context, platform::FileHandle source, std::int32_t* blockBytes) {
   writeOut(msg::kSurveyProgress);  // PAT,PMT,PCR,GOP 検索中
@@ -178,15 +165,12 @@ bool checkPesStart(StreamContext& context, std::int32_t packet) {
   if (!hasPayload(p)) return true;
 
   int o = pesOffsetOf(p);
-  // A header whose bytes up to the PTS_DTS_flags would pass the packet's end is no PES header.
-  bool isPes = 11 + o <= kLastPacketByte && p[4 + o] == 0x00 && p[5 + o] == 0x00 &&
-               p[6 + o] == 0x01 && (p[10 + o] & 0xC0) == 0x80;
-  if (isPes) {
+  if (startsPesHeader(p, o)) {
     int streamId = p[7 + o];
     int pid = packetPid(p);
     if ((streamId & 0xF0) == 0xE0) {
       if (!insertPid(context.videoPids, pid)) return false;
-      if ((p[11 + o] & 0xC0) == 0xC0) context.gopFlag = true;
+      if (pesHasPts(p, o) && pesHasDts(p, o)) context.gopFlag = true;
     } else if ((streamId & 0xE0) == 0xC0) {
       if (!insertPid(context.audioPids, pid)) return false;
     }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "stream/messages.h"
+#include "stream/source_input.h"
 #include "stream/survey.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
