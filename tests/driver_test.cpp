@@ -43,7 +43,7 @@ TEST(Driver, UsageTextIsExact) {
             "          -pmtcheck {on|off}  : check PMT change\n"
             "          -log {on|off}       : make log-file\n"
             "\n\n"
-            "Enter\x83L\x81[\x82\xF0\x89\x9F\x82\xB5\x82\xC4\x89\xBA\x82\xB3\x82\xA2...");
+            + std::string(msg::kUsagePressEnter));
 }
 
 TEST(Driver, RefusedCommandLinesShowTheUsageAndLeaveTheSettingsFileAlone) {
@@ -60,17 +60,15 @@ TEST(Driver, RefusedCommandLinesShowTheUsageAndLeaveTheSettingsFileAlone) {
   EXPECT_EQ(readText(folder.settingsFile()), settings);
 }
 
-// "開始時刻 hh時mm分ss秒\n" and "終了時刻 hh時mm分ss秒\n" in code page 932.
-const std::regex kStartLine("^\x8AJ\x8En\x8E\x9E\x8D\x8F [0-2][0-9]\x8E\x9E[0-5][0-9]\x95\xAA[0-6][0-9]\x95" "b\n");
-const std::regex kEndLine("\x8FI\x97\xB9\x8E\x9E\x8D\x8F [0-2][0-9]\x8E\x9E[0-5][0-9]\x95\xAA[0-6][0-9]\x95" "b\n");
+const std::regex kStartLine("^" + testing::timeLinePattern(msg::kStartTime));
+const std::regex kEndLine(testing::timeLinePattern(msg::kEndTime));
 
 TEST(Driver, MissingSourceEndsWithTheOpenErrorAfterCreatingTheTimeLog) {
   ToolFolder folder;
   RunResult result = folder.run({"-log", "on", "missing.ts"});
   EXPECT_EQ(result.status, 1);
   EXPECT_TRUE(std::regex_search(result.out, kStartLine)) << result.out;
-  EXPECT_EQ(result.err, "\x93\xC7\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93"
-                        "\x83G\x83\x89\x81[. error code " + std::to_string(testing::kFileNotFound) + ".\n");
+  EXPECT_EQ(result.err, testing::printed(msg::kReadOpenError, testing::kFileNotFound));
   EXPECT_TRUE(std::filesystem::exists(folder / "missing_Time.log"));
   EXPECT_EQ(std::filesystem::file_size(folder / "missing_Time.log"), 0u);
   EXPECT_FALSE(std::filesystem::exists(folder / "missing.000.ts"));
@@ -203,7 +201,7 @@ TEST(Driver, TimeLogThatCannotBeWrittenIsAWriteErrorAfterTheWholeDestination) {
   std::filesystem::create_symlink("/dev/full", folder / "rec_Time.log");
   RunResult result = folder.run({"-log", "on", "rec.ts", "out.ts"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, testing::withCode(msg::kWriteError, 28));  // ENOSPC
+  EXPECT_EQ(result.err, testing::printed(msg::kWriteError, 28));  // ENOSPC
   EXPECT_FALSE(std::regex_search(result.out, kEndLine)) << "the run looked complete";
   EXPECT_EQ(testing::readFile(folder / "out.ts").size(), source.size());
 }

@@ -14,8 +14,6 @@ namespace {
 
 namespace gen = streamgen;
 
-constexpr int kPmt = 0x01F0;
-
 struct Lists {
   int pcr;
   int video;
@@ -33,7 +31,7 @@ class PmtChange : public ::testing::Test {
   std::string change(const Lists& before, const Lists& after, bool* ok = nullptr) {
     StreamContext& context = loaded_.context;
     freePidLists(context);
-    insertPid(context.pmtPids, kPmt);
+    insertPid(context.pmtPids, gen::kPmtPid);
     insertPid(context.pcrPids, before.pcr);
     insertPid(context.videoPids, before.video);
     for (int pid : before.audio) insertPid(context.audioPids, pid);
@@ -43,7 +41,7 @@ class PmtChange : public ::testing::Test {
     for (int pid : after.audio) streams.push_back({0x0F, pid, {}});
     for (int pid : after.captions) streams.push_back({0x06, pid, {0x52, 0x01, 0x30}});
     gen::Bytes bytes;
-    gen::appendPmt(bytes, kPmt, after.pcr, streams);
+    gen::appendPmt(bytes, gen::kPmtPid, after.pcr, streams);
     loaded_.load(bytes);
 
     std::fclose(log_.stream);
@@ -121,12 +119,12 @@ TEST_F(PmtChange, PmtWithoutAudioFailsWithTheReadersMessage) {
 TEST_F(PmtChange, ListsFollowThePmtWhileTheLogIsClosed) {
   std::FILE* saved = log_.stream;
   StreamContext& context = loaded_.context;
-  insertPid(context.pmtPids, kPmt);
+  insertPid(context.pmtPids, gen::kPmtPid);
   insertPid(context.pcrPids, 0x01FF);
   insertPid(context.videoPids, 0x0100);
   insertPid(context.audioPids, 0x0111);
   gen::Bytes bytes;
-  gen::appendPmt(bytes, kPmt, 0x01FF, {{0x02, 0x0100, {}}, {0x0F, 0x0115, {}}});
+  gen::appendPmt(bytes, gen::kPmtPid, 0x01FF, {{0x02, 0x0100, {}}, {0x0F, 0x0115, {}}});
   loaded_.load(bytes);
   log_.stream = nullptr;
   EXPECT_TRUE(trackPmtChange(context, 0));

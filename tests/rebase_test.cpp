@@ -13,18 +13,13 @@ namespace {
 
 namespace gen = streamgen;
 
-constexpr int kVideo = 0x0111;
-constexpr int kAudio = 0x0112;
-constexpr int kCaption = 0x0130;
-constexpr int kPcr = 0x01FF;
-
 class Rebase : public ::testing::Test {
  protected:
   void SetUp() override {
-    insertPid(context().videoPids, kVideo);
-    insertPid(context().audioPids, kAudio);
-    insertPid(context().captionPids, kCaption);
-    insertPid(context().pcrPids, kPcr);
+    insertPid(context().videoPids, gen::kVideoPid);
+    insertPid(context().audioPids, gen::kAudio1Pid);
+    insertPid(context().captionPids, gen::kCaptionPid);
+    insertPid(context().pcrPids, gen::kPcrPid);
     log_.stream = std::tmpfile();
   }
   void TearDown() override { std::fclose(log_.stream); }
@@ -41,11 +36,11 @@ class Rebase : public ::testing::Test {
   }
   void placePcr(std::int64_t pcr) {
     gen::Bytes bytes;
-    gen::appendPcrOnly(bytes, kPcr, pcr);
+    gen::appendPcrOnly(bytes, gen::kPcrPid, pcr);
     loaded_.load(bytes);
   }
   // Runs a PES with PTS and DTS through the GOP handler, counting it first.
-  void gop(std::int64_t pts, std::int64_t dts, int pid = kVideo) {
+  void gop(std::int64_t pts, std::int64_t dts, int pid = gen::kVideoPid) {
     gen::PesStart pes;
     pes.pid = pid;
     pes.pts = pts;
@@ -93,7 +88,7 @@ TEST_F(Rebase, PcrFallsBackOnlyAboveTheFieldLimit) {
   context().prevPtsOffset = 10;
   packet()[0] = 0x47;
   gen::Bytes bytes;
-  gen::appendPcrOnly(bytes, kPcr, 0);
+  gen::appendPcrOnly(bytes, gen::kPcrPid, 0);
   std::copy(bytes.begin(), bytes.end(), packet());
   std::fill(packet() + 6, packet() + 12, 0xFF);
   rebasePcr(context(), 0);
@@ -123,7 +118,7 @@ TEST_F(Rebase, NegativePcrTakesNoFallback) {
 
 TEST_F(Rebase, PesTestFindsTheHeaderBehindTheAdaptationField) {
   gen::PesStart pes;
-  pes.pid = kAudio;
+  pes.pid = gen::kAudio1Pid;
   pes.pts = 5;
   pes.adaptationLength = 100;
   EXPECT_TRUE(place(pes));
@@ -152,7 +147,7 @@ TEST_F(Rebase, PesTestRefusesUntrackedAndMalformedHeaders) {
   EXPECT_FALSE(place(pes));
   EXPECT_EQ(context().pesOffset, 42);  // untracked: left as it was
 
-  pes.pid = kCaption;
+  pes.pid = gen::kCaptionPid;
   pes.withPts = false;
   EXPECT_FALSE(place(pes));
   EXPECT_EQ(context().pesOffset, 0);
@@ -194,7 +189,7 @@ TEST_F(Rebase, JumpOfMoreThanTenSecondsIsJoinedAfterTheLastReferencePicture) {
     context().gopPts = 400000000;
     context().ptsOffset = 76000000;
     context().lastRefPts = 324500000;
-    context().ccTable[kVideo] = 8;  // the pass gave this packet 8
+    context().ccTable[gen::kVideoPid] = 8;  // the pass gave this packet 8
     log();
     gop(400000000 + step, 400000000 + step - 6006);
     std::int64_t newOffset = 400000000 + step - 324500000 - 9009;
@@ -204,7 +199,7 @@ TEST_F(Rebase, JumpOfMoreThanTenSecondsIsJoinedAfterTheLastReferencePicture) {
     EXPECT_EQ(dts(), 324509009 - 6006);
     EXPECT_EQ(context().lastRefPts, 324509009);
     EXPECT_EQ(packet()[3] & 0x0F, 9);
-    EXPECT_EQ(context().ccTable[kVideo], 9);
+    EXPECT_EQ(context().ccTable[gen::kVideoPid], 9);
     char expected[512];
     std::snprintf(expected, sizeof expected,
                   "********* Joint GOP *********\r\n"
@@ -219,7 +214,7 @@ TEST_F(Rebase, JumpOfMoreThanTenSecondsIsJoinedAfterTheLastReferencePicture) {
 TEST_F(Rebase, JointCounterWrapsFrom15To0) {
   context().gopCount = 1;
   context().gopPts = 0;
-  context().ccTable[kVideo] = 15;
+  context().ccTable[gen::kVideoPid] = 15;
   gop(5000000, 4990000);
   EXPECT_EQ(packet()[3] & 0x0F, 0);
   EXPECT_EQ(packet()[3] & 0xF0, 0x10);  // payload only, as built
@@ -230,12 +225,12 @@ TEST_F(Rebase, WrapOfTheSourceClockIsFollowedWithoutAJoint) {
   context().gopPts = 8589933592;  // 2^33 - 1000
   context().ptsOffset = 8000000000;
   context().lastRefPts = 589933592;
-  context().ccTable[kVideo] = 4;
+  context().ccTable[gen::kVideoPid] = 4;
   gop(2000, 2000 - 3003 + (std::int64_t{1} << 33));
   EXPECT_EQ(context().prevPtsOffset, 8000000000);
   EXPECT_EQ(context().ptsOffset, 8000000000 - 8589934591);
   EXPECT_EQ(pts(), 589933592 + 2999);  // one tick short of the source step of 3,000
-  EXPECT_EQ(context().ccTable[kVideo], 4);  // no continuity break
+  EXPECT_EQ(context().ccTable[gen::kVideoPid], 4);  // no continuity break
   EXPECT_EQ(packet()[3] & 0x0F, 0);
   // The pre-wrap DTS falls back on the previous offset.
   EXPECT_EQ(dts(), 8589933589 - 8000000000);
@@ -245,42 +240,61 @@ TEST_F(Rebase, WrapOfTheSourceClockIsFollowedWithoutAJoint) {
             "    8589931592\r\n");
 }
 
+TEST_F(Rebase, WrapIsCountedUpToTenSecondsPastTheWrap) {
+  // The step plus kMaxPts: 900,000 is a wrap, 900,001 a joint.
+  for (std::int64_t past : {900000, 900001}) {
+    context().gopCount = 1;
+    context().gopPts = 8589934591;
+    context().ptsOffset = 0;
+    context().lastRefPts = 100;
+    gop(past, past - 3003);
+    EXPECT_EQ(context().ptsOffset, past == 900000 ? -8589934591 : past - 100 - 9009) << past;
+  }
+}
+
 TEST_F(Rebase, OffsetRuleFallsBackFrom2To33On) {
   context().prevPtsOffset = -100;
   context().ptsOffset = -10;
-  ptsOnly(8589934581, kVideo);  // new value kMaxPts: as it is
+  ptsOnly(8589934581, gen::kVideoPid);  // new value kMaxPts: as it is
   EXPECT_EQ(pts(), 8589934591);
-  ptsOnly(8589934582, kVideo);  // 2^33: source - prevPtsOffset, stored modulo 2^33
+  ptsOnly(8589934582, gen::kVideoPid);  // 2^33: source - prevPtsOffset, stored modulo 2^33
+  EXPECT_EQ(pts(), (8589934582 + 100) - (std::int64_t{1} << 33));
+  gop(8589934582, 8589934500);  // its line shows the plain difference all the same
   EXPECT_EQ(pts(), (8589934582 + 100) - (std::int64_t{1} << 33));
   context().ptsOffset = 1;
-  ptsOnly(0, kAudio);  // -1: no fallback, stored as kMaxPts
+  ptsOnly(0, gen::kAudio1Pid);  // -1: no fallback, stored as kMaxPts
   EXPECT_EQ(pts(), 8589934591);
   EXPECT_EQ(log(),
             "V-PTS :                   8589934581,           -10,    8589934591\r\n"
             "V-PTS :                   8589934582,           -10,    8589934682\r\n"
+            "V-GOP :                   8589934582,           -10,    8589934592,             0,"
+            "    8589934582\r\n"
             "A-PTS :                            0,             1,            -1\r\n");
 }
 
 TEST_F(Rebase, CaptionsCountFromTheFirstCaptionAboveOneHour) {
   context().ptsOffset = 123456;
-  ptsOnly(300000000, kCaption);  // base unset: 324,045,000 + S
+  ptsOnly(300000000, gen::kCaptionPid);  // base unset: 324,045,000 + S
   EXPECT_EQ(pts(), 624045000);
-  ptsOnly(500000000, kCaption);  // takes the base
+  ptsOnly(324000000, gen::kCaptionPid);  // exactly one hour is not above it
+  EXPECT_EQ(pts(), 648045000);
+  ptsOnly(500000000, gen::kCaptionPid);  // takes the base
   EXPECT_EQ(pts(), 324045000);
   // Later joints and wraps do not matter.
   context().ptsOffset = -77777777;
   context().prevPtsOffset = 5;
-  ptsOnly(500090000, kCaption);
+  ptsOnly(500090000, gen::kCaptionPid);
   EXPECT_EQ(pts(), 324135000);
   EXPECT_EQ(log(),
             "C-PTS :                    300000000,        123456,     624045000\r\n"
+            "C-PTS :                    324000000,        123456,     648045000\r\n"
             "C-PTS :                    500000000,        123456,     324045000\r\n"
             "C-PTS :                    500090000,     -77777777,     324135000\r\n");
 }
 
 TEST_F(Rebase, CaptionWithDtsTakesTheCaptionRuleForItsPtsOnly) {
   context().ptsOffset = 1000;
-  gop(400000000, 399990000, kCaption);
+  gop(400000000, 399990000, gen::kCaptionPid);
   EXPECT_EQ(pts(), 324045000);
   EXPECT_EQ(dts(), 399989000);
   EXPECT_EQ(context().lastRefPts, 324045000);

@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 
+#include "rewrite/rewrite_pass.h"
 #include "stream/messages.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
@@ -36,13 +37,11 @@ std::int64_t mod33(std::int64_t value) {
   return value < 0 ? value + kTwo33 : value;
 }
 
-std::string progressLine(int percent) {
-  // "PCR,PTS,DTS 更新中　 N% \r"
-  return "PCR,PTS,DTS \x8D\x58\x90\x56\x92\x86\x81\x40 " + std::to_string(percent) + "% \r";
-}
-const std::string kDoneLine = "PCR,PTS,DTS \x8D\x58\x90\x56\x8A\xAE\x97\xB9 100% \n";
-const std::string kSurveyLine = "PAT,PMT,PCR,GOP \x8C\x9F\x8D\xF5\x92\x86\n";
-const std::regex kTimeLine("(\x8AJ\x8En|\x8FI\x97\xB9)\x8E\x9E\x8D\x8F [0-9]{2}\x8E\x9E[0-9]{2}\x95\xAA[0-9]{2}\x95" "b\n");
+std::string progressLine(int percent) { return testing::printed(msg::kRewriteProgress, percent); }
+const std::string kDoneLine = testing::printed(msg::kRewriteDone, 0);
+const std::string kSurveyLine = msg::kSurveyProgress;
+const std::regex kTimeLine("(" + testing::timeLinePattern(msg::kStartTime) + "|" +
+                           testing::timeLinePattern(msg::kEndTime) + ")");
 
 std::string col(long long value) {
   char text[32];
@@ -199,6 +198,55 @@ class RecordingCheck {
   const Bytes& output_;
 };
 
+// The per-packet pass in memory, on a prepared context.
+class PacketPass : public ::testing::Test {
+ protected:
+  // Rewrites `stream` in place as the pass does; false when a PMT re-read failed.
+  bool rewrite(Bytes& stream) {
+    std::int32_t size = loaded_.load(stream);
+    PassProgress progress;
+    progress.fileSize = size;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    bool ok = rewritePackets(context(), progress, 0, size);
+    ::testing::internal::GetCapturedStdout();
+    ::testing::internal::GetCapturedStderr();
+    stream.assign(loaded_.buffer.begin(), loaded_.buffer.begin() + size);
+    return ok;
+  }
+  StreamContext& context() { return loaded_.context; }
+
+  testing::LoadedContext loaded_;
+};
+
+TEST_F(PacketPass, PacketWithoutPayloadRepeatsItsPidsCounter) {
+  Bytes stream;
+  gen::appendPayload(stream, 0x0200, 9);
+  gen::appendPayload(stream, 0x0200, 9);
+  gen::appendPcrOnly(stream, 0x0200, 0, 9);  // adaptation field only
+  gen::appendPayload(stream, 0x0200, 9);
+  gen::appendPcrOnly(stream, 0x0201, 0, 9);  // a PID's very first packet: 0
+  gen::appendPayload(stream, 0x0201, 9);
+  rewrite(stream);
+  std::vector<int> counters;
+  for (std::size_t at = 3; at < stream.size(); at += 188) counters.push_back(stream[at] & 0x0F);
+  EXPECT_EQ(counters, (std::vector<int>{0, 1, 1, 2, 0, 1}));
+}
+
+TEST_F(PacketPass, PmtcheckReReadsSectionsOnPmtPidsOnly) {
+  context().run.settings.pmtcheck = true;
+  insertPid(context().pmtPids, gen::kPmtPid);
+  insertPid(context().audioPids, gen::kAudio1Pid);
+  // A PMT without audio, which fails the reader's checks wherever it is re-read.
+  Bytes elsewhere;
+  gen::appendPmt(elsewhere, 0x0300, gen::kPcrPid, {{0x02, gen::kVideoPid, {}}});
+  EXPECT_TRUE(rewrite(elsewhere));
+  EXPECT_EQ(pidAt(context().audioPids, 0), gen::kAudio1Pid);
+  Bytes onPmtPid;
+  gen::appendPmt(onPmtPid, gen::kPmtPid, gen::kPcrPid, {{0x02, gen::kVideoPid, {}}});
+  EXPECT_FALSE(rewrite(onPmtPid));
+}
+
 gen::Recording writeRecording(const ToolFolder& folder, const gen::RecordingOptions& options,
                               const std::string& name = "rec.ts") {
   gen::Recording recording = gen::makeRecording(options);
@@ -343,16 +391,12 @@ TEST(RewritePass, DestinationWhoseCloseFailsIsAWriteError) {
   gen::Recording recording = writeRecording(folder, gen::sampleOptions());
   RunResult result = folder.run({"rec.ts", "out.ts"}, {.fault = "close:out.ts"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, testing::withCode(msg::kWriteError, EIO));
+  EXPECT_EQ(result.err, testing::printed(msg::kWriteError, EIO));
   EXPECT_EQ(result.out.substr(result.out.size() - kDoneLine.size()), kDoneLine);  // no end time
 }
 #endif
 
-// "書込みファイルオープンエラー. error code N.\n"
-std::string writeOpenError(int code) {
-  return "\x8F\x91\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93\x83G\x83\x89\x81["
-         ". error code " + std::to_string(code) + ".\n";
-}
+std::string writeOpenError(int code) { return testing::printed(msg::kWriteOpenError, code); }
 
 #ifdef _WIN32
 TEST(RewritePass, DestinationThatIsTheSourceFailsOnItsSharingMode) {
@@ -481,7 +525,7 @@ TEST(PmtTracking, PmtThatLosesItsAudioEndsTheRunAfterTheWrittenBlocks) {
   std::filesystem::remove(folder / "rec.000.ts");
   result = folder.run({"-pmtcheck", "on", "rec.ts"}, {.fault = "truncate:rec.000.ts"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, msg::kNoAudioPmt + testing::withCode(msg::kWriteError, EIO));
+  EXPECT_EQ(result.err, msg::kNoAudioPmt + testing::printed(msg::kWriteError, EIO));
 #endif
 }
 

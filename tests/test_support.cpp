@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <string_view>
 
 #include "tools/stream_generator.h"
 
@@ -95,9 +96,35 @@ std::string streamText(std::FILE* file) {
   return text;
 }
 
-std::string withCode(const char* message, int code) {
-  std::string text = message;
-  return text.replace(text.find("%d"), 2, std::to_string(code));
+std::string printed(const char* format, long long value) {
+  std::string text;
+  for (const char* at = format; *at != '\0'; ++at) {
+    if (at[0] == '%' && at[1] == 'd') {
+      text += std::to_string(value);
+      ++at;
+    } else if (at[0] == '%' && at[1] == '%') {
+      text += '%';
+      ++at;
+    } else {
+      text += *at;
+    }
+  }
+  return text;
+}
+
+std::string timeLinePattern(const char* format) {
+  std::string pattern;
+  for (const char* at = format; *at != '\0'; ++at) {
+    if (std::string_view(at).substr(0, 4) == "%02d") {
+      pattern += "[0-9]{2}";
+      at += 3;
+    } else if (std::string_view("\\^$.|?*+()[]{}").find(*at) != std::string_view::npos) {
+      pattern += std::string("\\") + *at;
+    } else {
+      pattern += *at;
+    }
+  }
+  return pattern;
 }
 
 std::size_t occurrences(const std::string& text, const std::string& needle) {

@@ -27,8 +27,12 @@ constexpr int kIsAFolder = 21;      // EISDIR
 constexpr int kFileInUse = 16;      // EBUSY
 #endif
 
-// A console text whose one "%d" is the system's error code, as the tool prints it.
-std::string withCode(const char* message, int code);
+// A console text as the tool prints it: its one number field ("%d") holding `value`, and "%%"
+// as one percent sign.
+std::string printed(const char* format, long long value);
+
+// A regular expression for a console line of the local time: each "%02d" field any two digits.
+std::string timeLinePattern(const char* format);
 
 // A UTF-8 text as the system's path type.
 platform::Path toPath(const std::string& text);
