@@ -26,9 +26,14 @@ int showUsage() {
   return 0;
 }
 
-void printTime(const char* format) {
+enum class Clock { start, end };
+
+// The start or the end line with the local time.
+void printTime(Clock line) {
   platform::LocalTime now = platform::localTime();
-  printOut(format, now.hour, now.minute, now.second);
+  // 開始時刻 %02d時%02d分%02d秒 or 終了時刻 %02d時%02d分%02d秒
+  printOut(line == Clock::start ? msg::kStartTime : msg::kEndTime, now.hour, now.minute,
+           now.second);
 }
 
 }  // namespace
@@ -68,7 +73,7 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
   context.run.settings = line.settings;
   TimeLog& timeLog = context.run.timeLog;
 
-  printTime(msg::kStartTime);  // 開始時刻 %02d時%02d分%02d秒
+  printTime(Clock::start);
 
   if (context.run.settings.log) {
     platform::Path logPath = replaceExtension(line.source, CORVANE_PATH("_Time.log"));
@@ -102,7 +107,7 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
     return 1;
   }
   if (!complete) return 0;
-  printTime(msg::kEndTime);  // 終了時刻 %02d時%02d分%02d秒
+  printTime(Clock::end);
   return 1;
 }
 

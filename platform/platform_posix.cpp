@@ -1,7 +1,5 @@
 // POSIX implementation of the platform layer. Paths and arguments are the system's byte
 // strings; comparisons that ignore case fold ASCII letters only.
-#ifndef _WIN32
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -268,5 +266,3 @@ void prepareConsole() {
 }
 
 }  // namespace corvane::platform
-
-#endif  // _WIN32

@@ -1,7 +1,5 @@
 // Win32 implementation of the platform layer. Paths and arguments are wide strings; comparisons
 // that ignore case do so as the system's file names do.
-#ifdef _WIN32
-
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -189,5 +187,3 @@ void prepareConsole() {
 }
 
 }  // namespace corvane::platform
-
-#endif  // _WIN32

@@ -24,27 +24,15 @@ std::int32_t firstLeft(const PidPairTable& table, std::int32_t& cursor,
   return advance(table, cursor, column);
 }
 
-struct PairTexts {
-  const char* add;
-  const char* remove;
-  const char* change;
-};
-
-constexpr PairTexts kAudioTexts = {
-    "*** Add    AUDIOPID  : ---- -> %04x\r\n",
-    "*** Delete AUDIOPID  : %04x -> ----\r\n",
-    "*** Change AUDIOPID  : %04x -> %04x\r\n",
-};
-constexpr PairTexts kCaptionTexts = {
-    "*** Add    CAPTIONPID  : ---- -> %04x\r\n",
-    "*** Delete CAPTIONPID  : %04x -> ----\r\n",
-    "*** Change CAPTIONPID  : %04x -> %04x\r\n",
-};
+// The name of the PIDs in the report lines, with the blanks up to the colon.
+constexpr char kAudioName[] = "AUDIOPID  ";
+constexpr char kCaptionName[] = "CAPTIONPID  ";
 
 // One line per remaining pair: Change for a pair, Add for a surplus new PID, Delete for a
-// surplus old one.
+// surplus old one. With the names above, "*** Add    AUDIOPID  : ---- -> %04x\r\n",
+// "*** Delete CAPTIONPID  : %04x -> ----\r\n" and so on.
 void reportPairs(RunState& run, const PidList& oldList, const PidList& newList,
-                 const PairTexts& texts) {
+                 const char* name) {
   PidPairTable& table = run.pidPairs;
   PidPairing pairing = pairPidLists(table, oldList, newList);
   if (!pairing.any) return;
@@ -52,11 +40,11 @@ void reportPairs(RunState& run, const PidList& oldList, const PidList& newList,
   std::int32_t newPid = pairing.newPid;
   for (;;) {
     if (oldPid == 0) {
-      writeLog(run.timeLog, texts.add, static_cast<unsigned>(newPid));
+      writeLog(run.timeLog, "*** Add    %s: ---- -> %04x\r\n", name, static_cast<unsigned>(newPid));
     } else if (newPid == 0) {
-      writeLog(run.timeLog, texts.remove, static_cast<unsigned>(oldPid));
+      writeLog(run.timeLog, "*** Delete %s: %04x -> ----\r\n", name, static_cast<unsigned>(oldPid));
     } else {
-      writeLog(run.timeLog, texts.change, static_cast<unsigned>(oldPid),
+      writeLog(run.timeLog, "*** Change %s: %04x -> %04x\r\n", name, static_cast<unsigned>(oldPid),
                static_cast<unsigned>(newPid));
     }
     oldPid = advance(table, table.oldCursor, &PidPair::oldPid);
@@ -128,10 +116,10 @@ bool trackPmtChange(StreamContext& context, std::int32_t packet) {
                static_cast<unsigned>(pidAt(context.videoPids, 0)));
     }
     if (pidListsDiffer(oldAudio, context.audioPids)) {
-      reportPairs(context.run, oldAudio, context.audioPids, kAudioTexts);
+      reportPairs(context.run, oldAudio, context.audioPids, kAudioName);
     }
     if (pidListsDiffer(oldCaption, context.captionPids)) {
-      reportPairs(context.run, oldCaption, context.captionPids, kCaptionTexts);
+      reportPairs(context.run, oldCaption, context.captionPids, kCaptionName);
     }
   }
   freePidList(oldPcr);

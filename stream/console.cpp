@@ -6,6 +6,16 @@
 
 namespace corvane {
 
+namespace {
+
+void printTo(std::FILE* stream, const char* format, va_list args) CORVANE_PRINTF(2, 0);
+void printTo(std::FILE* stream, const char* format, va_list args) {
+  std::vfprintf(stream, format, args);
+  std::fflush(stream);
+}
+
+}  // namespace
+
 void writeOut(const char* text) {
   std::fputs(text, stdout);
   std::fflush(stdout);
@@ -19,21 +29,22 @@ void writeErr(const char* text) {
 void printOut(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(stdout, format, args);
+  printTo(stdout, format, args);
   va_end(args);
-  std::fflush(stdout);
 }
 
 void printErr(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  printTo(stderr, format, args);
   va_end(args);
-  std::fflush(stderr);
 }
 
-void fatalIoError(const char* format, int code) {
-  printErr(format, code);
+void fatalIoError(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printTo(stderr, format, args);
+  va_end(args);
   std::exit(1);
 }
 

@@ -2,19 +2,33 @@
 // messages appear in order when both streams go to one console or one file.
 #pragma once
 
+#include <cstdio>  // on MinGW, also the name of its printf format family
+
 namespace corvane {
+
+// Marks a printf-style function, so that the compiler checks each format against its arguments.
+// MinGW's runtime prints through its own printf, whose format family the toolchain names.
+#if defined(__MINGW32__)
+#define CORVANE_PRINTF(formatIndex, firstArgument) \
+  __attribute__((format(__MINGW_PRINTF_FORMAT, formatIndex, firstArgument)))
+#elif defined(__GNUC__)
+#define CORVANE_PRINTF(formatIndex, firstArgument) \
+  __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define CORVANE_PRINTF(formatIndex, firstArgument)
+#endif
 
 // Plain text, no format.
 void writeOut(const char* text);
 void writeErr(const char* text);
 
 // printf formats.
-void printOut(const char* format, ...);
-void printErr(const char* format, ...);
+void printOut(const char* format, ...) CORVANE_PRINTF(1, 2);
+void printErr(const char* format, ...) CORVANE_PRINTF(1, 2);
 
 // Ends the process after an input/output error: prints `format` with the system's error code on
 // the standard error stream and exits with status 1, leaving open files to the system. This is
-// the one place where the tool's stream code ends the process.
-[[noreturn]] void fatalIoError(const char* format, int code);
+// the one place where the tool ends the process.
+[[noreturn]] void fatalIoError(const char* format, ...) CORVANE_PRINTF(1, 2);
 
 }  // namespace corvane

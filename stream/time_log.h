@@ -5,15 +5,9 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "stream/console.h"
 
 namespace corvane {
-
-#if defined(__GNUC__)
-#define CORVANE_PRINTF(formatIndex, firstArgument) \
-  __attribute__((format(printf, formatIndex, firstArgument)))
-#else
-#define CORVANE_PRINTF(formatIndex, firstArgument)
-#endif
 
 struct TimeLog {
   std::FILE* stream = nullptr;                  // null while no log is written
