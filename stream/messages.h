@@ -4,6 +4,8 @@
 // Texts with arguments are printf formats ("%%" prints one percent sign).
 #pragma once
 
+// The byte strings stay on one line each, beside their readable text.
+// clang-format off
 namespace corvane::msg {
 
 // 読込みバッファメモリの確保に失敗しました.\n
@@ -102,3 +104,4 @@ inline constexpr char kUsageBody[] =
     "\n\n";
 
 }  // namespace corvane::msg
+// clang-format on

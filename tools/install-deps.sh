@@ -2,8 +2,8 @@
 # Installs with apt-get what a fresh machine lacks for the given purpose:
 #   build  - compiler, CMake, GoogleTest
 #   bench  - also GNU time, which the benchmark measures with
-#   full   - also what the complete check needs: clang with its sanitizer and fuzzer runtime,
-#            Google Benchmark, MinGW-w64 for the Windows build and Wine to test it
+#   full   - also what the complete check needs: clang-format, clang with its sanitizer and
+#            fuzzer runtime, Google Benchmark, MinGW-w64 for the Windows build and Wine to test it
 set -euo pipefail
 purpose=${1:-build}
 packages=(cmake g++ libgtest-dev)
@@ -11,7 +11,7 @@ if [ "$purpose" = bench ]; then
   packages+=(time)
 fi
 if [ "$purpose" = full ]; then
-  packages+=(clang libclang-rt-14-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64)
+  packages+=(clang-format clang libclang-rt-14-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64)
 fi
 missing=()
 for package in "${packages[@]}"; do
