@@ -11,8 +11,8 @@ using platform::Path;
 bool isOff(const Path& value) { return platform::equalsIgnoreCase(value, CORVANE_PATH("off")); }
 
 bool readSwitch(const Path& settingsPath, const Path& key) {
-  return !isOff(platform::readProfileString(settingsPath, CORVANE_PATH("Default"), key,
-                                            CORVANE_PATH("off")));
+  return !isOff(
+      platform::readProfileString(settingsPath, CORVANE_PATH("Default"), key, CORVANE_PATH("off")));
 }
 
 }  // namespace
@@ -58,8 +58,8 @@ bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaul
     } else if (equalsIgnoreCase(word, CORVANE_PATH("-log"))) {
       setting = &line.settings.log;
     }
-    bool isName = equalsIgnoreCase(word, CORVANE_PATH("-i")) ||
-                  equalsIgnoreCase(word, CORVANE_PATH("-o"));
+    bool isName =
+        equalsIgnoreCase(word, CORVANE_PATH("-i")) || equalsIgnoreCase(word, CORVANE_PATH("-o"));
 
     if (setting == nullptr && !isName) {
       // A positional name, also an unknown word that begins with '-'.

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <vector>
@@ -25,9 +25,8 @@ char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - '
 bool sameOpenFiles(int fd, FileHandle other) {
   struct stat first;
   struct stat second;
-  return other != kNoFile && ::fstat(fd, &first) == 0 &&
-         ::fstat(descriptor(other), &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
+  return other != kNoFile && ::fstat(fd, &first) == 0 && ::fstat(descriptor(other), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -185,8 +184,8 @@ Path readProfileString(const Path& file, const Path& section, const Path& key,
       // Only the first section of the name counts, as with the system's reader.
       if (inSection) break;
       std::size_t close = line.find(']');
-      std::string name = trimBlanks(line.substr(1, close == std::string::npos ? std::string::npos
-                                                                               : close - 1));
+      std::string name =
+          trimBlanks(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       inSection = !sectionSeen && equalsIgnoreCase(name, section);
       sectionSeen = sectionSeen || inSection;
       continue;

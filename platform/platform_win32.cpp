@@ -2,10 +2,10 @@
 // that ignore case do so as the system's file names do.
 #include <fcntl.h>
 #include <io.h>
+#include <malloc.h>
 #include <windows.h>
 
 #include <cwchar>
-#include <malloc.h>
 #include <vector>
 
 #include "platform/platform.h"
@@ -30,13 +30,12 @@ FileHandle openSourceFile(const Path& path) {
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-FileHandle createDestinationFile(const Path& path, FileHandle /*source*/,
-                                 FileHandle /*timeLog*/) {
+FileHandle createDestinationFile(const Path& path, FileHandle /*source*/, FileHandle /*timeLog*/) {
   // The source is open without write sharing, and the time log is open for writing while this
   // open shares reading only, so a name that leads to either fails here with a sharing violation
   // before anything is truncated.
-  return fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 FileHandle openForWriting(const Path& path) {
@@ -51,9 +50,9 @@ FileHandle createNewFile(const Path& path) {
 
 bool isSameFile(FileHandle file, const Path& path) {
   // Opened for no access at all, which no share mode refuses, only to learn its identity.
-  HANDLE named = ::CreateFileW(path.c_str(), 0,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE named =
+      ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION first;
   BY_HANDLE_FILE_INFORMATION second;
@@ -69,8 +68,8 @@ bool isSameFile(FileHandle file, const Path& path) {
 std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size) {
   std::int64_t done = 0;
   while (done < size) {
-    DWORD wanted = static_cast<DWORD>(size - done < kLargestTransfer ? size - done
-                                                                     : kLargestTransfer);
+    DWORD wanted =
+        static_cast<DWORD>(size - done < kLargestTransfer ? size - done : kLargestTransfer);
     DWORD got = 0;
     if (!::ReadFile(handleOf(file), data + done, wanted, &got, nullptr)) return -1;
     if (got == 0) break;
@@ -82,8 +81,8 @@ std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size) {
 bool writeAll(FileHandle file, const std::uint8_t* data, std::int64_t size) {
   std::int64_t done = 0;
   while (done < size) {
-    DWORD wanted = static_cast<DWORD>(size - done < kLargestTransfer ? size - done
-                                                                     : kLargestTransfer);
+    DWORD wanted =
+        static_cast<DWORD>(size - done < kLargestTransfer ? size - done : kLargestTransfer);
     DWORD put = 0;
     if (!::WriteFile(handleOf(file), data + done, wanted, &put, nullptr)) return false;
     done += put;
@@ -128,8 +127,8 @@ bool executablePath(Path* path) {
 Path readProfileString(const Path& file, const Path& section, const Path& key,
                        const Path& fallback) {
   wchar_t value[256];
-  DWORD got = ::GetPrivateProfileStringW(section.c_str(), key.c_str(), fallback.c_str(), value,
-                                         256, file.c_str());
+  DWORD got = ::GetPrivateProfileStringW(section.c_str(), key.c_str(), fallback.c_str(), value, 256,
+                                         file.c_str());
   return Path(value, got);
 }
 
@@ -170,11 +169,13 @@ std::size_t findExtension(const Path& path) {
   return dot;
 }
 
-bool equalsIgnoreCase(const Path& a, const Path& b) { return ::_wcsicmp(a.c_str(), b.c_str()) == 0; }
+bool equalsIgnoreCase(const Path& a, const Path& b) {
+  return ::_wcsicmp(a.c_str(), b.c_str()) == 0;
+}
 
 std::string pathForConsole(const Path& path) {
-  int size = ::WideCharToMultiByte(CP_ACP, 0, path.c_str(), static_cast<int>(path.size()),
-                                   nullptr, 0, nullptr, nullptr);
+  int size = ::WideCharToMultiByte(CP_ACP, 0, path.c_str(), static_cast<int>(path.size()), nullptr,
+                                   0, nullptr, nullptr);
   std::string text(static_cast<std::size_t>(size), '\0');
   ::WideCharToMultiByte(CP_ACP, 0, path.c_str(), static_cast<int>(path.size()), text.data(), size,
                         nullptr, nullptr);

@@ -31,8 +31,7 @@ constexpr char kCaptionName[] = "CAPTIONPID  ";
 // One line per remaining pair: Change for a pair, Add for a surplus new PID, Delete for a
 // surplus old one. With the names above, "*** Add    AUDIOPID  : ---- -> %04x\r\n",
 // "*** Delete CAPTIONPID  : %04x -> ----\r\n" and so on.
-void reportPairs(RunState& run, const PidList& oldList, const PidList& newList,
-                 const char* name) {
+void reportPairs(RunState& run, const PidList& oldList, const PidList& newList, const char* name) {
   PidPairTable& table = run.pidPairs;
   PidPairing pairing = pairPidLists(table, oldList, newList);
   if (!pairing.any) return;

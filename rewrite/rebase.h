@@ -8,8 +8,8 @@
 
 namespace corvane {
 
-constexpr std::int64_t kJumpLimit = 900000;  // 10 s in 90 kHz ticks; a larger step is a jump
-constexpr std::int64_t kJointGap = 9009;     // three frame periods of 3,003 ticks
+constexpr std::int64_t kJumpLimit = 900000;   // 10 s in 90 kHz ticks; a larger step is a jump
+constexpr std::int64_t kJointGap = 9009;      // three frame periods of 3,003 ticks
 constexpr std::int64_t kCaptionLead = 45000;  // 0.5 s added to every caption PTS
 
 // PCR rebasing: source PCR - 300 x ptsOffset, with the fallback on prevPtsOffset when the result

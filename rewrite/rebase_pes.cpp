@@ -16,7 +16,6 @@ std::int64_t offsetRule(const StreamContext& context, std::int64_t source) {
   return value;
 }
 
-
 }  // namespace
 
 bool isTimedPesStart(StreamContext& context, std::int32_t packet) {

@@ -18,7 +18,8 @@ namespace {
 // had shows 0 %.
 void showProgress(PassProgress& progress, std::int64_t bytesDone) {
   std::int32_t percent = 0;
-  if (progress.fileSize > 0) percent = static_cast<std::int32_t>(bytesDone * 100 / progress.fileSize);
+  if (progress.fileSize > 0)
+    percent = static_cast<std::int32_t>(bytesDone * 100 / progress.fileSize);
   if (percent == progress.lastPercent) return;
   progress.lastPercent = percent;
   printOut(msg::kRewriteProgress, percent);  // PCR,PTS,DTS 更新中　 %d%%
@@ -117,7 +118,8 @@ bool passPiece(StreamContext& context, PassProgress& progress, Destination& outp
 
 bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
                  StreamContext& context, std::int32_t firstBlockBytes) {
-  Destination output{platform::createDestinationFile(destination, source, context.run.timeLog.file)};
+  Destination output{
+      platform::createDestinationFile(destination, source, context.run.timeLog.file)};
   if (output.file == platform::kNoFile) {
     // 書込みファイルオープンエラー. error code %d.
     fatalIoError(msg::kWriteOpenError, platform::lastErrorCode());

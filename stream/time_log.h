@@ -10,7 +10,7 @@
 namespace corvane {
 
 struct TimeLog {
-  std::FILE* stream = nullptr;                  // null while no log is written
+  std::FILE* stream = nullptr;                    // null while no log is written
   platform::FileHandle file = platform::kNoFile;  // the file under the stream
   int error = 0;  // the system's code of the first write that failed, 0 while none has
 };

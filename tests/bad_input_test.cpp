@@ -27,7 +27,8 @@ struct Outcome {
   Bytes output;
 };
 
-Outcome runOn(const ToolFolder& folder, const Bytes& source, std::vector<std::string> options = {}) {
+Outcome runOn(const ToolFolder& folder, const Bytes& source,
+              std::vector<std::string> options = {}) {
   testing::writeFile(folder / "bad.ts", source);
   fs::remove(folder / "bad.000.ts");
   options.push_back("bad.ts");
@@ -121,7 +122,8 @@ TEST(BadInput, RefusedRecordingsLeaveNoDestination) {
   longPat[7] = 0xFF;
   Bytes wideInfo;
   gen::appendPat(wideInfo, {{1, gen::kPmtPid}});
-  gen::appendPmt(wideInfo, gen::kPmtPid, gen::kPcrPid, {{0x02, gen::kVideoPid, {}}, {0x0F, gen::kAudio1Pid, {}}}, 0,
+  gen::appendPmt(wideInfo, gen::kPmtPid, gen::kPcrPid,
+                 {{0x02, gen::kVideoPid, {}}, {0x0F, gen::kAudio1Pid, {}}}, 0,
                  Bytes(300, 0xFF));  // program_info_length 300
   Bytes longPmt = testing::acceptedStream();
   longPmt[188 + 6] = 0xBF;
@@ -166,9 +168,8 @@ TEST(BadInput, PesHeadersCutOffAtThePacketEndAreLeftAlone) {
   // Only the two PES whose PTS fits are rewritten; the others keep every byte.
   EXPECT_EQ(testing::occurrences(testing::readText(folder / "bad_Time.log"), "A-PTS"), 2u);
   Bytes rest(source.begin() + static_cast<long>(from + 2 * 188), source.end());
-  expectOnlyCountersDiffer(Bytes(run.output.begin() + static_cast<long>(from + 2 * 188),
-                                 run.output.end()),
-                           rest, 0);
+  expectOnlyCountersDiffer(
+      Bytes(run.output.begin() + static_cast<long>(from + 2 * 188), run.output.end()), rest, 0);
 }
 
 TEST(BadInput, UnitStartWithoutPayloadIsNoPesStart) {
@@ -193,7 +194,8 @@ TEST(BadInput, PartialLastPacketNeverSeesAnEarlierPiece) {
   // count: without its flags byte the partial packet carries no PCR.
   ToolFolder folder;
   Bytes source = testing::acceptedStream();
-  for (int i = 0; i < 3000; ++i) gen::appendPcrOnly(source, gen::kPcrPid, 97202700000 + 2700000LL * i);
+  for (int i = 0; i < 3000; ++i)
+    gen::appendPcrOnly(source, gen::kPcrPid, 97202700000 + 2700000LL * i);
   Bytes pcrPacket;
   gen::appendPcrOnly(pcrPacket, gen::kPcrPid, 1);
   source.insert(source.end(), pcrPacket.begin(), pcrPacket.begin() + 5);

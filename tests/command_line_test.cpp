@@ -1,10 +1,11 @@
+#include "driver/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "driver/command_line.h"
 #include "tests/test_support.h"
 
 namespace corvane {
@@ -37,7 +38,7 @@ TEST(CommandLine, SettlesSourceAndDestination) {
       {{"in.ts", "-i", "other.ts"}, "other.ts", "other.000.ts"},
       {{"REC.TS"}, "REC.TS", "REC.000.ts"},
       {{"dir.v2/rec.ts"}, "dir.v2/rec.ts", "dir.v2/rec.000.ts"},
-      {{"rec.ts", "out"}, "rec.ts", "out"},  // any destination extension, or none
+      {{"rec.ts", "out"}, "rec.ts", "out"},           // any destination extension, or none
       {{"-i", "-log.ts"}, "-log.ts", "-log.000.ts"},  // the value of -i is taken as it stands
       {{"rec.ts", "-o", "-nogop"}, "rec.ts", "-nogop"},
   };
@@ -125,9 +126,9 @@ TEST_F(SettingsFile, ValuesAreOffOnlyWhenTheyReadOff) {
     const char* line;
     bool nogop;
   } cases[] = {
-      {"nogop=on", true},       {"nogop=1", true},           {"nogop=", true},
-      {"nogop=yes", true},      {"nogop='OFF'", false},      {"nogop = off ", false},
-      {"NOGOP=\"Off\"", false}, {"nogop='off", true},        {"nogop=''off''", true},
+      {"nogop=on", true},       {"nogop=1", true},      {"nogop=", true},
+      {"nogop=yes", true},      {"nogop='OFF'", false}, {"nogop = off ", false},
+      {"NOGOP=\"Off\"", false}, {"nogop='off", true},   {"nogop=''off''", true},
       {"other=on", false},  // missing key
   };
   for (const auto& c : cases) {
@@ -151,9 +152,9 @@ TEST_F(SettingsFile, OnlyTheDefaultSectionCountsAndTheFileIsLeftAlone) {
 TEST_F(SettingsFile, ValuesAreCutAt255Characters) {
   std::string value(300, 'x');
   testing::writeText(path_, "[Default]\nlog=" + value + "\n");
-  EXPECT_EQ(platform::readProfileString(path_.native(), toPath("default"), toPath("LOG"),
-                                        toPath("off")),
-            toPath(std::string(255, 'x')));
+  EXPECT_EQ(
+      platform::readProfileString(path_.native(), toPath("default"), toPath("LOG"), toPath("off")),
+      toPath(std::string(255, 'x')));
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ TEST(Driver, UsageTextIsExact) {
             "          -nogop {on|off}     : no-check GOP start\n"
             "          -pmtcheck {on|off}  : check PMT change\n"
             "          -log {on|off}       : make log-file\n"
-            "\n\n"
-            + std::string(msg::kUsagePressEnter));
+            "\n\n" +
+                std::string(msg::kUsagePressEnter));
 }
 
 TEST(Driver, RefusedCommandLinesShowTheUsageAndLeaveTheSettingsFileAlone) {
@@ -104,9 +104,8 @@ TEST(Driver, TimeLogThatLeadsToTheSourceIsRefusedBeforeAnythingIsCut) {
   std::vector<void (*)(const std::filesystem::path&, const std::filesystem::path&)> links = {
       [](const auto& to, const auto& from) { std::filesystem::create_hard_link(to, from); }};
 #ifndef _WIN32
-  links.push_back([](const auto&, const auto& from) {
-    std::filesystem::create_symlink("rec.ts", from);
-  });
+  links.push_back(
+      [](const auto&, const auto& from) { std::filesystem::create_symlink("rec.ts", from); });
 #endif
   for (auto link : links) {
     std::filesystem::remove(folder / "rec_Time.log");
@@ -124,7 +123,8 @@ TEST(Driver, SourceThatIsADirectoryIsRefusedAtOpening) {
   std::filesystem::create_directory(folder / "folder.ts");
   RunResult result = folder.run({"folder.ts"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.err.find(". error code " + std::to_string(testing::kIsAFolder) + ".\n"), std::string::npos);
+  EXPECT_NE(result.err.find(". error code " + std::to_string(testing::kIsAFolder) + ".\n"),
+            std::string::npos);
 }
 
 TEST(Driver, TwoRunsInOneProcessGiveWhatTwoProcessesGive) {
@@ -135,7 +135,8 @@ TEST(Driver, TwoRunsInOneProcessGiveWhatTwoProcessesGive) {
   testing::writeFile(folder / "a.ts", streamgen::makeRecording(streamgen::sampleOptions()).bytes);
   testing::writeFile(folder / "b.ts", streamgen::makeRecording(second).bytes);
   auto words = [](const std::string& log, const std::string& source, const std::string& output) {
-    return std::vector<std::string>{"-nogop", "off", "-pmtcheck", "off", "-log", log, source, output};
+    return std::vector<std::string>{"-nogop", "off", "-pmtcheck", "off",
+                                    "-log",   log,   source,      output};
   };
   ASSERT_EQ(folder.run(words("on", "a.ts", "a-apart.ts")).status, 1);
   ASSERT_EQ(folder.run(words("off", "b.ts", "b-apart.ts")).status, 1);
@@ -143,8 +144,9 @@ TEST(Driver, TwoRunsInOneProcessGiveWhatTwoProcessesGive) {
 
   for (const auto& [log, name] : {std::pair{"on", "a"}, std::pair{"off", "b"}}) {
     std::vector<platform::Path> arguments = {CORVANE_PATH("corvane")};
-    for (const std::string& word : words(log, (folder / (name + std::string(".ts"))).string(),
-                                         (folder / (name + std::string("-together.ts"))).string())) {
+    for (const std::string& word :
+         words(log, (folder / (name + std::string(".ts"))).string(),
+               (folder / (name + std::string("-together.ts"))).string())) {
       arguments.push_back(testing::toPath(word));
     }
     ::testing::internal::CaptureStdout();
@@ -186,8 +188,8 @@ TEST(Driver, ConsoleThatIsClosedOrGoneNeitherLandsInFilesNorStopsTheRun) {
   EXPECT_EQ(log.rfind("PCR   : ", 0), 0u) << log;
   EXPECT_EQ(log.find(msg::kSurveyProgress), std::string::npos);
 
-  RunResult gone = folder.run({"rec.ts", "out.ts"},
-                              {.stdout_ = testing::RunOptions::Stdout::brokenPipe});
+  RunResult gone =
+      folder.run({"rec.ts", "out.ts"}, {.stdout_ = testing::RunOptions::Stdout::brokenPipe});
   EXPECT_EQ(gone.status, 1) << "ended by signal " << gone.status - 128;
   EXPECT_EQ(gone.err, "");
   EXPECT_EQ(testing::readFile(folder / "out.ts").size(), source.size());

@@ -17,7 +17,8 @@ namespace {
 
 #ifdef _WIN32
 std::string toCp932(const std::string& utf8) {
-  int wide = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  int wide =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring text(static_cast<std::size_t>(wide), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
   int size = ::WideCharToMultiByte(932, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
@@ -83,8 +84,7 @@ TEST(ConsoleTexts, AreTheShiftJisBytesOfTheirWording) {
 
 TEST(ConsoleTexts, ProgressUsesTheIdeographicSpace) {
   // U+3000 is 0x81 0x40 in code page 932, between 中 and the blank before the figure.
-  EXPECT_NE(std::string(msg::kRewriteProgress).find("\x92\x86\x81\x40 %d%% \r"),
-            std::string::npos);
+  EXPECT_NE(std::string(msg::kRewriteProgress).find("\x92\x86\x81\x40 %d%% \r"), std::string::npos);
 }
 
 }  // namespace

@@ -62,8 +62,8 @@ TEST(PidList, CountsAndPositions) {
 TEST(PidList, FreeingEmptiesAllFiveLists) {
   StreamContext context;
   freePidLists(context);  // all empty: nothing to do
-  for (PidList* list : {&context.pcrPids, &context.pmtPids, &context.videoPids,
-                        &context.audioPids, &context.captionPids}) {
+  for (PidList* list : {&context.pcrPids, &context.pmtPids, &context.videoPids, &context.audioPids,
+                        &context.captionPids}) {
     insertPid(*list, 0x0100);
     insertPid(*list, 0x0101);
   }

@@ -1,10 +1,11 @@
+#include "pmtchange/pmt_change.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "pmtchange/pmt_change.h"
 #include "stream/messages.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"

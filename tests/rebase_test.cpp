@@ -1,10 +1,11 @@
 // PCR and PES rebasing on single packets in memory, with the time log captured.
+#include "rewrite/rebase.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
-#include "rewrite/rebase.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 
@@ -206,7 +207,8 @@ TEST_F(Rebase, JumpOfMoreThanTenSecondsIsJoinedAfterTheLastReferencePicture) {
                   "GOPPTS:      76000000, %13lld\r\n"
                   "V-GOP :                %13lld, %13lld,     324509009,     400000000, %13lld\r\n",
                   static_cast<long long>(newOffset), static_cast<long long>(400000000 + step),
-                  static_cast<long long>(newOffset), static_cast<long long>(step < 0 ? -step : step));
+                  static_cast<long long>(newOffset),
+                  static_cast<long long>(step < 0 ? -step : step));
     EXPECT_EQ(log(), expected);
   }
 }
@@ -229,7 +231,7 @@ TEST_F(Rebase, WrapOfTheSourceClockIsFollowedWithoutAJoint) {
   gop(2000, 2000 - 3003 + (std::int64_t{1} << 33));
   EXPECT_EQ(context().prevPtsOffset, 8000000000);
   EXPECT_EQ(context().ptsOffset, 8000000000 - 8589934591);
-  EXPECT_EQ(pts(), 589933592 + 2999);  // one tick short of the source step of 3,000
+  EXPECT_EQ(pts(), 589933592 + 2999);               // one tick short of the source step of 3,000
   EXPECT_EQ(context().ccTable[gen::kVideoPid], 4);  // no continuity break
   EXPECT_EQ(packet()[3] & 0x0F, 0);
   // The pre-wrap DTS falls back on the previous offset.

@@ -5,8 +5,8 @@
 #include <unistd.h>
 #endif
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <iterator>
 #include <map>
@@ -77,7 +77,8 @@ class RecordingCheck {
         if (byte >= 13 + o && byte <= end + o) {
           // Prefix nibble and markers are kept.
           static const std::uint8_t kKept[5] = {0xF1, 0x00, 0x01, 0x00, 0x01};
-          ASSERT_EQ(output_[at] & kKept[(byte - 13 - o) % 5], source_[at] & kKept[(byte - 13 - o) % 5]);
+          ASSERT_EQ(output_[at] & kKept[(byte - 13 - o) % 5],
+                    source_[at] & kKept[(byte - 13 - o) % 5]);
           continue;
         }
       }
@@ -128,7 +129,8 @@ class RecordingCheck {
       if (pes.dts >= 0) {
         if (firstRefProgram < 0) firstRefProgram = pes.programPts;
         if (pes.wrapped && pes.segment == 0) wrapFollowed = true;
-        std::int64_t expected = kOneHour + firstRefProgram + 9009 * refIndex - (wrapFollowed ? 1 : 0);
+        std::int64_t expected =
+            kOneHour + firstRefProgram + 9009 * refIndex - (wrapFollowed ? 1 : 0);
         ++refIndex;
         ASSERT_EQ(outPts, mod33(expected)) << "reference picture at packet " << pes.packet;
         if (!shift.count(pes.segment)) shift[pes.segment] = expected - pes.programPts;
@@ -159,8 +161,9 @@ class RecordingCheck {
     for (const auto& [packet, pes] : refs) {
       if (!shift.count(pes->segment)) shift[pes->segment] = outPts(packet) - pes->programPts;
     }
-    auto firstWrapped = std::find_if(recording_.pes.begin(), recording_.pes.end(),
-                                     [](const gen::PesRecord& r) { return r.dts >= 0 && r.wrapped; });
+    auto firstWrapped =
+        std::find_if(recording_.pes.begin(), recording_.pes.end(),
+                     [](const gen::PesRecord& r) { return r.dts >= 0 && r.wrapped; });
     for (const auto& pcr : recording_.pcrs) {
       std::int64_t out = gen::decodePcr(&output_[pcr.packet * 188]);
       if (first) {
@@ -316,13 +319,11 @@ TEST(RewritePass, ProgressAndTimeLogOfASmallStreamAreExact) {
 
   EXPECT_EQ(testing::readText(folder / "small_Time.log"),
             "PCR   : " + col(97200300000) + ", " + col(324001000) + ", " + col(1000) + ", " +
-                col(324000000) + "\r\n" +
-            "V-GOP :                " + col(324046000) + ", " + col(1000) + ", " +
-                col(324045000) + ", " + col(0) + ", " + col(324046000) + "\r\n" +
-            "PCR   : " + col(97203000000) + ", " + col(324010000) + ", " + col(1000) + ", " +
-                col(324009000) + "\r\n" +
-            "A-PTS :                " + col(324040000) + ", " + col(1000) + ", " +
-                col(324039000) + "\r\n");
+                col(324000000) + "\r\n" + "V-GOP :                " + col(324046000) + ", " +
+                col(1000) + ", " + col(324045000) + ", " + col(0) + ", " + col(324046000) + "\r\n" +
+                "PCR   : " + col(97203000000) + ", " + col(324010000) + ", " + col(1000) + ", " +
+                col(324009000) + "\r\n" + "A-PTS :                " + col(324040000) + ", " +
+                col(1000) + ", " + col(324039000) + "\r\n");
 
   Bytes output = readFile(folder / "out.ts");
   ASSERT_EQ(output.size(), stream.size());
@@ -336,11 +337,15 @@ TEST(RewritePass, NamesInAnyScriptReachTheTool) {
   ToolFolder folder;
   gen::Recording recording = gen::makeRecording(gen::sampleOptions());
   testing::writeFile(folder.dir() / std::filesystem::path(u8"録画 ニュース.ts"), recording.bytes);
-  RunResult result = folder.run({"-log", "on", "\xE9\x8C\xB2\xE7\x94\xBB \xE3\x83\x8B\xE3\x83\xA5\xE3\x83\xBC\xE3\x82\xB9.ts"});
+  RunResult result =
+      folder.run({"-log", "on",
+                  "\xE9\x8C\xB2\xE7\x94\xBB \xE3\x83\x8B\xE3\x83\xA5\xE3\x83\xBC\xE3\x82\xB9.ts"});
   EXPECT_EQ(result.status, 1) << result.err;
-  EXPECT_EQ(std::filesystem::file_size(folder.dir() / std::filesystem::path(u8"録画 ニュース.000.ts")),
-            recording.bytes.size());
-  EXPECT_TRUE(std::filesystem::exists(folder.dir() / std::filesystem::path(u8"録画 ニュース_Time.log")));
+  EXPECT_EQ(
+      std::filesystem::file_size(folder.dir() / std::filesystem::path(u8"録画 ニュース.000.ts")),
+      recording.bytes.size());
+  EXPECT_TRUE(
+      std::filesystem::exists(folder.dir() / std::filesystem::path(u8"録画 ニュース_Time.log")));
 }
 
 TEST(RewritePass, WholeBlocksAndPartialPacketsKeepTheSourceLength) {
@@ -348,7 +353,8 @@ TEST(RewritePass, WholeBlocksAndPartialPacketsKeepTheSourceLength) {
   options.videoPacketsPerFrame = 10;
   gen::Recording recording = gen::makeRecording(options);
   ASSERT_GT(recording.bytes.size(), static_cast<std::size_t>(2 * kBlock));
-  for (std::int64_t length : {2 * kBlock, 2 * kBlock - 188 + 100, kBlock + 3, kBlock + 188 * 7 + 4}) {
+  for (std::int64_t length :
+       {2 * kBlock, 2 * kBlock - 188 + 100, kBlock + 3, kBlock + 188 * 7 + 4}) {
     ToolFolder folder;
     Bytes source(recording.bytes.begin(), recording.bytes.begin() + length);
     testing::writeFile(folder / "cut.ts", source);
@@ -447,7 +453,8 @@ TEST(RewritePass, DestinationInAMissingFolderEndsWithTheWriteOpenError) {
   gen::Recording recording = writeRecording(folder, gen::sampleOptions());
   RunResult result = folder.run({"rec.ts", "missing/out.ts"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.err.find(". error code " + std::to_string(testing::kFolderNotFound) + ".\n"), std::string::npos);
+  EXPECT_NE(result.err.find(". error code " + std::to_string(testing::kFolderNotFound) + ".\n"),
+            std::string::npos);
   EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
 }
 

@@ -1,3 +1,5 @@
+#include "stream/survey.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 
 #include "stream/messages.h"
 #include "stream/source_input.h"
-#include "stream/survey.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 
@@ -53,8 +54,8 @@ class Survey : public ::testing::Test {
 
 TEST_F(Survey, AcceptsAStreamThatBeginsAtAGop) {
   Bytes stream;
-  addTables(stream, {kVideoEntry, kAudioEntry, {0x0F, 0x0113, {}},
-                     {0x06, 0x0130, {0x52, 0x01, 0x30}}});
+  addTables(stream,
+            {kVideoEntry, kAudioEntry, {0x0F, 0x0113, {}}, {0x06, 0x0130, {0x52, 0x01, 0x30}}});
   gen::appendPcrOnly(stream, gen::kPcrPid, 97200000000);
   addGopStart(stream);
   gen::appendPayload(stream, gen::kVideoPid);
@@ -79,12 +80,8 @@ TEST_F(Survey, FirstOffsetTruncatesTowardZero) {
     std::int64_t firstPcr;
     std::int64_t offset;
   } cases[] = {
-      {97200000000, 0},
-      {0, -324000000},
-      {97200000000 - 299, 0},
-      {97200000000 - 300, -1},
-      {127200000150, 100000000},
-      {5000000000, -307333333},
+      {97200000000, 0},        {0, -324000000},           {97200000000 - 299, 0},
+      {97200000000 - 300, -1}, {127200000150, 100000000}, {5000000000, -307333333},
   };
   for (const auto& c : cases) {
     testing::LoadedContext loaded;
@@ -107,7 +104,8 @@ TEST_F(Survey, PcrsBeforeThePmtDoNotCount) {
 
 TEST_F(Survey, CaptionsAreFoundByTheirComponentTagAnywhereInTheDescriptors) {
   Bytes stream;
-  addTables(stream, {kVideoEntry, kAudioEntry,
+  addTables(stream, {kVideoEntry,
+                     kAudioEntry,
                      {0x06, 0x0130, {0x52, 0x01}},  // too short to hold the tag
                      {0x06, 0x0131, {0xFD, 0x05, 0x00, 0x52, 0x01, 0x30, 0x00}},
                      {0x06, 0x0132, {0x52, 0x01, 0x31}},

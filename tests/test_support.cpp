@@ -6,9 +6,9 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
-#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -37,7 +37,8 @@ int processId() { return static_cast<int>(::getpid()); }
 
 #ifdef _WIN32
 platform::Path toPath(const std::string& text) {
-  int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return wide;
@@ -58,7 +59,8 @@ std::string readText(const fs::path& path) {
 
 void writeFile(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void writeText(const fs::path& path, const std::string& text) {
@@ -82,8 +84,8 @@ Bytes acceptedStream(std::int64_t firstPcr) {
 
 std::filesystem::path scratchPath(const std::string& name) {
   static std::atomic<int> serial{0};
-  return fs::temp_directory_path() / ("corvane-" + std::to_string(processId()) + "-" +
-                                      std::to_string(serial++) + "-" + name);
+  return fs::temp_directory_path() /
+         ("corvane-" + std::to_string(processId()) + "-" + std::to_string(serial++) + "-" + name);
 }
 
 std::string streamText(std::FILE* file) {
@@ -129,7 +131,8 @@ std::string timeLinePattern(const char* format) {
 
 std::size_t occurrences(const std::string& text, const std::string& needle) {
   std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+  for (std::size_t at = text.find(needle); at != std::string::npos;
+       at = text.find(needle, at + 1)) {
     ++count;
   }
   return count;
@@ -224,7 +227,8 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments,
                              static_cast<rlim_t>(options.fileSizeLimit)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
     }
-    if (options.unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+    if (options.unprivileged && ::geteuid() == 0 &&
+        (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
       ::_exit(126);
     }
     std::vector<char*> argv;

@@ -1,10 +1,10 @@
+#include "stream/timestamp.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
 #include <random>
-
-#include "stream/timestamp.h"
 
 namespace corvane {
 namespace {
@@ -66,7 +66,8 @@ TEST(PcrField, RoundTripsOverTheWholeRange) {
   std::vector<std::int64_t> values = {0, 1, 299, 300, 301, 2576980377599};
   for (int bit = 0; bit < 42; ++bit) values.push_back(std::int64_t{1} << bit);
   std::mt19937_64 random(7);
-  for (int i = 0; i < 2000; ++i) values.push_back(static_cast<std::int64_t>(random() % 2576980377600));
+  for (int i = 0; i < 2000; ++i)
+    values.push_back(static_cast<std::int64_t>(random() % 2576980377600));
   for (std::int64_t value : values) {
     if (value >= 2576980377600) continue;
     std::uint8_t packet[188] = {};
@@ -88,7 +89,8 @@ TEST(PesTimestampField, WritesKnownByteVectorsKeepingPrefixAndMarkers) {
   const Five pts = {0x21, 0x00, 0x01, 0x00, 0x01};
   EXPECT_EQ(ptsAfterWriting(pts, 324000000), (Five{0x21, 0x4D, 0x3F, 0xB2, 0x01}));
   EXPECT_EQ(ptsAfterWriting(pts, kMaxPts), (Five{0x2F, 0xFF, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(ptsAfterWriting({0x2F, 0xFF, 0xFF, 0xFF, 0xFF}, 0), (Five{0x21, 0x00, 0x01, 0x00, 0x01}));
+  EXPECT_EQ(ptsAfterWriting({0x2F, 0xFF, 0xFF, 0xFF, 0xFF}, 0),
+            (Five{0x21, 0x00, 0x01, 0x00, 0x01}));
   EXPECT_EQ(ptsAfterWriting({0x31, 0, 1, 0, 1}, 324000000)[0], 0x31);
   EXPECT_EQ(ptsAfterWriting({0x11, 0, 1, 0, 1}, 324000000)[0], 0x11);
   // Markers that are 0 stay 0.

@@ -20,10 +20,10 @@ void write(const std::string& folder, const std::string& name, int settings, Byt
 
 RecordingOptions small() {
   RecordingOptions options;
-  options.durationTicks = 90000;                 // one second
+  options.durationTicks = 90000;  // one second
   options.videoPacketsPerFrame = 1;
-  options.sourceStart = kPtsModulus - 30000;     // the clock wraps after a third of a second
-  options.jumps = {{45000, 600 * 90000}};        // and jumps at the GOP after half a second
+  options.sourceStart = kPtsModulus - 30000;  // the clock wraps after a third of a second
+  options.jumps = {{45000, 600 * 90000}};     // and jumps at the GOP after half a second
   return options;
 }
 

@@ -11,8 +11,9 @@
 int main(int argc, char** argv) {
   using namespace corvane::streamgen;
   if (argc < 2) {
-    std::fprintf(stderr, "usage: make_sample OUT.ts [--seconds N] [--packets-per-frame K] "
-                         "[--pcr-on-video]\n");
+    std::fprintf(stderr,
+                 "usage: make_sample OUT.ts [--seconds N] [--packets-per-frame K] "
+                 "[--pcr-on-video]\n");
     return 2;
   }
   RecordingOptions options = sampleOptions();

@@ -8,8 +8,8 @@ namespace corvane::streamgen {
 namespace {
 
 constexpr int kPacket = 188;
-constexpr std::int64_t kFrameTicks = 3003;   // 29.97 frames per second
-constexpr std::int64_t kAudioTicks = 1920;   // 1,024 AAC samples at 48 kHz
+constexpr std::int64_t kFrameTicks = 3003;          // 29.97 frames per second
+constexpr std::int64_t kAudioTicks = 1920;          // 1,024 AAC samples at 48 kHz
 constexpr std::int64_t kPresentationDelay = 45000;  // PTS run 0.5 s ahead of the PCR
 
 std::uint8_t* newPacket(Bytes& out, int pid, bool unitStart, int control, int cc) {
@@ -79,16 +79,21 @@ std::int64_t decodeTimestamp(const std::uint8_t* field) {
 
 std::int64_t decodePcr(const std::uint8_t* packet) {
   std::int64_t base = std::int64_t{packet[6]} << 25 | std::int64_t{packet[7]} << 17 |
-                      std::int64_t{packet[8]} << 9 | std::int64_t{packet[9]} << 1 |
-                      packet[10] >> 7;
+                      std::int64_t{packet[8]} << 9 | std::int64_t{packet[9]} << 1 | packet[10] >> 7;
   return base * 300 + ((packet[10] & 1) << 8 | packet[11]);
 }
 
 void appendPat(Bytes& out, const std::vector<ProgramEntry>& programs, int cc) {
   std::uint8_t* p = newPacket(out, 0x0000, true, 0x1, cc);
   int length = 9 + 4 * static_cast<int>(programs.size());
-  Bytes section = {0x00, static_cast<std::uint8_t>(0xB0 | length >> 8),
-                   static_cast<std::uint8_t>(length), 0x7F, 0xE1, 0xC1, 0x00, 0x00};
+  Bytes section = {0x00,
+                   static_cast<std::uint8_t>(0xB0 | length >> 8),
+                   static_cast<std::uint8_t>(length),
+                   0x7F,
+                   0xE1,
+                   0xC1,
+                   0x00,
+                   0x00};
   for (const ProgramEntry& program : programs) {
     section.push_back(static_cast<std::uint8_t>(program.programNumber >> 8));
     section.push_back(static_cast<std::uint8_t>(program.programNumber));
@@ -237,8 +242,8 @@ Recording makeRecording(const RecordingOptions& options) {
     recording.pes.push_back({packetIndex(), pid, pes.pts, pes.dts, programPts, segment,
                              sourceBase + programPts >= kPtsModulus});
     if (pcr >= 0) {
-      recording.pcrs.push_back({packetIndex(), pid, pes.pcr, pcr, segment,
-                                sourceBase + pcr / 300 >= kPtsModulus});
+      recording.pcrs.push_back(
+          {packetIndex(), pid, pes.pcr, pcr, segment, sourceBase + pcr / 300 >= kPtsModulus});
     }
     appendPesStart(out, pes);
   };
@@ -272,8 +277,8 @@ Recording makeRecording(const RecordingOptions& options) {
     }
     if (!options.pcrOnVideoPid && pcrDue) {
       std::int64_t pcr = wrap33(sourceBase + now) * 300;
-      recording.pcrs.push_back({packetIndex(), kPcrPid, pcr, now * 300, segment,
-                                sourceBase + now >= kPtsModulus});
+      recording.pcrs.push_back(
+          {packetIndex(), kPcrPid, pcr, now * 300, segment, sourceBase + now >= kPtsModulus});
       appendPcrOnly(out, kPcrPid, pcr, cc[kPcrPid]);
     }
     for (; audioFrame * kAudioTicks <= now; ++audioFrame) {

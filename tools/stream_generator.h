@@ -26,18 +26,18 @@ struct PmtEntry {
 
 // Appends one 188-byte packet each. `cc` is the source continuity counter.
 void appendPat(Bytes& out, const std::vector<ProgramEntry>& programs, int cc = 0);
-void appendPmt(Bytes& out, int pmtPid, int pcrPid, const std::vector<PmtEntry>& streams,
-               int cc = 0, const Bytes& programDescriptors = {});
+void appendPmt(Bytes& out, int pmtPid, int pcrPid, const std::vector<PmtEntry>& streams, int cc = 0,
+               const Bytes& programDescriptors = {});
 void appendPcrOnly(Bytes& out, int pid, std::int64_t pcr, int cc = 0);
 
 struct PesStart {
   int pid = 0x0111;
   int streamId = 0xE0;
   std::int64_t pts = 0;
-  std::int64_t dts = -1;               // -1: no DTS
+  std::int64_t dts = -1;  // -1: no DTS
   bool withPts = true;
-  int adaptationLength = -1;           // -1: no adaptation field
-  std::int64_t pcr = -1;               // -1: no PCR (needs an adaptation field of 7 or more)
+  int adaptationLength = -1;  // -1: no adaptation field
+  std::int64_t pcr = -1;      // -1: no PCR (needs an adaptation field of 7 or more)
   bool unitStart = true;
   int cc = 0;
 };
@@ -83,20 +83,20 @@ struct RecordingOptions {
 };
 
 struct PesRecord {
-  std::int64_t packet;       // index of the packet in the stream
+  std::int64_t packet;  // index of the packet in the stream
   int pid;
-  std::int64_t pts;          // source values, 33 bits
-  std::int64_t dts;          // -1: none
-  std::int64_t programPts;   // the same PTS on the continuous program timeline
-  int segment;               // how many jumps came before it
-  bool wrapped;              // the source clock has passed 2^33 within this segment
+  std::int64_t pts;         // source values, 33 bits
+  std::int64_t dts;         // -1: none
+  std::int64_t programPts;  // the same PTS on the continuous program timeline
+  int segment;              // how many jumps came before it
+  bool wrapped;             // the source clock has passed 2^33 within this segment
 };
 
 struct PcrRecord {
   std::int64_t packet;
   int pid;
-  std::int64_t pcr;          // source value, 27 MHz
-  std::int64_t programPcr;   // 27 MHz on the continuous program timeline
+  std::int64_t pcr;         // source value, 27 MHz
+  std::int64_t programPcr;  // 27 MHz on the continuous program timeline
   int segment;
   bool wrapped;
 };

@@ -41,8 +41,8 @@ Bytes changeableBits(const Bytes& recording) {
       for (int i = 6; i <= 11; ++i) m[i] = 0xFF;
     }
     int o = adaptation ? p[4] + 1 : 0;
-    bool start = (p[1] & 0x40) && (p[3] & 0x10) && 11 + o < 188 && p[4 + o] == 0 &&
-                 p[5 + o] == 0 && p[6 + o] == 1 && (p[10 + o] & 0xC0) == 0x80;
+    bool start = (p[1] & 0x40) && (p[3] & 0x10) && 11 + o < 188 && p[4 + o] == 0 && p[5 + o] == 0 &&
+                 p[6 + o] == 1 && (p[10 + o] & 0xC0) == 0x80;
     if (start && (p[11 + o] & 0x80) && 17 + o < 188) {
       for (int i = 0; i < 5; ++i) m[13 + o + i] |= kTimestampBits[i];
       if ((p[11 + o] & 0x40) && 22 + o < 188) {
@@ -160,7 +160,8 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
   std::string broken;
   if (surveyStream(context, files.sourceFile, &firstBlockBytes)) {
     context.gopFlag = false;
-    bool complete = rewriteFile(files.destinationPath(), files.sourceFile, context, firstBlockBytes);
+    bool complete =
+        rewriteFile(files.destinationPath(), files.sourceFile, context, firstBlockBytes);
     broken = checkOutput(recording, files.written(), complete);
   }
   freePidLists(context);
