@@ -61,6 +61,22 @@ std::int64_t wrap33(std::int64_t value) {
   return value < 0 ? value + kPtsModulus : value;
 }
 
+// A 16-bit field, high byte first.
+void appendField(Bytes& section, int value) {
+  section.push_back(static_cast<std::uint8_t>(value >> 8));
+  section.push_back(static_cast<std::uint8_t>(value));
+}
+
+// The first eight bytes of a long-form section: table_id, section_length behind the syntax
+// indicator and reserved bits, the table id extension, version 0 current, section 0 of 0.
+Bytes sectionStart(int tableId, int length, int extension) {
+  Bytes section = {static_cast<std::uint8_t>(tableId)};
+  appendField(section, 0xB000 | length);
+  appendField(section, extension);
+  section.insert(section.end(), {0xC1, 0x00, 0x00});
+  return section;
+}
+
 }  // namespace
 
 void encodeTimestamp(std::uint8_t* field, int prefix, std::int64_t value) {
@@ -86,14 +102,7 @@ std::int64_t decodePcr(const std::uint8_t* packet) {
 void appendPat(Bytes& out, const std::vector<ProgramEntry>& programs, int cc) {
   std::uint8_t* p = newPacket(out, 0x0000, true, 0x1, cc);
   int length = 9 + 4 * static_cast<int>(programs.size());
-  Bytes section = {0x00,
-                   static_cast<std::uint8_t>(0xB0 | length >> 8),
-                   static_cast<std::uint8_t>(length),
-                   0x7F,
-                   0xE1,
-                   0xC1,
-                   0x00,
-                   0x00};
+  Bytes section = sectionStart(0x00, length, 0x7FE1);  // transport_stream_id 0x7FE1
   for (const ProgramEntry& program : programs) {
     section.push_back(static_cast<std::uint8_t>(program.programNumber >> 8));
     section.push_back(static_cast<std::uint8_t>(program.programNumber));
@@ -110,18 +119,9 @@ void appendPmt(Bytes& out, int pmtPid, int pcrPid, const std::vector<PmtEntry>& 
   int entries = 0;
   for (const PmtEntry& stream : streams) entries += 5 + static_cast<int>(stream.descriptors.size());
   int length = 13 + infoLength + entries;
-  Bytes section = {0x02,
-                   static_cast<std::uint8_t>(0xB0 | length >> 8),
-                   static_cast<std::uint8_t>(length),
-                   0x04,
-                   0x08,
-                   0xC1,
-                   0x00,
-                   0x00,
-                   static_cast<std::uint8_t>(0xE0 | pcrPid >> 8),
-                   static_cast<std::uint8_t>(pcrPid),
-                   static_cast<std::uint8_t>(0xF0 | infoLength >> 8),
-                   static_cast<std::uint8_t>(infoLength)};
+  Bytes section = sectionStart(0x02, length, 0x0408);  // program_number 0x0408
+  appendField(section, 0xE000 | pcrPid);
+  appendField(section, 0xF000 | infoLength);
   section.insert(section.end(), programDescriptors.begin(), programDescriptors.end());
   for (const PmtEntry& stream : streams) {
     int esLength = static_cast<int>(stream.descriptors.size());
