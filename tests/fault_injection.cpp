@@ -30,14 +30,14 @@ Fault& fault() {
     Fault result;
     const char* text = std::getenv("CORVANE_FAULT");
     if (text == nullptr) return result;
-    std::string spec = text;
-    std::size_t first = spec.find(':');
+    std::string setting = text;
+    std::size_t first = setting.find(':');
     if (first == std::string::npos) return result;
-    result.kind = spec.substr(0, first);
-    std::size_t second = spec.find(':', first + 1);
-    result.name = spec.substr(first + 1,
+    result.kind = setting.substr(0, first);
+    std::size_t second = setting.find(':', first + 1);
+    result.name = setting.substr(first + 1,
                               second == std::string::npos ? std::string::npos : second - first - 1);
-    if (second != std::string::npos) result.offset = std::atoll(spec.c_str() + second + 1);
+    if (second != std::string::npos) result.offset = std::atoll(setting.c_str() + second + 1);
     return result;
   }();
   return parsed;
