@@ -21,12 +21,16 @@ int descriptor(FileHandle file) { return static_cast<int>(file); }
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+bool sameIdentity(const struct stat& first, const struct stat& second) {
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 // Both are open and are the same file.
 bool sameOpenFiles(int fd, FileHandle other) {
   struct stat first;
   struct stat second;
   return other != kNoFile && ::fstat(fd, &first) == 0 && ::fstat(descriptor(other), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+         sameIdentity(first, second);
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -94,7 +98,7 @@ bool isSameFile(FileHandle file, const Path& path) {
   struct stat open;
   struct stat named;
   return ::fstat(descriptor(file), &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
-         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+         sameIdentity(open, named);
 }
 
 std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size) {

@@ -65,7 +65,7 @@ bool pidListsDiffer(const PidList& oldList, const PidList& newList) {
 
 PidPairing pairPidLists(PidPairTable& table, const PidList& oldList, const PidList& newList) {
   PidPair* pairs = table.entries;
-  for (std::int32_t i = 0; i < kPidCount; ++i) pairs[i] = PidPair{-1, -1};
+  for (PidPair& pair : table.entries) pair = PidPair{-1, -1};
   std::int32_t row = 0;
   for (const PidList* element = oldList.link; element != nullptr; element = element->link) {
     pairs[row++].oldPid = element->pid;

@@ -17,9 +17,8 @@ namespace {
 // Prints the percentage of the source taken up so far when it changed. A size that could not be
 // had shows 0 %.
 void showProgress(PassProgress& progress, std::int64_t bytesDone) {
-  std::int32_t percent = 0;
-  if (progress.fileSize > 0)
-    percent = static_cast<std::int32_t>(bytesDone * 100 / progress.fileSize);
+  std::int32_t percent =
+      progress.fileSize > 0 ? static_cast<std::int32_t>(bytesDone * 100 / progress.fileSize) : 0;
   if (percent == progress.lastPercent) return;
   progress.lastPercent = percent;
   printOut(msg::kRewriteProgress, percent);  // PCR,PTS,DTS 更新中　 %d%%
