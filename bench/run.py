@@ -4,11 +4,11 @@
 Generates a broadcast-like recording of at least --size-mb MB with the project's generator
 (several joints, a 33-bit wrap, two audio streams, captions; once with the PCR on its own PID
 and once on the video PID), warms the page cache, then runs, alternately and --runs times each:
-`cat src > dst`, a copy through user space (`dd` with corvane's piece size), corvane, and
-corvane with the time log on. Before each run the destination is removed and the disk synced,
+`cat src > dst`, a copy through user space (`dd` with corvane's piece size, and `dd bs=256K`),
+corvane, and corvane with the time log on. Before each run the destination is removed and the disk synced,
 so that no run pays for the write-back of the one before. Prints, for each, the median wall,
 user and system seconds, throughput and peak resident memory, and the ratios to cat and to the
-user-space copy. Where ffmpeg is installed, a stream-copy remux is timed as well.
+two user-space copies. Where ffmpeg is installed, a stream-copy remux is timed as well.
 
 GNU cat (coreutils 9 and later) copies with copy_file_range, inside the kernel: one copy of
 the data where any program that looks at the packets needs two (read and write), so the
@@ -47,8 +47,8 @@ def cat(source, destination):
         return run(["cat", source], destination, stdout=out)
 
 
-def user_space_copy(source, destination):
-    return run(["dd", f"if={source}", f"of={destination}", f"bs={PIECE_BYTES}", "status=none"],
+def user_space_copy(source, destination, block=PIECE_BYTES):
+    return run(["dd", f"if={source}", f"of={destination}", f"bs={block}", "status=none"],
                destination)
 
 
@@ -72,10 +72,11 @@ def bench_file(args, label, source, work):
         cat(source, os.devnull)
     copy = os.path.join(work, "copy.ts")
     output = os.path.join(work, "out.ts")
-    samples = {"cat": [], "copy": [], "corvane": [], "corvane -log on": []}
+    samples = {"cat": [], "copy": [], "dd 256K": [], "corvane": [], "corvane -log on": []}
     for _ in range(args.runs):
         samples["cat"].append(cat(source, copy))
         samples["copy"].append(user_space_copy(source, copy))
+        samples["dd 256K"].append(user_space_copy(source, copy, 256 * 1024))
         result = run([args.corvane, source, output], output)
         if result[4] != 1:
             sys.exit(f"corvane failed with status {result[4]}")
@@ -84,7 +85,8 @@ def bench_file(args, label, source, work):
                                               output))
     by_cat = summary("cat", samples["cat"], size)
     by_copy = summary("user-space copy", samples["copy"], size, [("cat", by_cat)])
-    references = [("cat", by_cat), ("copy", by_copy)]
+    by_dd = summary("dd bs=256K", samples["dd 256K"], size, [("cat", by_cat)])
+    references = [("cat", by_cat), ("copy", by_copy), ("dd256K", by_dd)]
     summary("corvane", samples["corvane"], size, references)
     summary("corvane -log on", samples["corvane -log on"], size, references)
     if shutil.which("ffmpeg"):
