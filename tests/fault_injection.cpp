@@ -35,8 +35,8 @@ Fault& fault() {
     if (first == std::string::npos) return result;
     result.kind = setting.substr(0, first);
     std::size_t second = setting.find(':', first + 1);
-    result.name = setting.substr(first + 1,
-                              second == std::string::npos ? std::string::npos : second - first - 1);
+    result.name = setting.substr(
+        first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
     if (second != std::string::npos) result.offset = std::atoll(setting.c_str() + second + 1);
     return result;
   }();
