@@ -111,7 +111,14 @@ std::string pathForConsole(const Path& path);
 // Makes the standard streams carry the console texts' bytes unchanged, without newline
 // translation, so that they are the same bytes on every system. On POSIX it also opens /dev/null
 // on a standard descriptor that is closed, so that no file the tool opens later takes its place,
-// and ignores SIGPIPE, so that a console reader that goes away cannot end the run.
+// ignores SIGPIPE, so that a console reader that goes away cannot end the run, and takes the
+// character set of the user's locale (LC_CTYPE) for the console texts.
 void prepareConsole();
+
+// A console text, held as code page 932 bytes, in the console's character set. Returns false,
+// leaving `converted` alone, when the text goes out as its own bytes: always on Windows, and on
+// POSIX when the locale's set is code page 932 itself, cannot hold the text (the C locale's
+// ASCII), or cannot be converted into.
+bool convertConsoleText(const char* text, std::string& converted);
 
 }  // namespace corvane::platform

@@ -1,14 +1,19 @@
 // POSIX implementation of the platform layer. Paths and arguments are the system's byte
 // strings; comparisons that ignore case fold ASCII letters only.
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -31,6 +36,35 @@ bool sameOpenFiles(int fd, FileHandle other) {
   struct stat second;
   return other != kNoFile && ::fstat(fd, &first) == 0 && ::fstat(descriptor(other), &second) == 0 &&
          sameIdentity(first, second);
+}
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// From code page 932 into the locale's character set; kNoConverter while the texts go out as
+// their own bytes.
+iconv_t consoleConverter = kNoConverter;
+
+// The names the C library gives code page 932 and the Shift_JIS it extends, compared without
+// case, '-' and '_'. Their texts keep their exact bytes.
+bool namesCodePage932(const char* charset) {
+  std::string name;
+  for (const char* c = charset; *c != '\0'; ++c) {
+    if (*c != '-' && *c != '_') name += foldAscii(*c);
+  }
+  for (const char* known : {"cp932", "ms932", "windows31j", "shiftjis", "sjis", "mskanji"}) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+void openConsoleConverter() {
+  // Only the name of the locale's set is taken. The C library goes back to the C locale, so
+  // that nothing else the tool does depends on the user's locale.
+  if (std::setlocale(LC_CTYPE, "") == nullptr) return;
+  std::string charset = ::nl_langinfo(CODESET);
+  std::setlocale(LC_CTYPE, "C");
+  if (namesCodePage932(charset.c_str())) return;
+  consoleConverter = ::iconv_open(charset.c_str(), "CP932");
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -266,6 +300,26 @@ void prepareConsole() {
   }
   // The console only informs: a write to a pipe whose reader has gone fails with EPIPE instead.
   std::signal(SIGPIPE, SIG_IGN);
+  openConsoleConverter();
+}
+
+bool convertConsoleText(const char* text, std::string& converted) {
+  if (consoleConverter == kNoConverter) return false;
+  std::size_t inLeft = std::strlen(text);
+  // Code page 932 takes one or two bytes per character; no set the console uses takes more than
+  // three bytes for one byte of it (UTF-8, for the one-byte katakana).
+  std::string output(inLeft * 3 + 16, '\0');
+  char* in = const_cast<char*>(text);
+  char* out = output.data();
+  std::size_t outLeft = output.size();
+  ::iconv(consoleConverter, nullptr, nullptr, nullptr, nullptr);
+  if (::iconv(consoleConverter, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
+      ::iconv(consoleConverter, nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1)) {
+    return false;
+  }
+  output.resize(output.size() - outLeft);
+  converted = std::move(output);
+  return true;
 }
 
 }  // namespace corvane::platform

@@ -187,4 +187,6 @@ void prepareConsole() {
   ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
+bool convertConsoleText(const char*, std::string&) { return false; }
+
 }  // namespace corvane::platform

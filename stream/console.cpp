@@ -3,26 +3,57 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <string>
+
+#include "platform/platform.h"
 
 namespace corvane {
 
 namespace {
 
+struct ConsoleText {
+  const char* held;  // the code page 932 bytes
+  std::string converted;
+  bool isConverted;
+};
+
+bool isAscii(const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (static_cast<unsigned char>(*text) >= 0x80) return false;
+  }
+  return true;
+}
+
+// A text or printf format in the console's character set. Each is converted once, on its first
+// print, and kept; the arguments a format takes, file names among them, go out as they are.
+// ASCII is the same in every set the console can have.
+const char* forConsole(const char* text) {
+  if (isAscii(text)) return text;
+  static std::deque<ConsoleText> texts;  // a deque keeps each entry in place as it grows
+  for (const ConsoleText& known : texts) {
+    if (known.held == text) return known.isConverted ? known.converted.c_str() : text;
+  }
+  ConsoleText& added = texts.emplace_back(ConsoleText{text, {}, false});
+  added.isConverted = platform::convertConsoleText(text, added.converted);
+  return added.isConverted ? added.converted.c_str() : text;
+}
+
 void printTo(std::FILE* stream, const char* format, va_list args) CORVANE_PRINTF(2, 0);
 void printTo(std::FILE* stream, const char* format, va_list args) {
-  std::vfprintf(stream, format, args);
+  std::vfprintf(stream, forConsole(format), args);
   std::fflush(stream);
 }
 
 }  // namespace
 
 void writeOut(const char* text) {
-  std::fputs(text, stdout);
+  std::fputs(forConsole(text), stdout);
   std::fflush(stdout);
 }
 
 void writeErr(const char* text) {
-  std::fputs(text, stderr);
+  std::fputs(forConsole(text), stderr);
   std::fflush(stderr);
 }
 

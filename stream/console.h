@@ -1,5 +1,7 @@
-// Console output. Every print is followed by a flush of its stream, so that progress and
-// messages appear in order when both streams go to one console or one file.
+// Console output. Texts and formats, held as code page 932 bytes, go out in the console's
+// character set (see platform::convertConsoleText); what a format prints into them goes out as
+// it is. Every print is followed by a flush of its stream, so that progress and messages appear
+// in order when both streams go to one console or one file.
 #pragma once
 
 #include <cstdio>  // on MinGW, also the name of its printf format family

@@ -195,6 +195,53 @@ TEST(Driver, ConsoleThatIsClosedOrGoneNeitherLandsInFilesNorStopsTheRun) {
   EXPECT_EQ(testing::readFile(folder / "out.ts").size(), source.size());
 }
 
+// The console texts of a full run, of a refusal and of the usage text, as the locale's
+// character set shows them; the C locale keeps their code page 932 bytes.
+TEST(Driver, ConsoleTextsAreInTheCharacterSetOfTheLocale) {
+  ToolFolder folder;
+  testing::writeFile(folder / "rec.ts", testing::acceptedStream());
+  testing::writeFile(folder / "empty.ts", {});
+  const std::string run = testing::timeLinePattern("開始時刻 %02d時%02d分%02d秒\n") +
+                          "PAT,PMT,PCR,GOP 検索中\n(PCR,PTS,DTS 更新中　 [0-9]+% \r)+" +
+                          "PCR,PTS,DTS 更新完了 100% \n" +
+                          testing::timeLinePattern("終了時刻 %02d時%02d分%02d秒\n");
+  const std::string refusal = "ファイルが破損している可能性があります...終了します(INFO).\n";
+  const std::string pressEnter = "Enterキーを押して下さい...";
+  // Where the C library keeps the EUC-JP locale made below.
+  const std::filesystem::path locales = folder / "locales";
+  const struct {
+    std::vector<std::string> environment;
+    const char* charset;
+  } cases[] = {
+      {{}, "CP932"},
+      {{"LC_ALL=C.UTF-8"}, "UTF-8"},
+      {{"LC_ALL=ja_JP.EUC-JP", "LOCPATH=" + locales.string()}, "EUC-JP"},
+  };
+  const std::string makeEucJp =
+      "localedef -i ja_JP -f EUC-JP '" + (locales / "ja_JP.EUC-JP").string() + "' >/dev/null 2>&1";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.charset);
+    if (c.charset == std::string("EUC-JP") &&
+        (!std::filesystem::create_directory(locales) || std::system(makeEucJp.c_str()) != 0)) {
+      GTEST_SKIP() << "localedef cannot make ja_JP.EUC-JP here (Debian's locales package)";
+    }
+    testing::RunOptions options;
+    options.environment = c.environment;
+    auto inCharset = [&](const std::string& text) {
+      return testing::convertText(text, "UTF-8", c.charset);
+    };
+    RunResult full = folder.run({"rec.ts", "out.ts"}, options);
+    EXPECT_TRUE(std::regex_match(full.out, std::regex(inCharset(run)))) << full.out;
+    RunResult refused = folder.run({"empty.ts"}, options);
+    EXPECT_EQ(refused.err, inCharset(refusal));
+    RunResult usage = folder.run({}, options);
+    EXPECT_TRUE(usage.err.ends_with(inCharset(pressEnter))) << usage.err;
+    // A file name goes out as the system gave it, in every character set.
+    RunResult noLog = folder.run({"-log", "on", "無い/録画.ts"}, options);
+    EXPECT_EQ(noLog.err, "Open Log File: 無い/録画_Time.log failed\n");
+  }
+}
+
 TEST(Driver, TimeLogThatCannotBeWrittenIsAWriteErrorAfterTheWholeDestination) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
   ToolFolder folder;

@@ -1,47 +1,15 @@
 // Every console text is held as Shift-JIS bytes; here the readable texts are converted with
 // iconv and compared with those bytes, so that no message can drift from its wording.
-#include <gtest/gtest.h>
+#include "stream/messages.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <iconv.h>
-#endif
+#include <gtest/gtest.h>
 
 #include <string>
 
-#include "stream/messages.h"
+#include "tests/test_support.h"
 
 namespace corvane {
 namespace {
-
-#ifdef _WIN32
-std::string toCp932(const std::string& utf8) {
-  int wide =
-      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(wide), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
-  int size = ::WideCharToMultiByte(932, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string output(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(932, 0, text.data(), wide, output.data(), size, nullptr, nullptr);
-  return output;
-}
-#else
-std::string toCp932(const std::string& utf8) {
-  iconv_t converter = iconv_open("CP932", "UTF-8");
-  EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1));
-  std::string input = utf8;
-  std::string output(input.size() * 2 + 16, '\0');
-  char* in = input.data();
-  char* out = output.data();
-  std::size_t inLeft = input.size();
-  std::size_t outLeft = output.size();
-  EXPECT_NE(iconv(converter, &in, &inLeft, &out, &outLeft), static_cast<std::size_t>(-1));
-  iconv_close(converter);
-  output.resize(output.size() - outLeft);
-  return output;
-}
-#endif
 
 TEST(ConsoleTexts, AreTheShiftJisBytesOfTheirWording) {
   const struct {
@@ -78,7 +46,7 @@ TEST(ConsoleTexts, AreTheShiftJisBytesOfTheirWording) {
       {msg::kWriteError, "データ書き込み中にエラーが発生しました. error code %d.\n"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(std::string(c.bytes), toCp932(c.text)) << c.text;
+    EXPECT_EQ(std::string(c.bytes), testing::toCp932(c.text)) << c.text;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,8 +44,37 @@ platform::Path toPath(const std::string& text) {
   ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return wide;
 }
+
+std::string toCp932(const std::string& utf8) {
+  int wide =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(wide), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
+  int size = ::WideCharToMultiByte(932, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+  std::string output(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(932, 0, text.data(), wide, output.data(), size, nullptr, nullptr);
+  return output;
+}
 #else
 platform::Path toPath(const std::string& text) { return text; }
+
+std::string convertText(const std::string& text, const char* from, const char* to) {
+  iconv_t converter = ::iconv_open(to, from);
+  if (converter == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv_open failed");
+  std::string input = text;
+  std::string output(input.size() * 4 + 16, '\0');
+  char* in = input.data();
+  char* out = output.data();
+  std::size_t inLeft = input.size();
+  std::size_t outLeft = output.size();
+  std::size_t done = ::iconv(converter, &in, &inLeft, &out, &outLeft);
+  ::iconv_close(converter);
+  if (done == static_cast<std::size_t>(-1)) throw std::runtime_error("iconv failed");
+  output.resize(output.size() - outLeft);
+  return output;
+}
+
+std::string toCp932(const std::string& utf8) { return convertText(utf8, "UTF-8", "CP932"); }
 #endif
 
 Bytes readFile(const fs::path& path) {
@@ -216,6 +246,9 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments,
     ::dup2(err, 2);
     if (options.stdout_ == RunOptions::Stdout::closed) ::close(1);
     ::signal(SIGPIPE, SIG_DFL);
+    ::setenv("LC_ALL", "C", 1);
+    std::vector<std::string> variables = options.environment;
+    for (std::string& variable : variables) ::putenv(variable.data());
     if (!options.fault.empty()) {
       ::setenv("LD_PRELOAD", CORVANE_FAULTS, 1);
       ::setenv("CORVANE_FAULT", options.fault.c_str(), 1);

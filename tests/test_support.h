@@ -34,6 +34,14 @@ std::string printed(const char* format, long long value);
 // A regular expression for a console line of the local time: each "%02d" field any two digits.
 std::string timeLinePattern(const char* format);
 
+// A UTF-8 text as code page 932 bytes.
+std::string toCp932(const std::string& utf8);
+
+#ifndef _WIN32
+// `text` converted between two character sets with iconv.
+std::string convertText(const std::string& text, const char* from, const char* to);
+#endif
+
 // A UTF-8 text as the system's path type.
 platform::Path toPath(const std::string& text);
 
@@ -71,6 +79,9 @@ struct RunOptions {
   // The largest file size the tool may write (RLIMIT_FSIZE), as on a disk that fills up; its
   // writes past it fail with EFBIG.
   std::int64_t fileSizeLimit = -1;
+  // Variables set for the tool as "NAME=VALUE", after LC_ALL=C, which keeps the console texts'
+  // code page 932 bytes unless a test sets another locale here.
+  std::vector<std::string> environment;
 };
 
 // A fresh folder holding a copy of the built executable (so that its settings file is made

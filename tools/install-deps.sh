@@ -3,7 +3,8 @@
 #   build  - compiler, CMake, GoogleTest
 #   bench  - also GNU time, which the benchmark measures with
 #   full   - also what the complete check needs: clang-format, clang with its sanitizer and
-#            fuzzer runtime, Google Benchmark, MinGW-w64 for the Windows build and Wine to test it
+#            fuzzer runtime, Google Benchmark, MinGW-w64 for the Windows build and Wine to test it,
+#            and the locale sources that the console test makes a EUC-JP locale from
 set -euo pipefail
 purpose=${1:-build}
 packages=(cmake g++ libgtest-dev)
@@ -11,7 +12,8 @@ if [ "$purpose" = bench ]; then
   packages+=(time)
 fi
 if [ "$purpose" = full ]; then
-  packages+=(clang-format clang libclang-rt-14-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64)
+  packages+=(clang-format clang libclang-rt-14-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64
+    locales)
 fi
 missing=()
 for package in "${packages[@]}"; do
