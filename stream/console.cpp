@@ -1,8 +1,10 @@
 #include "stream/console.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <string>
 
@@ -35,21 +37,36 @@ const char* forConsole(const char* text) {
     if (known.held == text) return known.isConverted ? known.converted.c_str() : text;
   }
   ConsoleText& added = texts.emplace_back(ConsoleText{text, {}, false});
-  added.isConverted = platform::convertConsoleText(text, added.converted);
+  // A set that spells characters with ASCII bytes (a 7-bit one) could add a '%' to a format,
+  // which would then read arguments that were never passed: such a text keeps its bytes.
+  added.isConverted = platform::convertConsoleText(text, added.converted) &&
+                      std::count(added.converted.begin(), added.converted.end(), '%') ==
+                          std::count(text, text + std::strlen(text), '%');
   return added.isConverted ? added.converted.c_str() : text;
 }
 
+bool outputTextsToStandardError = false;
+
+std::FILE* outputTexts() { return outputTextsToStandardError ? stderr : stdout; }
+
+// The format the compiler checked at the caller, in the console's character set: the same
+// conversions in the same order, which the compiler cannot see through.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
 void printTo(std::FILE* stream, const char* format, va_list args) CORVANE_PRINTF(2, 0);
 void printTo(std::FILE* stream, const char* format, va_list args) {
   std::vfprintf(stream, forConsole(format), args);
   std::fflush(stream);
 }
+#pragma GCC diagnostic pop
 
 }  // namespace
 
+void sendOutputTextsToStandardError(bool on) { outputTextsToStandardError = on; }
+
 void writeOut(const char* text) {
-  std::fputs(forConsole(text), stdout);
-  std::fflush(stdout);
+  std::fputs(forConsole(text), outputTexts());
+  std::fflush(outputTexts());
 }
 
 void writeErr(const char* text) {
@@ -60,7 +77,7 @@ void writeErr(const char* text) {
 void printOut(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  printTo(stdout, format, args);
+  printTo(outputTexts(), format, args);
   va_end(args);
 }
 

@@ -20,6 +20,10 @@ namespace corvane {
 #define CORVANE_PRINTF(formatIndex, firstArgument)
 #endif
 
+// While on, the texts meant for standard output go to standard error instead, in the same order:
+// standard output then carries the recording and nothing else.
+void sendOutputTextsToStandardError(bool on);
+
 // Plain text, no format.
 void writeOut(const char* text);
 void writeErr(const char* text);
