@@ -45,7 +45,7 @@ void rewriteOneBlock(benchmark::State& state, bool withLog) {
   log.stream = withLog ? std::fopen("/dev/null", "wb") : nullptr;
   PassProgress progress;
   progress.fileSize = std::numeric_limits<std::int64_t>::max() / 200;  // progress stays at 0 %
-  progress.lastPercent = 0;
+  progress.lastShown = 0;
   for (auto _ : state) {
     state.PauseTiming();
     std::memcpy(block.buffer.data(), block.pristine.data(), kBlockSize);

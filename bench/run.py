@@ -5,10 +5,11 @@ Generates a broadcast-like recording of at least --size-mb MB with the project's
 (several joints, a 33-bit wrap, two audio streams, captions; once with the PCR on its own PID
 and once on the video PID), warms the page cache, then runs, alternately and --runs times each:
 `cat src > dst`, a copy through user space (`dd` with corvane's piece size, and `dd bs=256K`),
-corvane, and corvane with the time log on. Before each run the destination is removed and the disk synced,
+corvane, and corvane with the time log on; then, through pipes, `cat src | cat > dst` and
+`cat src | corvane - - > dst`. Before each run the destination is removed and the disk synced,
 so that no run pays for the write-back of the one before. Prints, for each, the median wall,
 user and system seconds, throughput and peak resident memory, and the ratios to cat and to the
-two user-space copies. Where ffmpeg is installed, a stream-copy remux is timed as well.
+two user-space copies, and for the pipe the ratio to `cat | cat`. Where ffmpeg is installed, a stream-copy remux is timed as well.
 
 GNU cat (coreutils 9 and later) copies with copy_file_range, inside the kernel: one copy of
 the data where any program that looks at the packets needs two (read and write), so the
@@ -16,6 +17,7 @@ user-space copy is the closer measure of what a rewrite can reach.
 """
 import argparse
 import os
+import shlex
 import shutil
 import statistics
 import subprocess
@@ -52,6 +54,13 @@ def user_space_copy(source, destination, block=PIECE_BYTES):
                destination)
 
 
+def pipeline(source, command, destination):
+    """`cat source | command > destination`, timed as one; the peak memory is that of the
+    largest process in it."""
+    line = f"cat {shlex.quote(source)} | {command} > {shlex.quote(destination)}"
+    return run(["sh", "-c", line], destination)
+
+
 def summary(name, samples, size, references=()):
     wall = statistics.median(s[0] for s in samples)
     user = statistics.median(s[1] for s in samples)
@@ -72,7 +81,8 @@ def bench_file(args, label, source, work):
         cat(source, os.devnull)
     copy = os.path.join(work, "copy.ts")
     output = os.path.join(work, "out.ts")
-    samples = {"cat": [], "copy": [], "dd 256K": [], "corvane": [], "corvane -log on": []}
+    samples = {"cat": [], "copy": [], "dd 256K": [], "corvane": [], "corvane -log on": [],
+               "cat | cat": [], "cat | corvane": []}
     for _ in range(args.runs):
         samples["cat"].append(cat(source, copy))
         samples["copy"].append(user_space_copy(source, copy))
@@ -83,12 +93,19 @@ def bench_file(args, label, source, work):
         samples["corvane"].append(result)
         samples["corvane -log on"].append(run([args.corvane, "-log", "on", source, output],
                                               output))
+        samples["cat | cat"].append(pipeline(source, "cat", copy))
+        result = pipeline(source, f"{shlex.quote(args.corvane)} - -", output)
+        if result[4] != 1:
+            sys.exit(f"cat | corvane - - failed with status {result[4]}")
+        samples["cat | corvane"].append(result)
     by_cat = summary("cat", samples["cat"], size)
     by_copy = summary("user-space copy", samples["copy"], size, [("cat", by_cat)])
     by_dd = summary("dd bs=256K", samples["dd 256K"], size, [("cat", by_cat)])
     references = [("cat", by_cat), ("copy", by_copy), ("dd256K", by_dd)]
     summary("corvane", samples["corvane"], size, references)
     summary("corvane -log on", samples["corvane -log on"], size, references)
+    by_pipe = summary("cat | cat", samples["cat | cat"], size)
+    summary("cat | corvane - -", samples["cat | corvane"], size, [("cat|cat", by_pipe)])
     if shutil.which("ffmpeg"):
         remux = os.path.join(work, "ffmpeg.ts")
         runs = [run(["ffmpeg", "-loglevel", "quiet", "-y", "-i", source, "-map", "0", "-c", "copy",

@@ -92,17 +92,28 @@ bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaul
   }
 
   if (!haveSource) return false;
-  if (!equalsIgnoreCase(line.source.substr(platform::findExtension(line.source)),
+  bool fromStandardInput = platform::namesStandardStream(line.source);
+  if (!fromStandardInput &&
+      !equalsIgnoreCase(line.source.substr(platform::findExtension(line.source)),
                         CORVANE_PATH(".ts"))) {
     return false;
   }
   if (!haveDestination) {
-    line.destination = replaceExtension(line.source, CORVANE_PATH(".000.ts"));
-  } else if (equalsIgnoreCase(line.destination, line.source)) {
+    line.destination =
+        fromStandardInput ? line.source : replaceExtension(line.source, CORVANE_PATH(".000.ts"));
+  } else if (!fromStandardInput && equalsIgnoreCase(line.destination, line.source)) {
     return false;
   }
+  // With both ends standard streams, no name is left for the time log.
+  if (fromStandardInput && platform::namesStandardStream(line.destination) && line.settings.log)
+    return false;
   *result = line;
   return true;
+}
+
+Path timeLogPath(const CommandLine& line) {
+  const Path& named = platform::namesStandardStream(line.source) ? line.destination : line.source;
+  return replaceExtension(named, CORVANE_PATH("_Time.log"));
 }
 
 }  // namespace corvane

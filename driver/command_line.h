@@ -31,4 +31,8 @@ struct CommandLine {
 bool parseCommandLine(const std::vector<platform::Path>& arguments, const Settings& defaults,
                       CommandLine* result);
 
+// The time log's name: the source's with "_Time.log", or the destination's when the source is
+// standard input.
+platform::Path timeLogPath(const CommandLine& line);
+
 }  // namespace corvane

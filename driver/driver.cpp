@@ -39,7 +39,9 @@ void printTime(Clock line) {
 }  // namespace
 
 platform::FileHandle openSource(const platform::Path& path) {
-  platform::FileHandle source = platform::openSourceFile(path);
+  platform::FileHandle source = platform::namesStandardStream(path)
+                                    ? platform::openStandardInput()
+                                    : platform::openSourceFile(path);
   if (source == platform::kNoFile) {
     // 読込みファイルオープンエラー. error code %d.
     fatalIoError(msg::kReadOpenError, platform::lastErrorCode());
@@ -54,6 +56,10 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
 
   CommandLine line;
   if (!parseCommandLine(arguments, defaults, &line)) return showUsage();
+  bool toStandardOutput = platform::namesStandardStream(line.destination);
+  // Recordings are not written to terminals.
+  if (toStandardOutput && platform::standardOutputIsTerminal()) return showUsage();
+  sendOutputTextsToStandardError(toStandardOutput);
 
   auto* buffer = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBlockSize));
   if (buffer == nullptr) {
@@ -75,19 +81,23 @@ int runCorvane(const std::vector<platform::Path>& arguments) {
 
   printTime(Clock::start);
 
+  // Standard input is taken before the time log is opened, which must not be it; a named source
+  // after, so that a log that cannot be opened is reported first.
+  platform::FileHandle source = platform::kNoFile;
+  if (platform::namesStandardStream(line.source)) source = openSource(line.source);
   if (context.run.settings.log) {
-    platform::Path logPath = replaceExtension(line.source, CORVANE_PATH("_Time.log"));
+    platform::Path logPath = timeLogPath(line);
     // A log name that leads to the source itself is refused like one that cannot be opened.
-    if (!openTimeLog(timeLog, logPath, line.source)) {
+    if (!openTimeLog(timeLog, logPath, line.source, source)) {
       printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
       freePidLists(context);
       std::free(ccTable);
       platform::freePageAligned(buffer);
+      platform::closeFile(source);
       return 0;
     }
   }
-
-  platform::FileHandle source = openSource(line.source);
+  if (source == platform::kNoFile) source = openSource(line.source);
   std::int32_t firstBlockBytes = 0;
   bool complete = surveyStream(context, source, &firstBlockBytes);
   if (complete) {

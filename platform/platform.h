@@ -34,6 +34,29 @@ FileHandle openSourceFile(const Path& path);
 // anything is truncated.
 FileHandle createDestinationFile(const Path& path, FileHandle source, FileHandle timeLog);
 
+// "-", which names standard input as the source and standard output as the destination.
+inline bool namesStandardStream(const Path& name) { return name == CORVANE_PATH("-"); }
+
+// The standard input and output as the source and destination "-", as handles of their own, so
+// that closing them leaves the streams open. Standard output is refused (kNoFile, lastErrorCode()
+// set) as createDestinationFile refuses a name, when it is the open source or time log. Nothing
+// is cut: the stream is written from where it stands.
+FileHandle openStandardInput();
+FileHandle openStandardOutput(FileHandle source, FileHandle timeLog);
+
+// True when standard output is a terminal (a console on Windows).
+bool standardOutputIsTerminal();
+
+// True for a regular file: one whose size is known and that can be cut. False for pipes,
+// terminals and devices.
+bool isRegularFile(FileHandle file);
+
+// True for an empty file positioned at its start: standard output redirected to a new file.
+bool isEmptyFile(FileHandle file);
+
+// True when both open handles are the same file.
+bool isSameOpenFile(FileHandle first, FileHandle second);
+
 // Opens a file for writing, creating it when missing, without cutting it: whether it may be cut
 // is decided once it is open. Others may read it meanwhile.
 FileHandle openForWriting(const Path& path);

@@ -38,6 +38,64 @@ FileHandle createDestinationFile(const Path& path, FileHandle /*source*/, FileHa
                               FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+namespace {
+
+FileHandle duplicateStandard(DWORD which) {
+  HANDLE own = INVALID_HANDLE_VALUE;
+  HANDLE process = ::GetCurrentProcess();
+  HANDLE standard = ::GetStdHandle(which);
+  if (standard == nullptr || standard == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(process, standard, process, &own, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    return kNoFile;
+  }
+  return fileOf(own);
+}
+
+bool sameFileInformation(HANDLE first, HANDLE second) {
+  BY_HANDLE_FILE_INFORMATION one;
+  BY_HANDLE_FILE_INFORMATION other;
+  return ::GetFileInformationByHandle(first, &one) &&
+         ::GetFileInformationByHandle(second, &other) &&
+         one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+         one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
+
+}  // namespace
+
+FileHandle openStandardInput() { return duplicateStandard(STD_INPUT_HANDLE); }
+
+FileHandle openStandardOutput(FileHandle source, FileHandle timeLog) {
+  FileHandle output = duplicateStandard(STD_OUTPUT_HANDLE);
+  if (output != kNoFile && (isSameOpenFile(output, source) || isSameOpenFile(output, timeLog))) {
+    closeFile(output);
+    ::SetLastError(ERROR_SHARING_VIOLATION);  // what a name that leads to either gets
+    return kNoFile;
+  }
+  return output;
+}
+
+bool standardOutputIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool isRegularFile(FileHandle file) { return ::GetFileType(handleOf(file)) == FILE_TYPE_DISK; }
+
+bool isEmptyFile(FileHandle file) {
+  LARGE_INTEGER size;
+  LARGE_INTEGER position;
+  LARGE_INTEGER none;
+  none.QuadPart = 0;
+  return ::GetFileSizeEx(handleOf(file), &size) && size.QuadPart == 0 &&
+         ::SetFilePointerEx(handleOf(file), none, &position, FILE_CURRENT) &&
+         position.QuadPart == 0;
+}
+
+bool isSameOpenFile(FileHandle first, FileHandle second) {
+  return first != kNoFile && second != kNoFile &&
+         sameFileInformation(handleOf(first), handleOf(second));
+}
+
 FileHandle openForWriting(const Path& path) {
   return fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -54,13 +112,7 @@ bool isSameFile(FileHandle file, const Path& path) {
       ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION first;
-  BY_HANDLE_FILE_INFORMATION second;
-  bool same = ::GetFileInformationByHandle(handleOf(file), &first) &&
-              ::GetFileInformationByHandle(named, &second) &&
-              first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-              first.nFileIndexHigh == second.nFileIndexHigh &&
-              first.nFileIndexLow == second.nFileIndexLow;
+  bool same = sameFileInformation(handleOf(file), named);
   ::CloseHandle(named);
   return same;
 }
@@ -71,7 +123,10 @@ std::int64_t readFull(FileHandle file, std::uint8_t* data, std::int64_t size) {
     DWORD wanted =
         static_cast<DWORD>(size - done < kLargestTransfer ? size - done : kLargestTransfer);
     DWORD got = 0;
-    if (!::ReadFile(handleOf(file), data + done, wanted, &got, nullptr)) return -1;
+    if (!::ReadFile(handleOf(file), data + done, wanted, &got, nullptr)) {
+      if (::GetLastError() == ERROR_BROKEN_PIPE) break;  // a pipe's writer has closed: its end
+      return -1;
+    }
     if (got == 0) break;
     done += got;
   }

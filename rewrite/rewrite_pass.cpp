@@ -1,7 +1,6 @@
 #include "rewrite/rewrite_pass.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "pmtchange/pmt_change.h"
 #include "rewrite/rebase.h"
@@ -15,20 +14,27 @@ namespace corvane {
 namespace {
 
 // Prints the percentage of the source taken up so far when it changed. A size that could not be
-// had shows 0 %.
+// had shows 0 %. A stream shows the megabytes taken up, once per step.
 void showProgress(PassProgress& progress, std::int64_t bytesDone) {
-  std::int32_t percent =
-      progress.fileSize > 0 ? static_cast<std::int32_t>(bytesDone * 100 / progress.fileSize) : 0;
-  if (percent == progress.lastPercent) return;
-  progress.lastPercent = percent;
-  printOut(msg::kRewriteProgress, percent);  // PCR,PTS,DTS 更新中　 %d%%
+  std::int64_t shown = progress.streamed   ? bytesDone / kStreamProgressStep
+                       : progress.fileSize ? bytesDone * 100 / progress.fileSize
+                                           : 0;
+  if (shown == progress.lastShown) return;
+  progress.lastShown = shown;
+  if (progress.streamed) {
+    // PCR,PTS,DTS 更新中　 %lld MB
+    printOut(msg::kRewriteProgressMegabytes,
+             static_cast<long long>(shown * (kStreamProgressStep >> 20)));
+  } else {
+    printOut(msg::kRewriteProgress, static_cast<int>(shown));  // PCR,PTS,DTS 更新中　 %d%%
+  }
 }
 
 // Resets the continuity table and prints the starting progress lines: the 0 % line, then the
-// same through the percentage format.
+// same through the percentage format; a stream's 0 MB line alone.
 void startPass(StreamContext& context, PassProgress& progress) {
   std::fill(context.ccTable, context.ccTable + kPidCount, -1);
-  printOut(msg::kRewriteProgressStart);  // PCR,PTS,DTS 更新中　 0%%
+  if (!progress.streamed) printOut(msg::kRewriteProgressStart);  // PCR,PTS,DTS 更新中　 0%%
   showProgress(progress, 0);
 }
 
@@ -82,80 +88,103 @@ namespace {
 // The destination as the pass has written it so far.
 struct Destination {
   platform::FileHandle file;
+  // A regular file written from its start, which can be cut back. Anything else (a pipe, a
+  // device, standard output appending to a file) is written in whole blocks only.
+  bool cuttable;
   std::int64_t written = 0;  // bytes
 };
 
 // Cuts the destination back to the whole blocks written so far, so that after a stop or a
 // failed write it ends on a block boundary rather than inside a packet.
 bool cutToWholeBlocks(const Destination& output) {
-  return platform::truncateFile(output.file, output.written / kBlockSize * kBlockSize);
+  return !output.cuttable ||
+         platform::truncateFile(output.file, output.written / kBlockSize * kBlockSize);
 }
 
-// Rewrites the packets at buffer offsets [begin, end) and writes them to the destination. When
-// a PMT re-read fails, the destination is cut back to the blocks before the one that holds the
-// failing PMT and closed, and the result is false. A write that fails, also that of the cut or
-// the close, ends the process.
-bool passPiece(StreamContext& context, PassProgress& progress, Destination& output,
-               std::int32_t begin, std::int32_t end) {
-  if (!rewritePackets(context, progress, begin, end)) {
-    if (!cutToWholeBlocks(output) || !platform::closeFile(output.file)) {
-      // データ書き込み中にエラーが発生しました. error code %d.
-      fatalIoError(msg::kWriteError, platform::lastErrorCode());
-    }
-    return false;
+// Rewrites the packets at buffer offsets [begin, end). When a PMT re-read fails, the destination
+// is cut back to the blocks before the one that holds the failing PMT and closed, and the result
+// is false; a failure of that cut or close ends the process.
+bool rewritePiece(StreamContext& context, PassProgress& progress, const Destination& output,
+                  std::int32_t begin, std::int32_t end) {
+  if (rewritePackets(context, progress, begin, end)) return true;
+  if (!cutToWholeBlocks(output) || !platform::closeFile(output.file)) {
+    // データ書き込み中にエラーが発生しました. error code %d.
+    fatalIoError(msg::kWriteError, platform::lastErrorCode());
   }
+  return false;
+}
+
+// Writes buffer offsets [begin, end) to the destination. A failed write ends the process.
+void writePiece(const StreamContext& context, Destination& output, std::int32_t begin,
+                std::int32_t end) {
+  if (begin == end) return;
   if (!platform::writeAll(output.file, context.buffer + begin, end - begin)) {
     int code = platform::lastErrorCode();
     cutToWholeBlocks(output);  // as far as the system still lets it
     fatalIoError(msg::kWriteError, code);  // データ書き込み中にエラーが発生しました. error code %d.
   }
   output.written += end - begin;
-  return true;
 }
 
 }  // namespace
 
 bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
                  StreamContext& context, std::int32_t firstBlockBytes) {
-  Destination output{
-      platform::createDestinationFile(destination, source, context.run.timeLog.file)};
+  bool toStandardOutput = platform::namesStandardStream(destination);
+  platform::FileHandle timeLog = context.run.timeLog.file;
+  Destination output{toStandardOutput
+                         ? platform::openStandardOutput(source, timeLog)
+                         : platform::createDestinationFile(destination, source, timeLog),
+                     false};
   if (output.file == platform::kNoFile) {
     // 書込みファイルオープンエラー. error code %d.
     fatalIoError(msg::kWriteOpenError, platform::lastErrorCode());
   }
+  // Standard output can be cut back only when it is a new file (`> out.ts`): one that held
+  // something before (`>> old.ts`) is written in whole blocks, so that nothing of it is cut.
+  output.cuttable = platform::isRegularFile(output.file) &&
+                    (!toStandardOutput || platform::isEmptyFile(output.file));
   PassProgress progress;
+  progress.streamed = !platform::isRegularFile(source);
   if (!platform::fileSize(source, &progress.fileSize)) progress.fileSize = 0;
   startPass(context, progress);
 
-  // The file moves in pieces of an eighth of a block rather than in whole blocks: a piece stays
-  // in the processor's cache from its read through its rewrite to its write, which makes the pass
-  // about twice as fast. Each packet is rewritten exactly as it would be in its block, so the
-  // output bytes are the same, and since pieces tile blocks, what was written before a stop can
-  // still be cut back to whole blocks. The survey's block is in the buffer already.
-  std::int32_t whole = firstBlockBytes - firstBlockBytes % kPacketSize;
-  for (std::int32_t begin = 0; begin < whole; begin += kPieceSize) {
-    std::int32_t end = std::min(whole, begin + kPieceSize);
-    if (!passPiece(context, progress, output, begin, end)) return false;
-  }
-  // The rest comes piece by piece into the buffer's start. Every read fills its piece unless the
-  // file ends, so blocks keep their places in the file. A read that ends inside a packet found
-  // the end of a recording that may still be growing: the partial packet is carried to the
-  // buffer's start and completed by the next read, so that every packet keeps its place. The
-  // first read that finds nothing ends the pass, and a partial packet left then is the last.
-  std::int32_t carried = firstBlockBytes - whole;
-  std::memmove(context.buffer, context.buffer + whole, static_cast<std::size_t>(carried));
+  // The buffer holds one block of the file at a time; the survey's block is in it already. The
+  // file moves in pieces of an eighth of a block rather than in whole blocks: a piece stays in the
+  // processor's cache from its read through its rewrite to its write, which makes the pass about
+  // twice as fast. Each packet is rewritten exactly as it would be in its block, so the output
+  // bytes are the same. A destination that can be cut takes each piece as soon as it is
+  // rewritten; any other takes each block once all of it is rewritten, so that a stop leaves
+  // exactly the blocks before it there too.
+  //
+  // Every read fills its piece unless the file ends, so blocks keep their places in the file. A
+  // read that ends inside a packet found the end of a recording that may still be growing: the
+  // partial packet stays where it is and the next read completes it. The first read that finds
+  // nothing ends the pass, and a partial packet left then is the last.
+  std::int32_t have = firstBlockBytes;  // bytes of the block in the buffer
+  std::int32_t done = 0;                // of them rewritten, in whole packets
+  std::int32_t written = 0;             // of them written
   for (;;) {
-    std::int32_t got = readPackets(context, source, carried, kPieceSize - carried);
-    if (got == 0) {
-      if (carried > 0 && !passPiece(context, progress, output, 0, carried)) return false;
-      break;
+    std::int32_t whole = done + (have - done) / kPacketSize * kPacketSize;
+    while (done < whole) {
+      std::int32_t end = std::min(whole, done + kPieceSize);
+      if (!rewritePiece(context, progress, output, done, end)) return false;
+      done = end;
+      if (output.cuttable) {
+        writePiece(context, output, written, done);
+        written = done;
+      }
     }
-    std::int32_t have = carried + got;
-    whole = have - have % kPacketSize;
-    if (whole > 0 && !passPiece(context, progress, output, 0, whole)) return false;
-    carried = have - whole;
-    std::memmove(context.buffer, context.buffer + whole, static_cast<std::size_t>(carried));
+    if (done == kBlockSize) {
+      writePiece(context, output, written, done);
+      have = done = written = 0;
+    }
+    std::int32_t got = readPackets(context, source, have, std::min(kPieceSize, kBlockSize - have));
+    if (got == 0) break;
+    have += got;
   }
+  if (have > done && !rewritePiece(context, progress, output, done, have)) return false;
+  writePiece(context, output, written, have);
   printOut(msg::kRewriteDone);  // PCR,PTS,DTS 更新完了 100%%
   if (!platform::closeFile(output.file)) {
     // データ書き込み中にエラーが発生しました. error code %d.

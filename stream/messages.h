@@ -83,6 +83,9 @@ inline constexpr char kRewriteProgressStart[] = "PCR,PTS,DTS \x8DX\x90V\x92\x86\
 // PCR,PTS,DTS 更新中　 %d%% \r
 inline constexpr char kRewriteProgress[] = "PCR,PTS,DTS \x8DX\x90V\x92\x86\x81@ %d%% \r";
 
+// PCR,PTS,DTS 更新中　 %lld MB \r
+inline constexpr char kRewriteProgressMegabytes[] = "PCR,PTS,DTS \x8DX\x90V\x92\x86\x81@ %lld MB \r";
+
 // PCR,PTS,DTS 更新完了 100%% \n
 inline constexpr char kRewriteDone[] = "PCR,PTS,DTS \x8DX\x90V\x8A\xAE\x97\xB9 100%% \n";
 

@@ -13,11 +13,14 @@ void writeLog(TimeLog& log, const char* format, ...) {
   if (written < 0 && log.error == 0) log.error = platform::lastStreamErrorCode();
 }
 
-bool openTimeLog(TimeLog& log, const platform::Path& path, const platform::Path& source) {
+bool openTimeLog(TimeLog& log, const platform::Path& path, const platform::Path& sourcePath,
+                 platform::FileHandle openSource) {
   log = TimeLog{};
   platform::FileHandle file = platform::openForWriting(path);
   if (file == platform::kNoFile) return false;
-  if (platform::isSameFile(file, source) || !platform::emptyFile(file)) {
+  bool isSource = openSource != platform::kNoFile ? platform::isSameOpenFile(file, openSource)
+                                                  : platform::isSameFile(file, sourcePath);
+  if (isSource || !platform::emptyFile(file)) {
     platform::closeFile(file);
     return false;
   }

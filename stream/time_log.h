@@ -19,10 +19,12 @@ struct TimeLog {
 // fails is remembered, not reported: the run goes on and the driver reports it at the end.
 void writeLog(TimeLog& log, const char* format, ...) CORVANE_PRINTF(2, 3);
 
-// Opens the time log at `path` without cutting it, and cuts it only when it is not the file that
-// `source` names, so that a log name which leads to the source (a link) cannot empty it. False
-// when it cannot be opened or is the source; nothing is open then.
-bool openTimeLog(TimeLog& log, const platform::Path& path, const platform::Path& source);
+// Opens the time log at `path` without cutting it, and cuts it only when it is not the source,
+// so that a log name which leads to the source (a link) cannot empty it. The source is the file
+// `sourcePath` names, or `openSource` when it is open already (standard input). False when the
+// log cannot be opened or is the source; nothing is open then.
+bool openTimeLog(TimeLog& log, const platform::Path& path, const platform::Path& sourcePath,
+                 platform::FileHandle openSource = platform::kNoFile);
 
 // Closes the log when it is open. False when a line did not reach the file: a write or the
 // close failed, with the system's code of the first failure in `code`.

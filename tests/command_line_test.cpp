@@ -41,6 +41,9 @@ TEST(CommandLine, SettlesSourceAndDestination) {
       {{"rec.ts", "out"}, "rec.ts", "out"},           // any destination extension, or none
       {{"-i", "-log.ts"}, "-log.ts", "-log.000.ts"},  // the value of -i is taken as it stands
       {{"rec.ts", "-o", "-nogop"}, "rec.ts", "-nogop"},
+      {{"-"}, "-", "-"},  // standard input, with no extension, to standard output
+      {{"-", "-"}, "-", "-"},
+      {{"-i", "-", "out.ts"}, "-", "out.ts"},
   };
   for (const auto& c : cases) {
     Parsed parsed = parse(c.words);
@@ -64,13 +67,20 @@ TEST(CommandLine, RefusesWhatTheUsageTextIsFor) {
       {"rec.ts", "-o"},
       {"-log", "on"},  // no source
       {"-o", "rec.ts", "-log", "maybe"},
-      {"-x", "rec.ts"},  // an unknown option is a name, here the source
+      {"-x", "rec.ts"},     // an unknown option is a name, here the source
+      {"-log", "on", "-"},  // no name for the time log
   };
   for (const auto& words : refused) {
     EXPECT_FALSE(parse(words).accepted) << (words.empty() ? "(none)" : words.back());
   }
   // Names that differ only as strings pass; the file system decides later.
   EXPECT_TRUE(parse({"rec.ts", "./rec.ts"}).accepted);
+}
+
+TEST(CommandLine, TimeLogIsNamedFromTheSourceOrFromTheDestinationOfAStream) {
+  EXPECT_EQ(timeLogPath(parse({"rec.ts", "out.ts"}).line), toPath("rec_Time.log"));
+  EXPECT_EQ(timeLogPath(parse({"rec.ts", "-"}).line), toPath("rec_Time.log"));
+  EXPECT_EQ(timeLogPath(parse({"-", "out.ts"}).line), toPath("out_Time.log"));
 }
 
 TEST(CommandLine, OptionsOverrideTheSettingsFileAndIgnoreCase) {

@@ -41,6 +41,7 @@ TEST(ConsoleTexts, AreTheShiftJisBytesOfTheirWording) {
       {msg::kReadError, "リードエラー. error code %d.\n"},
       {msg::kRewriteProgressStart, "PCR,PTS,DTS 更新中　 0%% \r"},
       {msg::kRewriteProgress, "PCR,PTS,DTS 更新中　 %d%% \r"},
+      {msg::kRewriteProgressMegabytes, "PCR,PTS,DTS 更新中　 %lld MB \r"},
       {msg::kRewriteDone, "PCR,PTS,DTS 更新完了 100%% \n"},
       {msg::kWriteOpenError, "書込みファイルオープンエラー. error code %d.\n"},
       {msg::kWriteError, "データ書き込み中にエラーが発生しました. error code %d.\n"},

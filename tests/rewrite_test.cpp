@@ -527,6 +527,20 @@ TEST(PmtTracking, PmtThatLosesItsAudioEndsTheRunAfterTheWrittenBlocks) {
   EXPECT_EQ(std::filesystem::file_size(folder / "rec.000.ts"),
             static_cast<std::uintmax_t>(failing * 188 / kBlock * kBlock));
   EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
+  // A pipe cannot be cut back: it is given whole blocks only, the same ones.
+  RunResult piped =
+      folder.run({"-pmtcheck", "on", "-", "-"}, {.input = folder / "rec.ts",
+                                                 .inputThroughPipe = true,
+                                                 .stdout_ = testing::RunOptions::Stdout::pipe});
+  EXPECT_EQ(piped.status, 0);
+  const Bytes blocks = readFile(folder / "rec.000.ts");
+  EXPECT_TRUE(Bytes(piped.out.begin(), piped.out.end()) == blocks);
+  // Nor is standard output appending to a file that held something before.
+  testing::writeFile(folder / "kept.ts", {0x47});
+  folder.run({"-pmtcheck", "on", "rec.ts", "-"}, {.output = folder / "kept.ts"});
+  Bytes kept = {0x47};
+  kept.insert(kept.end(), blocks.begin(), blocks.end());
+  EXPECT_TRUE(readFile(folder / "kept.ts") == kept);
 #ifndef _WIN32
   // A cut that fails is a write error.
   std::filesystem::remove(folder / "rec.000.ts");

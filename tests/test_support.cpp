@@ -12,11 +12,13 @@
 #include <csignal>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
 
 #include "tools/stream_generator.h"
 
@@ -131,7 +133,10 @@ std::string streamText(std::FILE* file) {
 std::string printed(const char* format, long long value) {
   std::string text;
   for (const char* at = format; *at != '\0'; ++at) {
-    if (at[0] == '%' && at[1] == 'd') {
+    if (std::string_view(at).substr(0, 4) == "%lld") {
+      text += std::to_string(value);
+      at += 3;
+    } else if (at[0] == '%' && at[1] == 'd') {
       text += std::to_string(value);
       ++at;
     } else if (at[0] == '%' && at[1] == '%') {
@@ -184,14 +189,40 @@ ToolFolder::~ToolFolder() {
 fs::path ToolFolder::settingsFile() const { return dir_ / kSettingsName; }
 
 #ifdef _WIN32
-RunResult ToolFolder::run(const std::vector<std::string>& arguments, const RunOptions&) const {
+RunResult ToolFolder::run(const std::vector<std::string>& arguments,
+                          const RunOptions& options) const {
   fs::path outPath = dir_ / "stdout.txt";
   fs::path errPath = dir_ / "stderr.txt";
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE in = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                            OPEN_EXISTING, 0, nullptr);
-  HANDLE out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
+  // The test's own pipe ends are not inherited, so that each pipe ends when the test closes it.
+  auto makePipe = [&](HANDLE* read, HANDLE* write, bool testReads) {
+    if (!::CreatePipe(read, write, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
+    ::SetHandleInformation(testReads ? *read : *write, HANDLE_FLAG_INHERIT, 0);
+  };
+  HANDLE in = INVALID_HANDLE_VALUE;
+  HANDLE feed = nullptr;
+  if (options.inputThroughPipe) {
+    makePipe(&in, &feed, false);
+  } else {
+    fs::path input = options.input.empty() ? fs::path(L"NUL") : options.input;
+    in = ::CreateFileW(input.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       OPEN_EXISTING, 0, nullptr);
+  }
+  HANDLE out = INVALID_HANDLE_VALUE;
+  HANDLE collect = nullptr;
+  if (!options.output.empty()) {
+    out = ::CreateFileW(options.output.c_str(), FILE_APPEND_DATA,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_ALWAYS, 0, nullptr);
+  } else if (options.stdout_ == RunOptions::Stdout::file) {
+    out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
+                        nullptr);
+  } else {
+    makePipe(&collect, &out, true);
+    if (options.stdout_ == RunOptions::Stdout::brokenPipe) {
+      ::CloseHandle(collect);  // nobody will ever read
+      collect = nullptr;
+    }
+  }
   HANDLE err = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                              CREATE_ALWAYS, 0, nullptr);
   std::wstring line = L"\"" + executable_.wstring() + L"\"";
@@ -207,17 +238,39 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments, const RunOp
                         dir_.c_str(), &startup, &process)) {
     throw std::runtime_error("CreateProcessW failed");
   }
+  ::CloseHandle(in);
+  ::CloseHandle(out);
+  ::CloseHandle(err);
+  std::thread feeder;
+  if (feed != nullptr) {
+    feeder = std::thread([&] {
+      Bytes data = readFile(options.input);
+      DWORD put = 0;
+      for (std::size_t done = 0; done < data.size(); done += put) {
+        DWORD size = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1 << 20));
+        if (!::WriteFile(feed, data.data() + done, size, &put, nullptr)) break;
+      }
+      ::CloseHandle(feed);
+    });
+  }
+  std::string collected;
+  if (collect != nullptr) {
+    char piece[65536];
+    DWORD got = 0;
+    while (::ReadFile(collect, piece, sizeof piece, &got, nullptr) && got > 0) {
+      collected.append(piece, got);
+    }
+    ::CloseHandle(collect);
+  }
   ::WaitForSingleObject(process.hProcess, INFINITE);
+  if (feeder.joinable()) feeder.join();
   DWORD status = 0;
   ::GetExitCodeProcess(process.hProcess, &status);
   ::CloseHandle(process.hProcess);
   ::CloseHandle(process.hThread);
-  ::CloseHandle(in);
-  ::CloseHandle(out);
-  ::CloseHandle(err);
   RunResult result;
   result.status = static_cast<int>(status);
-  result.out = readText(outPath);
+  result.out = options.stdout_ == RunOptions::Stdout::file ? readText(outPath) : collected;
   result.err = readText(errPath);
   fs::remove(outPath);
   fs::remove(errPath);
@@ -228,18 +281,38 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments,
                           const RunOptions& options) const {
   fs::path outPath = dir_ / ".stdout";
   fs::path errPath = dir_ / ".stderr";
-  int pipeEnds[2] = {-1, -1};
+  // A feeding pipe whose reader has gone fails its write instead of ending the tests.
+  ::signal(SIGPIPE, SIG_IGN);
+  int inPipe[2] = {-1, -1};
+  int outPipe[2] = {-1, -1};
+  if (options.inputThroughPipe && ::pipe2(inPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  if ((options.stdout_ == RunOptions::Stdout::pipe ||
+       options.stdout_ == RunOptions::Stdout::brokenPipe) &&
+      ::pipe2(outPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
   if (options.stdout_ == RunOptions::Stdout::brokenPipe) {
-    if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
-    ::close(pipeEnds[0]);  // nobody will ever read
+    ::close(outPipe[0]);  // nobody will ever read
+    outPipe[0] = -1;
   }
   pid_t child = ::fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
     if (::chdir(dir_.c_str()) != 0) ::_exit(127);
-    int in = ::open("/dev/null", O_RDONLY);
-    int out = pipeEnds[1] >= 0 ? pipeEnds[1]
-                               : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string input = options.input.empty() ? "/dev/null" : options.input.string();
+    int in = inPipe[0] >= 0 ? inPipe[0] : ::open(input.c_str(), O_RDONLY);
+    int out = outPipe[1];
+    if (options.stdout_ == RunOptions::Stdout::terminal) {
+      out = ::posix_openpt(O_RDWR | O_NOCTTY);
+      if (out < 0 || ::grantpt(out) != 0 || ::unlockpt(out) != 0) ::_exit(126);
+      out = ::open(::ptsname(out), O_RDWR | O_NOCTTY);
+    } else if (!options.output.empty()) {
+      out = ::open(options.output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    } else if (out < 0) {
+      out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(in, 0);
     ::dup2(out, 1);
@@ -273,12 +346,35 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments,
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
-  if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
+  if (inPipe[0] >= 0) ::close(inPipe[0]);
+  if (outPipe[1] >= 0) ::close(outPipe[1]);
+  std::thread feeder;
+  if (inPipe[1] >= 0) {
+    feeder = std::thread([&] {
+      Bytes data = readFile(options.input);
+      ssize_t put = 0;
+      for (std::size_t done = 0; done < data.size(); done += static_cast<std::size_t>(put)) {
+        put = ::write(inPipe[1], data.data() + done, data.size() - done);
+        if (put < 0) break;
+      }
+      ::close(inPipe[1]);
+    });
+  }
+  std::string collected;
+  if (outPipe[0] >= 0) {
+    char piece[65536];
+    ssize_t got = 0;
+    while ((got = ::read(outPipe[0], piece, sizeof piece)) > 0) {
+      collected.append(piece, static_cast<std::size_t>(got));
+    }
+    ::close(outPipe[0]);
+  }
   int status = 0;
   ::waitpid(child, &status, 0);
+  if (feeder.joinable()) feeder.join();
   RunResult result;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = readText(outPath);
+  result.out = options.stdout_ == RunOptions::Stdout::pipe ? collected : readText(outPath);
   result.err = readText(errPath);
   fs::remove(outPath);
   fs::remove(errPath);

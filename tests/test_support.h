@@ -20,11 +20,13 @@ constexpr int kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
 constexpr int kFolderNotFound = 3;  // ERROR_PATH_NOT_FOUND
 constexpr int kIsAFolder = 5;       // ERROR_ACCESS_DENIED
 constexpr int kFileInUse = 32;      // ERROR_SHARING_VIOLATION
+constexpr int kPipeClosed = 232;    // ERROR_NO_DATA
 #else
 constexpr int kFileNotFound = 2;    // ENOENT
 constexpr int kFolderNotFound = 2;  // ENOENT
 constexpr int kIsAFolder = 21;      // EISDIR
 constexpr int kFileInUse = 16;      // EBUSY
+constexpr int kPipeClosed = 32;     // EPIPE
 #endif
 
 // A console text as the tool prints it: its one number field ("%d") holding `value`, and "%%"
@@ -69,11 +71,20 @@ struct RunResult {
   std::string err;
 };
 
-// How the tool is started; everything but the defaults is POSIX only.
+// How the tool is started. The standard streams can be set on every system; the rest is POSIX
+// only.
 struct RunOptions {
+  // Standard input: empty (at its end at once), or this file, read directly or fed through a
+  // pipe, where the tool sees a stream of unknown size.
+  std::filesystem::path input;
+  bool inputThroughPipe = false;
+  // Standard output: a file, a pipe read to its end, or a pipe whose reader has gone; closed and
+  // terminal are POSIX only.
+  enum class Stdout { file, pipe, brokenPipe, closed, terminal } stdout_ = Stdout::file;
+  // The file of Stdout::file, appended to; a fresh one when empty.
+  std::filesystem::path output;
   // When the tests run as root, the tool runs as user nobody, so that file permissions apply.
   bool unprivileged = false;
-  enum class Stdout { file, closed, brokenPipe } stdout_ = Stdout::file;
   // A fault injected by tests/fault_injection.cpp, as its CORVANE_FAULT takes it.
   std::string fault;
   // The largest file size the tool may write (RLIMIT_FSIZE), as on a disk that fills up; its
