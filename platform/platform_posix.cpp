@@ -132,22 +132,24 @@ void widenPipe(int fd) {
 #endif
 }
 
+// A descriptor of its own for standard input (0) or output (1), its pipe widened.
+FileHandle duplicateStandard(int standard) {
+  int fd = ::fcntl(standard, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0) return kNoFile;
+  widenPipe(fd);
+  return fd;
+}
+
 }  // namespace
 
-FileHandle openStandardInput() {
-  int fd = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
-  if (fd >= 0) widenPipe(fd);
-  return fd < 0 ? kNoFile : fd;
-}
+FileHandle openStandardInput() { return duplicateStandard(0); }
 
 FileHandle openStandardOutput(FileHandle source, FileHandle timeLog) {
   if (sameOpenFiles(1, source) || sameOpenFiles(1, timeLog)) {
     errno = EBUSY;
     return kNoFile;
   }
-  int fd = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
-  if (fd >= 0) widenPipe(fd);
-  return fd < 0 ? kNoFile : fd;
+  return duplicateStandard(1);
 }
 
 bool standardOutputIsTerminal() { return ::isatty(1) == 1; }
