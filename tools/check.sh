@@ -45,4 +45,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
   -DCORVANE_WERROR=ON >/dev/null
 cmake --build build-win -j"$jobs"
-ctest --test-dir build-win --output-on-failure -j"$jobs"
+# A test that fails is run once more: now and then Wine drops a client ("wine client error:0:
+# recvmsg: Connection reset by peer") when its server exits just as a test starts. A fault of
+# the tool fails both runs, and the Linux runs above take no second chance.
+ctest --test-dir build-win --output-on-failure -j"$jobs" --repeat until-pass:2
