@@ -49,10 +49,15 @@ platform::FileHandle openSource(const platform::Path& path) {
   return source;
 }
 
-int runCorvane(const std::vector<platform::Path>& arguments) {
-  platform::Path executable;
-  if (!platform::executablePath(&executable)) return 1;
-  Settings defaults = loadSettingsFile(replaceExtension(executable, CORVANE_PATH(".ini")));
+int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace settingsPlace) {
+  Settings defaults;
+  if (settingsPlace == SettingsPlace::besideExecutable) {
+    platform::Path executable;
+    if (!platform::executablePath(&executable)) return 1;
+    defaults = loadSettingsFile(replaceExtension(executable, CORVANE_PATH(".ini")));
+  } else if (platform::Path settingsPath; platform::userSettingsPath(&settingsPath)) {
+    defaults = loadSettingsFile(settingsPath);
+  }  // With no configuration folder to keep it in, the defaults apply.
 
   CommandLine line;
   if (!parseCommandLine(arguments, defaults, &line)) return showUsage();

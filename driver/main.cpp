@@ -9,5 +9,9 @@ int main(int argc, char** argv) {
 #endif
   corvane::platform::prepareConsole();
   std::vector<corvane::platform::Path> arguments(argv, argv + argc);
+#ifdef CORVANE_SETTINGS_IN_USER_FOLDER
+  return corvane::runCorvane(arguments, corvane::SettingsPlace::userFolder);
+#else
   return corvane::runCorvane(arguments);
+#endif
 }

@@ -94,6 +94,14 @@ int lastErrorCode();
 // Full path of the running executable. False when it cannot be had.
 bool executablePath(Path* path);
 
+// The settings file of an installed program, which cannot write beside its executable:
+// corvane/corvane.ini in the user's configuration folder, $XDG_CONFIG_HOME or else ~/.config
+// (each only when it is an absolute path). Folders on the way that are missing are made, for the
+// user alone; whether they could be is found out when the file is created. False when neither
+// variable names a folder. Builds for Windows keep the file beside the executable, and there it
+// is always false.
+bool userSettingsPath(Path* path);
+
 // Reads `key` of `section` from a settings file the way the system's profile reader does:
 // section and key match without regard to case, blanks around the value are removed, one pair of
 // enclosing quotes is removed, and at most 255 characters are returned. A missing file, section

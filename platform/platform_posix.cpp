@@ -250,6 +250,27 @@ bool executablePath(Path* path) {
   }
 }
 
+bool userSettingsPath(Path* path) {
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  Path folder;
+  if (configHome != nullptr && configHome[0] == '/') {
+    folder = configHome;
+  } else if (home != nullptr && home[0] == '/') {
+    folder = std::string(home) + "/.config";
+  } else {
+    return false;
+  }
+  folder += "/corvane";
+  // Each missing folder from the top down; existing ones are left as they are.
+  for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+    ::mkdir(folder.substr(0, end).c_str(), 0700);
+    if (end == std::string::npos) break;
+  }
+  *path = folder + "/corvane.ini";
+  return true;
+}
+
 Path readProfileString(const Path& file, const Path& section, const Path& key,
                        const Path& fallback) {
   std::FILE* stream = std::fopen(file.c_str(), "rb");

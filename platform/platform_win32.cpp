@@ -179,6 +179,8 @@ bool executablePath(Path* path) {
   }
 }
 
+bool userSettingsPath(Path*) { return false; }
+
 Path readProfileString(const Path& file, const Path& section, const Path& key,
                        const Path& fallback) {
   wchar_t value[256];

@@ -60,7 +60,8 @@ TEST(Driver, RefusedCommandLinesShowTheUsageAndLeaveTheSettingsFileAlone) {
   EXPECT_EQ(readText(folder.settingsFile()), settings);
 }
 
-const std::regex kStartLine("^" + testing::timeLinePattern(msg::kStartTime));
+// Built with append: GCC 12 warns falsely (-Wrestrict) about "^" + std::string here.
+const std::regex kStartLine(std::string("^").append(testing::timeLinePattern(msg::kStartTime)));
 const std::regex kEndLine(testing::timeLinePattern(msg::kEndTime));
 
 TEST(Driver, MissingSourceEndsWithTheOpenErrorAfterCreatingTheTimeLog) {
@@ -174,6 +175,47 @@ TEST(Driver, SettingsFileThatCannotBeReadIsLeftAlone) {
   EXPECT_EQ(result.err, kUsage);
   std::filesystem::permissions(folder.settingsFile(), std::filesystem::perms::owner_read);
   EXPECT_EQ(readText(folder.settingsFile()), settings);
+}
+
+// An installed tool keeps its settings under $XDG_CONFIG_HOME, or else ~/.config, and makes the
+// folders on the way; with neither, the defaults apply and nothing is made.
+TEST(Driver, SettingsInTheUserFolderFollowTheConfigurationVariables) {
+  ToolFolder folder;
+  testing::writeFile(folder / "rec.ts", testing::acceptedStream());
+  const std::filesystem::path home = folder / "home";
+  const std::filesystem::path config = folder / "config";
+  std::filesystem::create_directory(home);
+  auto logAfterRun = [&](const char* configHome, const char* homeFolder) {
+    std::filesystem::remove(folder / "rec_Time.log");
+    for (auto [name, value] : {std::pair{"XDG_CONFIG_HOME", configHome}, {"HOME", homeFolder}}) {
+      if (value == nullptr) {
+        ::unsetenv(name);
+      } else {
+        ::setenv(name, value, 1);
+      }
+    }
+    ::testing::internal::CaptureStdout();
+    int status = runCorvane(
+        {CORVANE_PATH("corvane"), (folder / "rec.ts").string(), (folder / "out.ts").string()},
+        SettingsPlace::userFolder);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 1);
+    return std::filesystem::exists(folder / "rec_Time.log");
+  };
+  const std::filesystem::path inHome = home / ".config/corvane/corvane.ini";
+  EXPECT_FALSE(logAfterRun(nullptr, home.c_str()));
+  EXPECT_EQ(readText(inHome), kDefaultSettings);
+  EXPECT_EQ(std::filesystem::status(home / ".config").permissions(),
+            std::filesystem::perms::owner_all);
+  writeText(inHome, "[Default]\r\nlog='on'\r\n");
+  EXPECT_TRUE(logAfterRun(nullptr, home.c_str()));
+  EXPECT_TRUE(logAfterRun("", home.c_str()));
+  EXPECT_TRUE(logAfterRun("relative/config", home.c_str()));
+
+  EXPECT_FALSE(logAfterRun(config.c_str(), home.c_str()));
+  EXPECT_EQ(readText(config / "corvane/corvane.ini"), kDefaultSettings);
+  EXPECT_FALSE(logAfterRun(nullptr, nullptr));
+  EXPECT_FALSE(std::filesystem::exists("relative"));
 }
 
 TEST(Driver, ConsoleThatIsClosedOrGoneNeitherLandsInFilesNorStopsTheRun) {

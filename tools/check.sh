@@ -49,3 +49,70 @@ cmake --build build-win -j"$jobs"
 # recvmsg: Connection reset by peer") when its server exits just as a test starts. A fault of
 # the tool fails both runs, and the Linux runs above take no second chance.
 ctest --test-dir build-win --output-on-failure -j"$jobs" --repeat until-pass:2
+
+# The release packages, each built by its one command, then checked as a user meets them.
+bash tools/package.sh deb >/dev/null
+bash tools/package.sh zip >/dev/null
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-deb/CMakeCache.txt)
+architecture=$(dpkg --print-architecture)
+deb=build-deb/corvane_${version}_${architecture}.deb
+zip=build-zip/Corvane-${version}-win64.zip
+fail() {
+  echo "package check: $*"
+  exit 1
+}
+scratch=$(mktemp -d)
+mkdir "$scratch/root" "$scratch/home" "$scratch/deb" "$scratch/tree" "$scratch/zip"
+./build/make_sample "$scratch/tree/sample.ts" >/dev/null
+cp "$scratch/tree/sample.ts" "$scratch/deb/"
+cp "$scratch/tree/sample.ts" "$scratch/zip/"
+./build/corvane -nogop off -pmtcheck off -log on "$scratch/tree/sample.ts" </dev/null >/dev/null ||
+  true
+
+for field in Package=corvane "Version=$version" "Architecture=$architecture" Section=video; do
+  [ "$(dpkg-deb -f "$deb" "${field%%=*}")" = "${field#*=}" ] || fail "$deb: not $field"
+done
+dpkg-deb -f "$deb" Depends | grep -q '^libc6 ' || fail "$deb: no Depends from dpkg-shlibdeps"
+dpkg-deb -f "$deb" Maintainer | grep -q '<.*@.*>' || fail "$deb: no Maintainer"
+[ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 5 ] || fail "$deb: no long Description"
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort >"$scratch/contents"
+diff -u - "$scratch/contents" <<'LIST' || fail "$deb: other files than these"
+./usr/bin/corvane
+./usr/share/doc/corvane/LICENSE
+./usr/share/doc/corvane/README.md
+./usr/share/doc/corvane/changelog.gz
+./usr/share/doc/corvane/copyright
+./usr/share/man/man1/corvane.1.gz
+LIST
+lintian --fail-on error,warning "$deb" || fail "$deb: lintian"
+
+# Unpacked, not installed: the manual page reads without a fault, and run with a HOME of its own,
+# the tool makes its settings file there, and log='on' in it takes effect.
+dpkg -x "$deb" "$scratch/root"
+manual="$scratch/root/usr/share/man/man1/corvane.1.gz"
+{ zcat "$manual" | groff -man -ww -z 2>&1 && zcat "$manual" | mandoc -T lint 2>&1; } |
+  tee "$scratch/lint"
+[ ! -s "$scratch/lint" ] || fail "the manual page has faults"
+unpacked=("$scratch/root/usr/bin/corvane" "$scratch/deb/sample.ts")
+HOME="$scratch/home" "${unpacked[@]}" </dev/null >/dev/null || true
+settings="$scratch/home/.config/corvane/corvane.ini"
+printf "[Default]\r\nnogop='off'\r\npmtcheck='off'\r\nlog='off'\r\n" | cmp - "$settings" ||
+  fail "no settings file under HOME"
+sed -i "s/log='off'/log='on'/" "$settings"
+HOME="$scratch/home" "${unpacked[@]}" </dev/null >/dev/null || true
+cmp "$scratch/deb/sample.000.ts" "$scratch/tree/sample.000.ts" || fail "$deb: other output"
+cmp "$scratch/deb/sample_Time.log" "$scratch/tree/sample_Time.log" || fail "$deb: other time log"
+[ -z "$(find "$scratch/root" -name '*.ini')" ] || fail "$deb: a settings file beside the tool"
+
+# The zip holds the three files, the executable its version, and it runs as it is unpacked.
+unzip -Z1 "$zip" | sort | diff -u - <(printf '%s\n' "Corvane-$version-win64/"{Corvane.exe,LICENSE,README.md}) ||
+  fail "$zip: other files than these"
+unzip -q "$zip" -d "$scratch/zip"
+x86_64-w64-mingw32-windres -i "$scratch/zip/Corvane-$version-win64/Corvane.exe" -O rc |
+  grep -q "VALUE \"ProductVersion\", \"$version\"" || fail "$zip: no version resource"
+wine "$scratch/zip/Corvane-$version-win64/Corvane.exe" -log on "$scratch/zip/sample.ts" \
+  </dev/null >/dev/null 2>&1 || true
+cmp "$scratch/zip/sample.000.ts" "$scratch/tree/sample.000.ts" || fail "$zip: other output"
+cmp "$scratch/zip/sample_Time.log" "$scratch/tree/sample_Time.log" || fail "$zip: other time log"
+rm -rf "$scratch"
+echo "packages: $deb and $zip checked"

@@ -2,18 +2,27 @@
 # Installs with apt-get what a fresh machine lacks for the given purpose:
 #   build  - compiler, CMake, GoogleTest
 #   bench  - also GNU time, which the benchmark measures with
+#   deb    - also what the Debian package is built with: dpkg-shlibdeps and file
+#   zip    - also MinGW-w64, for the Windows build the zip is made of
 #   full   - also what the complete check needs: clang-format, clang with its sanitizer and
 #            fuzzer runtime, Google Benchmark, MinGW-w64 for the Windows build and Wine to test it,
-#            and the locale sources that the console test makes a EUC-JP locale from
+#            the locale sources that the console test makes a EUC-JP locale from, and what
+#            the packages are built and checked with: lintian, groff, mandoc, unzip
 set -euo pipefail
 purpose=${1:-build}
 packages=(cmake g++ libgtest-dev)
 if [ "$purpose" = bench ]; then
   packages+=(time)
 fi
+if [ "$purpose" = deb ]; then
+  packages+=(dpkg-dev file)
+fi
+if [ "$purpose" = zip ]; then
+  packages+=(g++-mingw-w64-x86-64)
+fi
 if [ "$purpose" = full ]; then
   packages+=(clang-format clang libclang-rt-14-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64
-    locales)
+    locales dpkg-dev file lintian groff-base mandoc unzip)
 fi
 missing=()
 for package in "${packages[@]}"; do
