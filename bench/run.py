@@ -4,12 +4,18 @@
 Generates a broadcast-like recording of at least --size-mb MB with the project's generator
 (several joints, a 33-bit wrap, two audio streams, captions; once with the PCR on its own PID
 and once on the video PID), warms the page cache, then runs, alternately and --runs times each:
-`cat src > dst`, a copy through user space (`dd` with corvane's piece size, and `dd bs=256K`),
-corvane, and corvane with the time log on; then, through pipes, `cat src | cat > dst` and
+`cat src > dst`, two copies through user space (`dd bs=256K` and `dd bs=1M`), corvane, and
+corvane with the time log on; then, through pipes, `cat src | cat > dst` and
 `cat src | corvane - - > dst`. Before each run the destination is removed and the disk synced,
-so that no run pays for the write-back of the one before. Prints, for each, the median wall,
+so that no run pays for the write-back of the one before, and each round takes the commands in
+a new order. Prints, for each, the median wall,
 user and system seconds, throughput and peak resident memory, and the ratios to cat and to the
-two user-space copies, and for the pipe the ratio to `cat | cat`. Where ffmpeg is installed, a stream-copy remux is timed as well.
+floor, the faster of the two dd copies; for corvane also the median of the ratios of each round
+(its run against the faster dd of the same round), which the machine's drift between rounds
+does not move; and for the pipe the ratio to `cat | cat`. Where ffmpeg is installed, a
+stream-copy remux is timed as well. Where strace is installed, one more run of corvane under it
+shows the sizes of its reads and writes, and whether each lies at an offset that is a multiple
+of its size.
 
 GNU cat (coreutils 9 and later) copies with copy_file_range, inside the kernel: one copy of
 the data where any program that looks at the packets needs two (read and write), so the
@@ -17,6 +23,7 @@ user-space copy is the closer measure of what a rewrite can reach.
 """
 import argparse
 import os
+import random
 import shlex
 import shutil
 import statistics
@@ -27,7 +34,6 @@ import time
 
 SECONDS_PER_GB = 540          # with 330 video packets per frame the generator makes ~1.9 MB/s
 PACKETS_PER_FRAME = 330       # about 15 Mbit/s of video, as broadcasts carry
-PIECE_BYTES = 288768          # what corvane reads and writes at a time (1,536 packets)
 
 
 def run(argv, destination, stdout=subprocess.DEVNULL):
@@ -49,7 +55,7 @@ def cat(source, destination):
         return run(["cat", source], destination, stdout=out)
 
 
-def user_space_copy(source, destination, block=PIECE_BYTES):
+def user_space_copy(source, destination, block):
     return run(["dd", f"if={source}", f"of={destination}", f"bs={block}", "status=none"],
                destination)
 
@@ -61,12 +67,62 @@ def pipeline(source, command, destination):
     return run(["sh", "-c", line], destination)
 
 
+def call_sizes(corvane, source, output, work):
+    """Runs corvane once under strace and prints how many reads and writes of each size it made
+    on the source and the destination, and how many of them did not lie at a multiple of their
+    requested size or did not request a power of two."""
+    trace = os.path.join(work, "strace.txt")
+    if os.path.exists(output):
+        os.remove(output)
+    subprocess.run(["strace", "-e", "trace=openat,read,write", "-e", "signal=none", "-o", trace,
+                    corvane, source, output], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    files = {}          # descriptor -> "source" or "destination"
+    offsets = {}
+    counts = {}
+    unaligned = 0
+    with open(trace) as lines:
+        for line in lines:
+            name, _, rest = line.partition("(")
+            if name == "openat":
+                path = rest.split('"')[1]
+                descriptor = rest.rsplit("= ", 1)[-1].strip()
+                for role, named in (("source", source), ("destination", output)):
+                    if os.path.basename(path) == os.path.basename(named):
+                        files[descriptor] = role
+                        offsets[descriptor] = 0
+                continue
+            if name not in ("read", "write"):
+                continue
+            descriptor = rest.split(",", 1)[0]
+            if descriptor not in files:
+                continue
+            requested = int(rest.rsplit(",", 1)[1].split(")")[0])
+            moved = int(rest.rsplit("= ", 1)[-1].split()[0])
+            at = offsets[descriptor]
+            # The survey's first read and the end-of-file probe behind a short read are not the
+            # pass's own.
+            first_block = name == "read" and at == 0
+            if not first_block and moved > 0 and (requested & (requested - 1) or at % requested):
+                unaligned += 1
+            key = (name, files[descriptor], requested)
+            counts[key] = counts.get(key, 0) + 1
+            offsets[descriptor] = at + max(moved, 0)
+    os.remove(trace)
+    print("corvane's calls (strace):", ", ".join(
+        f"{name} {role} {size}: {count}" for (name, role, size), count in
+        sorted(counts.items(), key=lambda item: (item[0][0], -item[1]))))
+    print(f"  calls after the survey's block that are not a power of two at a multiple of it: "
+          f"{unaligned}")
+
+
 def summary(name, samples, size, references=()):
     wall = statistics.median(s[0] for s in samples)
     user = statistics.median(s[1] for s in samples)
     system = statistics.median(s[2] for s in samples)
     rss = max(s[3] for s in samples)
-    line = (f"{name:<18} wall {wall:6.3f} s  user {user:5.2f} s  sys {system:5.2f} s  "
+    line = (f"{name:<18} wall {wall:6.3f} s (best {min(s[0] for s in samples):5.3f})  "
+            f"user {user:5.2f} s  sys {system:5.2f} s  "
             f"{size / wall / 1e6:7.1f} MB/s  peak RSS {rss / 1024:5.1f} MiB")
     for label, reference in references:
         line += f"  /{label} {wall / reference:5.2f}"
@@ -81,29 +137,46 @@ def bench_file(args, label, source, work):
         cat(source, os.devnull)
     copy = os.path.join(work, "copy.ts")
     output = os.path.join(work, "out.ts")
-    samples = {"cat": [], "copy": [], "dd 256K": [], "corvane": [], "corvane -log on": [],
+    samples = {"cat": [], "dd 256K": [], "dd 1M": [], "corvane": [], "corvane -log on": [],
                "cat | cat": [], "cat | corvane": []}
-    for _ in range(args.runs):
-        samples["cat"].append(cat(source, copy))
-        samples["copy"].append(user_space_copy(source, copy))
-        samples["dd 256K"].append(user_space_copy(source, copy, 256 * 1024))
-        result = run([args.corvane, source, output], output)
+
+    def corvane(argv, destination):
+        result = run(argv, destination)
         if result[4] != 1:
-            sys.exit(f"corvane failed with status {result[4]}")
-        samples["corvane"].append(result)
-        samples["corvane -log on"].append(run([args.corvane, "-log", "on", source, output],
-                                              output))
-        samples["cat | cat"].append(pipeline(source, "cat", copy))
+            sys.exit(f"{' '.join(argv)} failed with status {result[4]}")
+        return result
+
+    def corvane_piped():
         result = pipeline(source, f"{shlex.quote(args.corvane)} - -", output)
         if result[4] != 1:
             sys.exit(f"cat | corvane - - failed with status {result[4]}")
-        samples["cat | corvane"].append(result)
+        return result
+
+    commands = [
+        ("cat", lambda: cat(source, copy)),
+        ("dd 256K", lambda: user_space_copy(source, copy, 256 * 1024)),
+        ("dd 1M", lambda: user_space_copy(source, copy, 1024 * 1024)),
+        ("corvane", lambda: corvane([args.corvane, source, output], output)),
+        ("corvane -log on", lambda: corvane([args.corvane, "-log", "on", source, output], output)),
+        ("cat | cat", lambda: pipeline(source, "cat", copy)),
+        ("cat | corvane", corvane_piped),
+    ]
+    # A new order in each round: this machine slows down for stretches of seconds, which would
+    # otherwise fall on the same command round after round.
+    order = random.Random(16)
+    for _ in range(args.runs):
+        order.shuffle(commands)
+        for name, command in commands:
+            samples[name].append(command())
     by_cat = summary("cat", samples["cat"], size)
-    by_copy = summary("user-space copy", samples["copy"], size, [("cat", by_cat)])
-    by_dd = summary("dd bs=256K", samples["dd 256K"], size, [("cat", by_cat)])
-    references = [("cat", by_cat), ("copy", by_copy), ("dd256K", by_dd)]
-    summary("corvane", samples["corvane"], size, references)
-    summary("corvane -log on", samples["corvane -log on"], size, references)
+    by_256k = summary("dd bs=256K", samples["dd 256K"], size, [("cat", by_cat)])
+    by_1m = summary("dd bs=1M", samples["dd 1M"], size, [("cat", by_cat)])
+    references = [("cat", by_cat), ("floor", min(by_256k, by_1m))]
+    floors = [min(a[0], b[0]) for a, b in zip(samples["dd 256K"], samples["dd 1M"])]
+    for name in ("corvane", "corvane -log on"):
+        summary(name, samples[name], size, references)
+        paired = statistics.median(s[0] / floor for s, floor in zip(samples[name], floors))
+        print(f"{'':<18} paired: median of each round's {name} / faster dd = {paired:.2f}")
     by_pipe = summary("cat | cat", samples["cat | cat"], size)
     summary("cat | corvane - -", samples["cat | corvane"], size, [("cat|cat", by_pipe)])
     if shutil.which("ffmpeg"):
@@ -118,6 +191,8 @@ def bench_file(args, label, source, work):
             print(f"ffmpeg -c copy     failed on this recording (status {runs[0][4]})")
     else:
         print("ffmpeg is not installed: no remux timed")
+    if shutil.which("strace"):
+        call_sizes(args.corvane, source, output, work)
     for name in (copy, output, os.path.join(work, "ffmpeg.ts"),
                  os.path.splitext(source)[0] + "_Time.log"):
         if os.path.exists(name):

@@ -15,7 +15,7 @@ namespace corvane {
 
 namespace {
 
-static_assert(kBlockSize % 4096 == 0, "the packet buffer is allocated in whole pages");
+static_assert(kBufferSize % 4096 == 0, "the packet buffer is allocated in whole pages");
 
 int showUsage() {
   writeErr(msg::kUsageTitle);
@@ -66,7 +66,7 @@ int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace setti
   if (toStandardOutput && platform::standardOutputIsTerminal()) return showUsage();
   sendOutputTextsToStandardError(toStandardOutput);
 
-  auto* buffer = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBlockSize));
+  auto* buffer = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBufferSize));
   if (buffer == nullptr) {
     writeErr(msg::kReadBufferAllocFailed);  // 読込みバッファメモリの確保に失敗しました.
     return 0;

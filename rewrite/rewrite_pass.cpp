@@ -1,6 +1,8 @@
 #include "rewrite/rewrite_pass.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "pmtchange/pmt_change.h"
 #include "rewrite/rebase.h"
@@ -85,6 +87,20 @@ bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t
 
 namespace {
 
+static_assert(2 * kIoSize <= kBlockSize,
+              "the block before keeps its last unwritten piece while the next is read");
+
+// Rewriting goes a piece at a time, each written right after, while it is in the processor's
+// cache.
+constexpr std::int32_t kRewriteStep = kIoSize / kPacketSize * kPacketSize;
+
+// The amount that a read or write at file offset `at` moves: the largest power of two, up to
+// kIoSize, that `at` is a multiple of. After the survey's block, reads climb 16 KiB, 32 KiB, ...
+// to kIoSize and stay there; after a read that found the end of a growing file, they climb again.
+std::int64_t ioSizeAt(std::int64_t at) {
+  return at == 0 ? kIoSize : std::min<std::int64_t>(kIoSize, at & -at);
+}
+
 // The destination as the pass has written it so far.
 struct Destination {
   platform::FileHandle file;
@@ -94,6 +110,16 @@ struct Destination {
   std::int64_t written = 0;  // bytes
 };
 
+// The source's bytes in the buffer. The block being rewritten starts the buffer, at file offset
+// `frame`; a read that runs past the block's end puts the next block's first bytes behind it,
+// and they move to the buffer's start once the block is done. The last bytes of the block before
+// stay where they were until they are written.
+struct Window {
+  std::int64_t frame = 0;  // file offset of the buffer's first byte
+  std::int64_t read = 0;   // bytes read from the source
+  std::int64_t done = 0;   // of them rewritten, in whole packets
+};
+
 // Cuts the destination back to the whole blocks written so far, so that after a stop or a
 // failed write it ends on a block boundary rather than inside a packet.
 bool cutToWholeBlocks(const Destination& output) {
@@ -101,22 +127,9 @@ bool cutToWholeBlocks(const Destination& output) {
          platform::truncateFile(output.file, output.written / kBlockSize * kBlockSize);
 }
 
-// Rewrites the packets at buffer offsets [begin, end). When a PMT re-read fails, the destination
-// is cut back to the blocks before the one that holds the failing PMT and closed, and the result
-// is false; a failure of that cut or close ends the process.
-bool rewritePiece(StreamContext& context, PassProgress& progress, const Destination& output,
-                  std::int32_t begin, std::int32_t end) {
-  if (rewritePackets(context, progress, begin, end)) return true;
-  if (!cutToWholeBlocks(output) || !platform::closeFile(output.file)) {
-    // データ書き込み中にエラーが発生しました. error code %d.
-    fatalIoError(msg::kWriteError, platform::lastErrorCode());
-  }
-  return false;
-}
-
 // Writes buffer offsets [begin, end) to the destination. A failed write ends the process.
-void writePiece(const StreamContext& context, Destination& output, std::int32_t begin,
-                std::int32_t end) {
+void writePiece(const StreamContext& context, Destination& output, std::int64_t begin,
+                std::int64_t end) {
   if (begin == end) return;
   if (!platform::writeAll(output.file, context.buffer + begin, end - begin)) {
     int code = platform::lastErrorCode();
@@ -124,6 +137,54 @@ void writePiece(const StreamContext& context, Destination& output, std::int32_t 
     fatalIoError(msg::kWriteError, code);  // データ書き込み中にエラーが発生しました. error code %d.
   }
   output.written += end - begin;
+}
+
+// Writes the next `size` bytes of the destination. Bytes of the block before are still at their
+// places in the buffer; when they run on into this block, its first bytes, rewritten at the
+// buffer's start, are put behind them again, so that one call writes them all.
+void writeNext(StreamContext& context, Destination& output, const Window& window,
+               std::int64_t size) {
+  std::int64_t at = output.written - window.frame;
+  if (at < 0) {
+    at += kBlockSize;
+    std::int64_t past = at + size - kBlockSize;
+    if (past > 0) std::memcpy(context.buffer + kBlockSize, context.buffer, past);
+  }
+  writePiece(context, output, at, at + size);
+}
+
+// Writes the rewritten bytes up to file offset `end` to a destination that can be cut, in
+// amounts of ioSizeAt; the rest, short of a whole amount, only when `toEnd` (in smaller powers of
+// two, each at an offset it divides).
+void writeRewritten(StreamContext& context, Destination& output, const Window& window,
+                    std::int64_t end, bool toEnd) {
+  while (output.written < end) {
+    std::int64_t size = ioSizeAt(output.written);
+    if (output.written + size > end) {
+      if (!toEnd) return;
+      size = static_cast<std::int64_t>(
+          std::bit_floor(static_cast<std::uint64_t>(end - output.written)));
+    }
+    writeNext(context, output, window, size);
+  }
+}
+
+// Rewrites the packets at file offsets [begin, end) of the window's block. When a PMT re-read
+// fails, the destination is made to end where that block starts, with the rewritten bytes
+// before it that were not written yet, and closed, and the result is false; a failure of that
+// write, cut or close ends the process.
+bool rewritePiece(StreamContext& context, PassProgress& progress, Destination& output,
+                  const Window& window, std::int64_t begin, std::int64_t end) {
+  if (rewritePackets(context, progress, static_cast<std::int32_t>(begin - window.frame),
+                     static_cast<std::int32_t>(end - window.frame))) {
+    return true;
+  }
+  if (output.cuttable) writeRewritten(context, output, window, window.frame, true);
+  if (!cutToWholeBlocks(output) || !platform::closeFile(output.file)) {
+    // データ書き込み中にエラーが発生しました. error code %d.
+    fatalIoError(msg::kWriteError, platform::lastErrorCode());
+  }
+  return false;
 }
 
 }  // namespace
@@ -149,42 +210,51 @@ bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
   if (!platform::fileSize(source, &progress.fileSize)) progress.fileSize = 0;
   startPass(context, progress);
 
-  // The buffer holds one block of the file at a time; the survey's block is in it already. The
-  // file moves in pieces of an eighth of a block rather than in whole blocks: a piece stays in the
-  // processor's cache from its read through its rewrite to its write, which makes the pass about
-  // twice as fast. Each packet is rewritten exactly as it would be in its block, so the output
-  // bytes are the same. A destination that can be cut takes each piece as soon as it is
-  // rewritten; any other takes each block once all of it is rewritten, so that a stop leaves
-  // exactly the blocks before it there too.
+  // The survey's block is in the buffer already; the file moves on in reads of ioSizeAt, each
+  // read behind the last. Every packet is rewritten in place exactly as it would be in its block,
+  // so the output bytes do not depend on how the file moves. A destination that can be cut takes
+  // the rewritten bytes in the same aligned amounts as they are read; any other takes each block
+  // once all of it is rewritten, so that a stop leaves exactly the blocks before it there too.
   //
-  // Every read fills its piece unless the file ends, so blocks keep their places in the file. A
-  // read that ends inside a packet found the end of a recording that may still be growing: the
+  // A read that ends inside a packet found the end of a recording that may still be growing: the
   // partial packet stays where it is and the next read completes it. The first read that finds
   // nothing ends the pass, and a partial packet left then is the last.
-  std::int32_t have = firstBlockBytes;  // bytes of the block in the buffer
-  std::int32_t done = 0;                // of them rewritten, in whole packets
-  std::int32_t written = 0;             // of them written
+  Window window;
+  window.read = firstBlockBytes;
   for (;;) {
-    std::int32_t whole = done + (have - done) / kPacketSize * kPacketSize;
-    while (done < whole) {
-      std::int32_t end = std::min(whole, done + kPieceSize);
-      if (!rewritePiece(context, progress, output, done, end)) return false;
-      done = end;
-      if (output.cuttable) {
-        writePiece(context, output, written, done);
-        written = done;
-      }
+    std::int64_t blockEnd = window.frame + kBlockSize;
+    std::int64_t whole =
+        std::min(blockEnd, window.done + (window.read - window.done) / kPacketSize * kPacketSize);
+    while (window.done < whole) {
+      std::int64_t end = std::min(whole, window.done + kRewriteStep);
+      if (!rewritePiece(context, progress, output, window, window.done, end)) return false;
+      window.done = end;
+      if (output.cuttable) writeRewritten(context, output, window, window.done, false);
     }
-    if (done == kBlockSize) {
-      writePiece(context, output, written, done);
-      have = done = written = 0;
+    if (window.done == blockEnd) {
+      if (!output.cuttable) writePiece(context, output, 0, kBlockSize);
+      // The next block's first bytes, read past the end, move to the buffer's start, with the
+      // zeros behind a partial packet among them.
+      std::int64_t past = window.read - blockEnd;
+      std::memcpy(context.buffer, context.buffer + kBlockSize,
+                  (past + kPacketSize - 1) / kPacketSize * kPacketSize);
+      window.frame = blockEnd;
     }
-    std::int32_t got = readPackets(context, source, have, std::min(kPieceSize, kBlockSize - have));
+    std::int32_t got =
+        readPackets(context, source, static_cast<std::int32_t>(window.read - window.frame),
+                    static_cast<std::int32_t>(ioSizeAt(window.read)));
     if (got == 0) break;
-    have += got;
+    window.read += got;
   }
-  if (have > done && !rewritePiece(context, progress, output, done, have)) return false;
-  writePiece(context, output, written, have);
+  if (window.read > window.done &&
+      !rewritePiece(context, progress, output, window, window.done, window.read)) {
+    return false;
+  }
+  if (output.cuttable) {
+    writeRewritten(context, output, window, window.read, true);
+  } else {
+    writePiece(context, output, 0, window.read - window.frame);
+  }
   printOut(msg::kRewriteDone);  // PCR,PTS,DTS 更新完了 100%%
   if (!platform::closeFile(output.file)) {
     // データ書き込み中にエラーが発生しました. error code %d.

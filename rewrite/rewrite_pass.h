@@ -29,11 +29,6 @@ constexpr std::int64_t kStreamProgressStep = std::int64_t{64} << 20;
 bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
                  StreamContext& context, std::int32_t firstBlockBytes);
 
-// The source is moved in pieces of this size: small enough that a piece stays in the processor's
-// cache from its read through its rewrite to its write, which makes the pass about twice as fast
-// as moving whole blocks. Eight pieces make one block.
-constexpr std::int32_t kPieceSize = kBlockSize / 8;  // 1,536 packets
-
 // Rewrites the packets at buffer offsets [begin, end) in place, the last one possibly partial.
 // False when a PMT re-read failed.
 bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t begin,

@@ -135,7 +135,7 @@ struct LoadedContext {
   // Copies `bytes` (at most one block) to the start of the buffer; returns their count.
   std::int32_t load(const Bytes& bytes);
 
-  Bytes buffer = Bytes(kBlockSize);
+  Bytes buffer = Bytes(kBufferSize);
   std::vector<std::int32_t> counters = std::vector<std::int32_t>(8192, -1);
   StreamContext context;
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs with apt-get what a fresh machine lacks for the given purpose:
 #   build  - compiler, CMake, GoogleTest
-#   bench  - also GNU time, which the benchmark measures with
+#   bench  - also GNU time, which the benchmark measures with, and strace for the call sizes
 #   deb    - also what the Debian package is built with: dpkg-shlibdeps and file
 #   zip    - also MinGW-w64, for the Windows build the zip is made of
 #   full   - also what the complete check needs: clang-format, clang with its sanitizer and
@@ -12,7 +12,7 @@ set -euo pipefail
 purpose=${1:-build}
 packages=(cmake g++ libgtest-dev)
 if [ "$purpose" = bench ]; then
-  packages+=(time)
+  packages+=(time strace)
 fi
 if [ "$purpose" = deb ]; then
   packages+=(dpkg-dev file)

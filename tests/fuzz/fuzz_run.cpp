@@ -127,7 +127,7 @@ struct Files {
 #endif
 
 std::uint8_t* packetBuffer() {
-  static auto* block = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBlockSize));
+  static auto* block = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBufferSize));
   return block;
 }
 
