@@ -140,17 +140,17 @@ def bench_file(args, label, source, work):
     samples = {"cat": [], "dd 256K": [], "dd 1M": [], "corvane": [], "corvane -log on": [],
                "cat | cat": [], "cat | corvane": []}
 
-    def corvane(argv, destination):
-        result = run(argv, destination)
+    def checked(what, result):
         if result[4] != 1:
-            sys.exit(f"{' '.join(argv)} failed with status {result[4]}")
+            sys.exit(f"{what} failed with status {result[4]}")
         return result
 
+    def corvane(argv, destination):
+        return checked(" ".join(argv), run(argv, destination))
+
     def corvane_piped():
-        result = pipeline(source, f"{shlex.quote(args.corvane)} - -", output)
-        if result[4] != 1:
-            sys.exit(f"cat | corvane - - failed with status {result[4]}")
-        return result
+        return checked("cat | corvane - -",
+                       pipeline(source, f"{shlex.quote(args.corvane)} - -", output))
 
     commands = [
         ("cat", lambda: cat(source, copy)),

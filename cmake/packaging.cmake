@@ -12,19 +12,18 @@ if(WIN32)
   install(TARGETS corvane RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
 else()
-  # The manual page, stamped with the version and compressed as Debian installs manual pages
-  # (-n: no name or time stamp inside, so that the same page gives the same bytes).
-  configure_file(doc/corvane.1.in corvane.1 @ONLY)
-  add_custom_command(OUTPUT corvane.1.gz
-    COMMAND gzip -9n -c corvane.1 > corvane.1.gz
-    DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/corvane.1)
-  add_custom_target(corvane_manual ALL DEPENDS corvane.1.gz)
+  # A document stamped with the version and compressed as Debian installs them (-n: no name or
+  # time stamp inside, so that the same text gives the same bytes), as <name>.gz in the build tree.
+  function(corvane_stamped_document source name)
+    configure_file(${source} ${name} @ONLY)
+    add_custom_command(OUTPUT ${name}.gz
+      COMMAND gzip -9n -c ${name} > ${name}.gz
+      DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${name})
+    add_custom_target(corvane_${name} ALL DEPENDS ${name}.gz)
+  endfunction()
+  corvane_stamped_document(doc/corvane.1.in corvane.1)
   # Debian's changelog of the package, which a package without one would lack.
-  configure_file(doc/changelog.in changelog @ONLY)
-  add_custom_command(OUTPUT changelog.gz
-    COMMAND gzip -9n -c changelog > changelog.gz
-    DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog)
-  add_custom_target(corvane_changelog ALL DEPENDS changelog.gz)
+  corvane_stamped_document(doc/changelog.in changelog)
 
   install(TARGETS corvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/corvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

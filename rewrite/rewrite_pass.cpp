@@ -169,13 +169,13 @@ void writeRewritten(StreamContext& context, Destination& output, const Window& w
   }
 }
 
-// Rewrites the packets at file offsets [begin, end) of the window's block. When a PMT re-read
+// Rewrites the packets at file offsets [window.done, end) of the window's block. When a PMT re-read
 // fails, the destination is made to end where that block starts, with the rewritten bytes
 // before it that were not written yet, and closed, and the result is false; a failure of that
 // write, cut or close ends the process.
 bool rewritePiece(StreamContext& context, PassProgress& progress, Destination& output,
-                  const Window& window, std::int64_t begin, std::int64_t end) {
-  if (rewritePackets(context, progress, static_cast<std::int32_t>(begin - window.frame),
+                  const Window& window, std::int64_t end) {
+  if (rewritePackets(context, progress, static_cast<std::int32_t>(window.done - window.frame),
                      static_cast<std::int32_t>(end - window.frame))) {
     return true;
   }
@@ -227,7 +227,7 @@ bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
         std::min(blockEnd, window.done + (window.read - window.done) / kPacketSize * kPacketSize);
     while (window.done < whole) {
       std::int64_t end = std::min(whole, window.done + kRewriteStep);
-      if (!rewritePiece(context, progress, output, window, window.done, end)) return false;
+      if (!rewritePiece(context, progress, output, window, end)) return false;
       window.done = end;
       if (output.cuttable) writeRewritten(context, output, window, window.done, false);
     }
@@ -246,8 +246,7 @@ bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
     if (got == 0) break;
     window.read += got;
   }
-  if (window.read > window.done &&
-      !rewritePiece(context, progress, output, window, window.done, window.read)) {
+  if (window.read > window.done && !rewritePiece(context, progress, output, window, window.read)) {
     return false;
   }
   if (output.cuttable) {
