@@ -36,7 +36,6 @@ struct Block {
     std::memcpy(buffer.data(), pristine.data(), kBlockSize);
     surveyBlock(context, kBlockSize);
   }
-  ~Block() { freePidLists(context); }
 };
 
 void rewriteOneBlock(benchmark::State& state, bool withLog) {

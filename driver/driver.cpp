@@ -95,7 +95,6 @@ int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace setti
     // A log name that leads to the source itself is refused like one that cannot be opened.
     if (!openTimeLog(timeLog, logPath, line.source, source)) {
       printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
-      freePidLists(context);
       std::free(ccTable);
       platform::freePageAligned(buffer);
       platform::closeFile(source);
@@ -110,7 +109,6 @@ int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace setti
     complete = rewriteFile(line.destination, source, context, firstBlockBytes);
   }
 
-  freePidLists(context);
   std::free(ccTable);
   platform::freePageAligned(buffer);
   platform::closeFile(source);

@@ -1,6 +1,7 @@
 #include "pmtchange/pmt_change.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "stream/packet.h"
 #include "stream/survey.h"
@@ -56,23 +57,18 @@ void reportPairs(RunState& run, const PidList& oldList, const PidList& newList, 
 
 }  // namespace
 
-bool pidListsDiffer(const PidList& oldList, const PidList& newList) {
-  for (const PidList* element = oldList.link; element != nullptr; element = element->link) {
-    if (!containsPid(newList, element->pid)) return true;
-  }
-  return countPids(oldList) != countPids(newList);
-}
+bool pidListsDiffer(const PidList& oldList, const PidList& newList) { return oldList != newList; }
 
 PidPairing pairPidLists(PidPairTable& table, const PidList& oldList, const PidList& newList) {
   PidPair* pairs = table.entries;
   for (PidPair& pair : table.entries) pair = PidPair{-1, -1};
   std::int32_t row = 0;
-  for (const PidList* element = oldList.link; element != nullptr; element = element->link) {
-    pairs[row++].oldPid = element->pid;
+  for (int pid = nextPid(oldList, -1); pid >= 0; pid = nextPid(oldList, pid)) {
+    pairs[row++].oldPid = pid;
   }
   row = 0;
-  for (const PidList* element = newList.link; element != nullptr; element = element->link) {
-    pairs[row++].newPid = element->pid;
+  for (int pid = nextPid(newList, -1); pid >= 0; pid = nextPid(newList, pid)) {
+    pairs[row++].newPid = pid;
   }
   // Cancel the PIDs that both lists hold.
   for (std::int32_t i = 0; i < kPidCount && pairs[i].oldPid != -1; ++i) {
@@ -92,14 +88,10 @@ PidPairing pairPidLists(PidPairTable& table, const PidList& oldList, const PidLi
 
 bool trackPmtChange(StreamContext& context, std::int32_t packet) {
   // The old lists are held aside, so that the reader's verdict covers this section alone.
-  PidList oldPcr{0, context.pcrPids.link};
-  PidList oldVideo{0, context.videoPids.link};
-  PidList oldAudio{0, context.audioPids.link};
-  PidList oldCaption{0, context.captionPids.link};
-  context.pcrPids.link = nullptr;
-  context.videoPids.link = nullptr;
-  context.audioPids.link = nullptr;
-  context.captionPids.link = nullptr;
+  const PidList oldPcr = std::exchange(context.pcrPids, {});
+  const PidList oldVideo = std::exchange(context.videoPids, {});
+  const PidList oldAudio = std::exchange(context.audioPids, {});
+  const PidList oldCaption = std::exchange(context.captionPids, {});
 
   bool ok = readPmt(context, packet);
   TimeLog& log = context.run.timeLog;
@@ -121,10 +113,6 @@ bool trackPmtChange(StreamContext& context, std::int32_t packet) {
       reportPairs(context.run, oldCaption, context.captionPids, kCaptionName);
     }
   }
-  freePidList(oldPcr);
-  freePidList(oldVideo);
-  freePidList(oldAudio);
-  freePidList(oldCaption);
   return ok;
 }
 

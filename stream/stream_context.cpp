@@ -1,65 +1,33 @@
 #include "stream/stream_context.h"
 
-#include <new>
-
-#include "stream/console.h"
-#include "stream/messages.h"
+#include <bit>
 
 namespace corvane {
 
-bool insertPid(PidList& list, std::int32_t pid) {
-  PidList* predecessor = &list;
-  PidList* element = list.link;
-  while (element != nullptr) {
-    if (element->pid == pid) return true;
-    if (element->pid > pid) break;
-    predecessor = element;
-    element = element->link;
-  }
-  PidList* node = new (std::nothrow) PidList{pid, nullptr};
-  if (node == nullptr) {
-    writeErr(msg::kNodeAllocFailed);  // メモリの確保に失敗しました
-    return false;
-  }
-  node->link = element;
-  predecessor->link = node;
-  return true;
-}
-
-bool containsPid(const PidList& list, std::int32_t pid) {
-  for (const PidList* element = list.link; element != nullptr; element = element->link) {
-    if (element->pid == pid) return true;
-  }
-  return false;
-}
-
 std::int32_t countPids(const PidList& list) {
   std::int32_t count = 0;
-  for (const PidList* element = list.link; element != nullptr; element = element->link) ++count;
+  for (std::uint64_t word : list.bits) count += std::popcount(word);
   return count;
+}
+
+int nextPid(const PidList& list, int after) {
+  int pid = after < 0 ? 0 : after + 1;
+  if (pid >= kPidCount) return -1;
+  int word = pid >> 6;
+  // The bits of the first word below `pid` are cleared, so that the lowest bit left is the answer.
+  std::uint64_t bits = list.bits[word] & (~std::uint64_t{0} << (pid & 63));
+  while (bits == 0) {
+    if (++word == kPidCount / 64) return -1;
+    bits = list.bits[word];
+  }
+  return word * 64 + std::countr_zero(bits);
 }
 
 std::int32_t pidAt(const PidList& list, std::int32_t position) {
   if (position < 0) return 0;
-  const PidList* element = list.link;
-  for (; element != nullptr && position > 0; --position) element = element->link;
-  return element != nullptr ? element->pid : 0;
-}
-
-void freePidList(PidList& list) {
-  while (list.link != nullptr) {
-    PidList* first = list.link;
-    list.link = first->link;
-    delete first;
-  }
-}
-
-void freePidLists(StreamContext& context) {
-  freePidList(context.pcrPids);
-  freePidList(context.pmtPids);
-  freePidList(context.videoPids);
-  freePidList(context.audioPids);
-  freePidList(context.captionPids);
+  int pid = nextPid(list, -1);
+  for (; pid >= 0 && position > 0; --position) pid = nextPid(list, pid);
+  return pid >= 0 ? pid : 0;
 }
 
 }  // namespace corvane

@@ -3,16 +3,17 @@
 
 #include <cstdint>
 
+#include "stream/packet.h"
 #include "stream/run_state.h"
 
 namespace corvane {
 
-// An ascending set of distinct PIDs, kept as a singly linked list. A list is reached through a
-// head node of the same shape as its elements, so insertion can treat the head and an element
-// alike as the predecessor whose link changes. The head's pid holds nothing.
+// An ascending set of distinct PIDs: one bit for each of the 8,192 PID values. It needs no memory
+// of its own, so adding a PID cannot fail, and a lookup on the packet path is one bit test.
 struct PidList {
-  std::int32_t pid = 0;
-  PidList* link = nullptr;
+  std::uint64_t bits[kPidCount / 64] = {};
+
+  friend bool operator==(const PidList&, const PidList&) = default;
 };
 
 // One packet block: 12,288 packets of 188 bytes.
@@ -51,16 +52,18 @@ struct StreamContext {
   RunState run;                     // settings, time log and the rest of the run's state
 };
 
-// Adds `pid`, keeping the list ascending; a present PID is not added again. False only when no
-// memory can be had for a node, after the allocation message.
-bool insertPid(PidList& list, std::int32_t pid);
-bool containsPid(const PidList& list, std::int32_t pid);
+// Adds `pid` (0 to 8,191); a present PID is not added again.
+inline void insertPid(PidList& list, int pid) {
+  if (pid >= 0 && pid < kPidCount) list.bits[pid >> 6] |= std::uint64_t{1} << (pid & 63);
+}
+inline bool containsPid(const PidList& list, int pid) {
+  return pid >= 0 && pid < kPidCount && (list.bits[pid >> 6] >> (pid & 63) & 1);
+}
 std::int32_t countPids(const PidList& list);
-// PID at a 0-based position; 0 at or past the end and for a negative position.
+// The smallest PID of the list above `after`, or -1 when there is none: the list in ascending
+// order is nextPid(list, -1), then nextPid of that, until -1.
+int nextPid(const PidList& list, int after);
+// PID at a 0-based position in ascending order; 0 at or past the end and for a negative position.
 std::int32_t pidAt(const PidList& list, std::int32_t position);
-// Frees the nodes of one list, from its front, leaving it empty.
-void freePidList(PidList& list);
-// Empties the five lists of the context: PCR, PMT, video, audio, caption.
-void freePidLists(StreamContext& context);
 
 }  // namespace corvane

@@ -12,8 +12,8 @@ namespace {
 
 // " %d " for each PID of the list, then "\n".
 void printPidListing(const PidList& list) {
-  for (const PidList* element = list.link; element != nullptr; element = element->link) {
-    std::fprintf(stderr, " %d ", element->pid);
+  for (int pid = nextPid(list, -1); pid >= 0; pid = nextPid(list, pid)) {
+    std::fprintf(stderr, " %d ", pid);
   }
   writeErr("\n");
 }
@@ -104,7 +104,7 @@ bool readPat(StreamContext& context, std::int32_t packet) {
     const std::uint8_t* entry = p + 13 + j;
     int programNumber = entry[0] << 8 | entry[1];
     if (programNumber == 0) continue;  // the network PID, not a service
-    if (!insertPid(context.pmtPids, (entry[2] & 0x1F) << 8 | entry[3])) return false;
+    insertPid(context.pmtPids, (entry[2] & 0x1F) << 8 | entry[3]);
   }
   std::int32_t services = countPids(context.pmtPids);
   // ファイルが破損している可能性があります...終了します(PAT).
@@ -116,7 +116,7 @@ bool readPat(StreamContext& context, std::int32_t packet) {
 
 bool readPmt(StreamContext& context, std::int32_t packet) {
   const std::uint8_t* p = context.buffer + packet;
-  if (!insertPid(context.pcrPids, (p[13] & 0x1F) << 8 | p[14])) return false;
+  insertPid(context.pcrPids, (p[13] & 0x1F) << 8 | p[14]);
 
   int programInfoLength = (p[15] & 0x0F) << 8 | p[16];
   int entryArea = 17 + programInfoLength;
@@ -139,7 +139,7 @@ bool readPmt(StreamContext& context, std::int32_t packet) {
         list = &context.captionPids;
       }
     }
-    if (list != nullptr && !insertPid(*list, pid)) return false;
+    if (list != nullptr) insertPid(*list, pid);
     j += 5 + esInfoLength;
   }
 
@@ -169,10 +169,10 @@ bool checkPesStart(StreamContext& context, std::int32_t packet) {
     int streamId = p[7 + o];
     int pid = packetPid(p);
     if ((streamId & 0xF0) == 0xE0) {
-      if (!insertPid(context.videoPids, pid)) return false;
+      insertPid(context.videoPids, pid);
       if (pesHasPts(p, o) && pesHasDts(p, o)) context.gopFlag = true;
     } else if ((streamId & 0xE0) == 0xC0) {
-      if (!insertPid(context.audioPids, pid)) return false;
+      insertPid(context.audioPids, pid);
     }
   }
   // ファイルの先頭がGOPで区切られていません...終了します.

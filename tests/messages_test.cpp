@@ -23,7 +23,6 @@ TEST(ConsoleTexts, AreTheShiftJisBytesOfTheirWording) {
       {msg::kLogOpenFailed, "Open Log File: %s failed\n"},
       {msg::kReadOpenError, "読込みファイルオープンエラー. error code %d.\n"},
       {msg::kUsagePressEnter, "Enterキーを押して下さい..."},
-      {msg::kNodeAllocFailed, "メモリの確保に失敗しました\n"},
       {msg::kSurveyProgress, "PAT,PMT,PCR,GOP 検索中\n"},
       {msg::kDamagedInfo, "ファイルが破損している可能性があります...終了します(INFO).\n"},
       {msg::kNoVideoInfo, "映像が見つかりません...終了します(INFO).\n"},

@@ -31,7 +31,10 @@ class PmtChange : public ::testing::Test {
   // lines written.
   std::string change(const Lists& before, const Lists& after, bool* ok = nullptr) {
     StreamContext& context = loaded_.context;
-    freePidLists(context);
+    for (PidList* list : {&context.pmtPids, &context.pcrPids, &context.videoPids,
+                          &context.audioPids, &context.captionPids}) {
+      *list = {};
+    }
     insertPid(context.pmtPids, gen::kPmtPid);
     insertPid(context.pcrPids, before.pcr);
     insertPid(context.videoPids, before.video);

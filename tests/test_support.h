@@ -128,7 +128,6 @@ struct LoadedContext {
     context.buffer = buffer.data();
     context.ccTable = counters.data();
   }
-  ~LoadedContext() { freePidLists(context); }
   LoadedContext(const LoadedContext&) = delete;
   LoadedContext& operator=(const LoadedContext&) = delete;
 

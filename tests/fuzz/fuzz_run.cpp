@@ -164,7 +164,6 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
         rewriteFile(files.destinationPath(), files.sourceFile, context, firstBlockBytes);
     broken = checkOutput(recording, files.written(), complete);
   }
-  freePidLists(context);
   return broken;
 }
 
