@@ -105,7 +105,6 @@ int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace setti
   std::int32_t firstBlockBytes = 0;
   bool complete = surveyStream(context, source, &firstBlockBytes);
   if (complete) {
-    context.gopFlag = false;
     complete = rewriteFile(line.destination, source, context, firstBlockBytes);
   }
 

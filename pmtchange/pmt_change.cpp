@@ -86,7 +86,7 @@ PidPairing pairPidLists(PidPairTable& table, const PidList& oldList, const PidLi
   return PidPairing{oldPid == -1 ? 0 : oldPid, newPid == -1 ? 0 : newPid, true};
 }
 
-bool trackPmtChange(StreamContext& context, std::int32_t packet) {
+bool trackPmtChange(StreamContext& context, const std::uint8_t* packet) {
   // The old lists are held aside, so that the reader's verdict covers this section alone.
   const PidList oldPcr = std::exchange(context.pcrPids, {});
   const PidList oldVideo = std::exchange(context.videoPids, {});

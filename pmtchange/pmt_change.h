@@ -8,10 +8,10 @@
 
 namespace corvane {
 
-// Re-reads the PMT section in the packet at `packet` into fresh PCR, video, audio and caption
-// lists and, while the time log is open, writes a line for each PID that changed, came or went.
-// False when the section fails the reader's checks (the reader has printed its message).
-bool trackPmtChange(StreamContext& context, std::int32_t packet);
+// Re-reads the PMT section in the packet into fresh PCR, video, audio and caption lists and,
+// while the time log is open, writes a line for each PID that changed, came or went. False when
+// the section fails the reader's checks (the reader has printed its message).
+bool trackPmtChange(StreamContext& context, const std::uint8_t* packet);
 
 // True when the lists do not hold the same PIDs.
 bool pidListsDiffer(const PidList& oldList, const PidList& newList);

@@ -1,5 +1,4 @@
 // Moving PCR, PTS and DTS of one packet onto the output timeline, in place in the buffer.
-// Each takes the context and the offset of the packet's first byte in context.buffer.
 #pragma once
 
 #include <cstdint>
@@ -14,19 +13,20 @@ constexpr std::int64_t kCaptionLead = 45000;  // 0.5 s added to every caption PT
 
 // PCR rebasing: source PCR - 300 x ptsOffset, with the fallback on prevPtsOffset when the result
 // would pass what the field can carry. The packet must carry a PCR.
-void rebasePcr(StreamContext& context, std::int32_t packet);
+void rebasePcr(StreamContext& context, std::uint8_t* packet);
 
 // True when the packet starts a PES of a video, audio or caption PID and that PES carries a PTS
-// whose fields (and DTS, when flagged) lie inside the packet. Sets pesOffset for a tracked PID.
-bool isTimedPesStart(StreamContext& context, std::int32_t packet);
+// whose field (and the DTS, when flagged) lies inside the packet. `pesOffset` receives where the
+// PES header starts behind the 4-byte packet header, which the handlers below take.
+bool isTimedPesStart(const StreamContext& context, const std::uint8_t* packet, int* pesOffset);
 
 // A PES with PTS and DTS: jump test, joint or wrap, both rewrites and the V-GOP log line.
-void rebaseGopPes(StreamContext& context, std::int32_t packet);
+void rebaseGopPes(StreamContext& context, std::uint8_t* packet, int pesOffset);
 
-// Rewrites the PTS of the PES in the packet (offset rule, or the caption rule for captions).
-void rebasePts(StreamContext& context, std::int32_t packet);
+// Rewrites the PTS of a PES (offset rule, or the caption rule for captions) and logs it.
+void rebasePts(StreamContext& context, std::uint8_t* packet, int pesOffset);
 
-// Rewrites the DTS of the PES in the packet (offset rule).
-void rebaseDts(StreamContext& context, std::int32_t packet);
+// Rewrites the DTS of a PES (offset rule).
+void rebaseDts(const StreamContext& context, std::uint8_t* packet, int pesOffset);
 
 }  // namespace corvane

@@ -3,12 +3,12 @@
 
 namespace corvane {
 
-void rebasePcr(StreamContext& context, std::int32_t packet) {
-  context.srcPcr = readPcr(context.buffer, packet);
+void rebasePcr(StreamContext& context, std::uint8_t* packet) {
+  context.srcPcr = readPcr(packet);
   context.outPcr = context.srcPcr - context.ptsOffset * 300;
   // PCRs still on the timeline left at the last joint or wrap keep the offset of that timeline.
   if (context.outPcr > kMaxPcr) context.outPcr = context.srcPcr - context.prevPtsOffset * 300;
-  writePcr(context.buffer, packet, context.outPcr);
+  writePcr(packet, context.outPcr);
   TimeLog& log = context.run.timeLog;
   if (log.stream == nullptr) return;
   writeLog(log, "PCR   : %13lld, %13lld, %13lld, %13lld\r\n",

@@ -60,15 +60,17 @@ bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t
     setContinuityCounter(packet, ccTable[pid]);
 
     if (context.run.settings.pmtcheck && sectionKey(packet) == kPmtSectionKey &&
-        containsPid(context.pmtPids, pid) && !trackPmtChange(context, offset)) {
+        containsPid(context.pmtPids, pid) && !trackPmtChange(context, packet)) {
       return false;
     }
 
     bool pcrDue = carriesPcr(packet) && containsPid(context.pcrPids, pid);
     bool gopDue = false;
     bool ptsDue = false;
-    if (payloadUnitStart(packet) && hasPayload(packet) && isTimedPesStart(context, offset)) {
-      if (pesHasDts(packet, context.pesOffset)) {
+    int pesOffset = 0;
+    if (payloadUnitStart(packet) && hasPayload(packet) &&
+        isTimedPesStart(context, packet, &pesOffset)) {
+      if (pesHasDts(packet, pesOffset)) {
         ++context.gopCount;
         gopDue = true;
       } else {
@@ -77,9 +79,9 @@ bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t
     }
     if (!pcrDue && !gopDue && !ptsDue) continue;
 
-    if (pcrDue) rebasePcr(context, offset);
-    if (gopDue) rebaseGopPes(context, offset);
-    if (ptsDue) rebasePts(context, offset);
+    if (pcrDue) rebasePcr(context, packet);
+    if (gopDue) rebaseGopPes(context, packet, pesOffset);
+    if (ptsDue) rebasePts(context, packet, pesOffset);
     showProgress(progress, bytesDone);
   }
   return true;

@@ -44,10 +44,11 @@ struct StreamContext {
   PidList videoPids;
   PidList audioPids;
   PidList captionPids;
-  bool gopFlag = false;         // survey: the stream may begin; rewrite: a GOP handler is at work
-  std::int64_t gopCount = 0;    // PES headers with a DTS met by the rewrite pass
-  std::int64_t lastRefPts = 0;  // 90 kHz; rewritten PTS of the last PES with a DTS
-  std::int32_t pesOffset = 0;   // PES header start behind the 4-byte packet header
+  // The survey found the video PES header (with PTS and DTS) that the stream may begin at, or
+  // nogop is on and any start will do.
+  bool gopStartFound = false;
+  std::int64_t gopCount = 0;        // PES headers with a DTS met by the rewrite pass
+  std::int64_t lastRefPts = 0;      // 90 kHz; rewritten PTS of the last PES with a DTS
   std::int32_t* ccTable = nullptr;  // continuity counter per PID, kPidCount entries
   RunState run;                     // settings, time log and the rest of the run's state
 };

@@ -65,7 +65,7 @@ bool surveyStream(StreamContext& context, platform::FileHandle source, std::int3
 }
 
 bool surveyBlock(StreamContext& context, std::int32_t blockBytes) {
-  context.gopFlag = context.run.settings.nogop;
+  context.gopStartFound = context.run.settings.nogop;
   int pcrCount = 0;
   for (std::int32_t offset = 0; offset < blockBytes; offset += kPacketSize) {
     const std::uint8_t* packet = context.buffer + offset;
@@ -73,11 +73,11 @@ bool surveyBlock(StreamContext& context, std::int32_t blockBytes) {
     int key = sectionKey(packet);
     bool ok;
     if (pid == 0 && key == kPatSectionKey) {
-      ok = readPat(context, offset);
+      ok = readPat(context, packet);
     } else if (key == kPmtSectionKey && containsPid(context.pmtPids, pid)) {
-      ok = readPmt(context, offset);
+      ok = readPmt(context, packet);
     } else {
-      ok = checkPesStart(context, offset);
+      ok = checkPesStart(context, packet);
     }
     if (!ok) return false;
 
@@ -85,7 +85,7 @@ bool surveyBlock(StreamContext& context, std::int32_t blockBytes) {
       ++pcrCount;
       if (pcrCount == 1) {
         // The first PCR lands at one hour; truncating division, as the offset is in 90 kHz.
-        context.ptsOffset = (readPcr(context.buffer, offset) - context.pcrOrigin) / 300;
+        context.ptsOffset = (readPcr(packet) - context.pcrOrigin) / 300;
         context.prevPtsOffset = context.ptsOffset;
       } else {
         return checkStreams(context);
@@ -96,8 +96,7 @@ bool surveyBlock(StreamContext& context, std::int32_t blockBytes) {
   return stopAt(msg::kDamagedInfo);
 }
 
-bool readPat(StreamContext& context, std::int32_t packet) {
-  const std::uint8_t* p = context.buffer + packet;
+bool readPat(StreamContext& context, const std::uint8_t* p) {
   int entryBytes = sectionLength(p) - 9;  // section_length counts bytes 8..12 and the CRC too
   // Entries are read only where all four bytes lie inside the packet.
   for (int j = 0; j < entryBytes && 13 + j + 4 <= kPacketSize; j += 4) {
@@ -114,8 +113,7 @@ bool readPat(StreamContext& context, std::int32_t packet) {
   return true;
 }
 
-bool readPmt(StreamContext& context, std::int32_t packet) {
-  const std::uint8_t* p = context.buffer + packet;
+bool readPmt(StreamContext& context, const std::uint8_t* p) {
   insertPid(context.pcrPids, (p[13] & 0x1F) << 8 | p[14]);
 
   int programInfoLength = (p[15] & 0x0F) << 8 | p[16];
@@ -160,8 +158,7 @@ bool readPmt(StreamContext& context, std::int32_t packet) {
   return true;
 }
 
-bool checkPesStart(StreamContext& context, std::int32_t packet) {
-  const std::uint8_t* p = context.buffer + packet;
+bool checkPesStart(StreamContext& context, const std::uint8_t* p) {
   if (!hasPayload(p)) return true;
 
   int o = pesOffsetOf(p);
@@ -170,13 +167,13 @@ bool checkPesStart(StreamContext& context, std::int32_t packet) {
     int pid = packetPid(p);
     if ((streamId & 0xF0) == 0xE0) {
       insertPid(context.videoPids, pid);
-      if (pesHasPts(p, o) && pesHasDts(p, o)) context.gopFlag = true;
+      if (pesHasPts(p, o) && pesHasDts(p, o)) context.gopStartFound = true;
     } else if ((streamId & 0xE0) == 0xC0) {
       insertPid(context.audioPids, pid);
     }
   }
   // ファイルの先頭がGOPで区切られていません...終了します.
-  if (!context.gopFlag) return stopAt(msg::kNotGopStart);
+  if (!context.gopStartFound) return stopAt(msg::kNotGopStart);
   return true;
 }
 

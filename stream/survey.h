@@ -17,13 +17,13 @@ bool surveyStream(StreamContext& context, platform::FileHandle source, std::int3
 // The survey proper, over the `blockBytes` bytes already in context.buffer.
 bool surveyBlock(StreamContext& context, std::int32_t blockBytes);
 
-// Readers of the PAT and of a PMT section in the packet at `packet`. readPmt adds to the PCR,
-// video, audio and caption lists and then checks them as they stand: exactly one PCR PID, one
-// video PID and one or two audio PIDs. It serves the survey and the rewrite pass alike.
-bool readPat(StreamContext& context, std::int32_t packet);
-bool readPmt(StreamContext& context, std::int32_t packet);
+// Readers of the PAT and of a PMT section in the packet. readPmt adds to the PCR, video, audio and
+// caption lists and then checks them as they stand: exactly one PCR PID, one video PID and one or
+// two audio PIDs. It serves the survey and the rewrite pass alike.
+bool readPat(StreamContext& context, const std::uint8_t* packet);
+bool readPmt(StreamContext& context, const std::uint8_t* packet);
 
 // Learns video and audio PIDs from PES headers and enforces the GOP start.
-bool checkPesStart(StreamContext& context, std::int32_t packet);
+bool checkPesStart(StreamContext& context, const std::uint8_t* packet);
 
 }  // namespace corvane

@@ -10,18 +10,18 @@ namespace corvane {
 constexpr std::int64_t kMaxPts = 8589934591;     // 2^33 - 1, the largest PTS a field can carry
 constexpr std::int64_t kMaxPcr = 2576980377811;  // (2^33 - 1) x 300 + 511, base and extension full
 
-// PCR in 27 MHz ticks (base x 300 + extension) from bytes 6..11 of the packet at `packet`.
+// PCR in 27 MHz ticks (base x 300 + extension) from bytes 6..11 of the packet.
 // Extensions of 300..511 are taken as they stand.
-std::int64_t readPcr(const std::uint8_t* buffer, std::int64_t packet);
+std::int64_t readPcr(const std::uint8_t* packet);
 
 // Writes a 27 MHz value into bytes 6..11: base modulo 2^33, extension 0..299, reserved bits 0.
 // A negative value is stored modulo 2^33 x 300.
-void writePcr(std::uint8_t* buffer, std::int64_t packet, std::int64_t value);
+void writePcr(std::uint8_t* packet, std::int64_t value);
 
-// 90 kHz value of the five-byte PTS or DTS field at `field`; prefix and marker bits are ignored.
-std::int64_t readPesTimestamp(const std::uint8_t* buffer, std::int64_t field);
+// 90 kHz value of the five-byte PTS or DTS field; prefix and marker bits are ignored.
+std::int64_t readPesTimestamp(const std::uint8_t* field);
 
 // Writes a 90 kHz value modulo 2^33, keeping the prefix nibble and the three marker bits.
-void writePesTimestamp(std::uint8_t* buffer, std::int64_t field, std::int64_t value);
+void writePesTimestamp(std::uint8_t* field, std::int64_t value);
 
 }  // namespace corvane

@@ -50,7 +50,7 @@ class PmtChange : public ::testing::Test {
 
     std::fclose(log_.stream);
     log_.stream = std::tmpfile();
-    bool result = trackPmtChange(context, 0);
+    bool result = trackPmtChange(context, loaded_.buffer.data());
     if (ok != nullptr) *ok = result;
     return testing::streamText(log_.stream);
   }
@@ -131,7 +131,7 @@ TEST_F(PmtChange, ListsFollowThePmtWhileTheLogIsClosed) {
   gen::appendPmt(bytes, gen::kPmtPid, 0x01FF, {{0x02, 0x0100, {}}, {0x0F, 0x0115, {}}});
   loaded_.load(bytes);
   log_.stream = nullptr;
-  EXPECT_TRUE(trackPmtChange(context, 0));
+  EXPECT_TRUE(trackPmtChange(context, loaded_.buffer.data()));
   log_.stream = saved;
   EXPECT_EQ(pidAt(context.audioPids, 0), 0x0115);
   EXPECT_EQ(countPids(context.audioPids), 1);

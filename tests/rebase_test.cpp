@@ -33,7 +33,7 @@ class Rebase : public ::testing::Test {
     gen::Bytes bytes;
     gen::appendPesStart(bytes, pes);
     loaded_.load(bytes);
-    return isTimedPesStart(context(), 0);
+    return isTimedPesStart(context(), packet(), &pesOffset_);
   }
   void placePcr(std::int64_t pcr) {
     gen::Bytes bytes;
@@ -48,17 +48,17 @@ class Rebase : public ::testing::Test {
     pes.dts = dts;
     ASSERT_TRUE(place(pes));
     ++context().gopCount;
-    rebaseGopPes(context(), 0);
+    rebaseGopPes(context(), packet(), pesOffset_);
   }
   void ptsOnly(std::int64_t pts, int pid) {
     gen::PesStart pes;
     pes.pid = pid;
     pes.pts = pts;
     ASSERT_TRUE(place(pes));
-    rebasePts(context(), 0);
+    rebasePts(context(), packet(), pesOffset_);
   }
-  std::int64_t pts() { return gen::decodeTimestamp(packet() + 13 + context().pesOffset); }
-  std::int64_t dts() { return gen::decodeTimestamp(packet() + 18 + context().pesOffset); }
+  std::int64_t pts() { return gen::decodeTimestamp(packet() + 13 + pesOffset_); }
+  std::int64_t dts() { return gen::decodeTimestamp(packet() + 18 + pesOffset_); }
 
   // The lines written since the last call.
   std::string log() {
@@ -70,12 +70,13 @@ class Rebase : public ::testing::Test {
 
   testing::LoadedContext loaded_;
   TimeLog& log_ = loaded_.context.run.timeLog;
+  int pesOffset_ = 0;  // where isTimedPesStart found the PES header
 };
 
 TEST_F(Rebase, PcrMovesByTheOffsetAndIsLogged) {
   context().ptsOffset = 100000000;
   placePcr(127200000000);
-  rebasePcr(context(), 0);
+  rebasePcr(context(), packet());
   EXPECT_EQ(gen::decodePcr(packet()), 97200000000);
   EXPECT_EQ(packet()[10] & 0x7E, 0);  // reserved bits come out 0
   EXPECT_EQ(context().srcPcr, 127200000000);
@@ -92,7 +93,7 @@ TEST_F(Rebase, PcrFallsBackOnlyAboveTheFieldLimit) {
   gen::appendPcrOnly(bytes, gen::kPcrPid, 0);
   std::copy(bytes.begin(), bytes.end(), packet());
   std::fill(packet() + 6, packet() + 12, 0xFF);
-  rebasePcr(context(), 0);
+  rebasePcr(context(), packet());
   EXPECT_EQ(context().outPcr, 2576980377811);
   EXPECT_EQ(gen::decodePcr(packet()), 211);
 
@@ -101,7 +102,7 @@ TEST_F(Rebase, PcrFallsBackOnlyAboveTheFieldLimit) {
   packet()[11] = 0xD4;  // extension 0x1D4 = 468: source 2576980377768
   context().ptsOffset = -1;
   log();
-  rebasePcr(context(), 0);
+  rebasePcr(context(), packet());
   EXPECT_EQ(context().srcPcr, 2576980377768);
   EXPECT_EQ(context().outPcr, 2576980377768 - 3000);
   EXPECT_EQ(log(), "PCR   : 2576980377768,    8589934592,            -1,    8589934582\r\n");
@@ -111,7 +112,7 @@ TEST_F(Rebase, NegativePcrTakesNoFallback) {
   context().ptsOffset = 1;
   context().prevPtsOffset = -5;
   placePcr(0);
-  rebasePcr(context(), 0);
+  rebasePcr(context(), packet());
   EXPECT_EQ(context().outPcr, -300);
   EXPECT_EQ(gen::decodePcr(packet()), (std::int64_t{1} << 33) * 300 - 300);
   EXPECT_EQ(log(), "PCR   :             0,             0,             1,            -1\r\n");
@@ -123,7 +124,7 @@ TEST_F(Rebase, PesTestFindsTheHeaderBehindTheAdaptationField) {
   pes.pts = 5;
   pes.adaptationLength = 100;
   EXPECT_TRUE(place(pes));
-  EXPECT_EQ(context().pesOffset, 101);
+  EXPECT_EQ(pesOffset_, 101);
   EXPECT_EQ(packet()[105], 0x00);  // start code at packet offset 105
 
   // Fields that would pass the packet's end: flags byte, PTS, flagged DTS.
@@ -137,28 +138,28 @@ TEST_F(Rebase, PesTestFindsTheHeaderBehindTheAdaptationField) {
     pes.adaptationLength = b.adaptation;
     pes.dts = b.dts ? 1 : -1;
     EXPECT_EQ(place(pes), b.timed) << b.adaptation;
-    EXPECT_EQ(context().pesOffset, b.adaptation + 1);
+    EXPECT_EQ(pesOffset_, b.adaptation + 1);
   }
 }
 
 TEST_F(Rebase, PesTestRefusesUntrackedAndMalformedHeaders) {
   gen::PesStart pes;
   pes.pid = 0x0200;
-  context().pesOffset = 42;
+  pesOffset_ = 42;
   EXPECT_FALSE(place(pes));
-  EXPECT_EQ(context().pesOffset, 42);  // untracked: left as it was
+  EXPECT_EQ(pesOffset_, 42);  // untracked: left as it was
 
   pes.pid = gen::kCaptionPid;
   pes.withPts = false;
   EXPECT_FALSE(place(pes));
-  EXPECT_EQ(context().pesOffset, 0);
+  EXPECT_EQ(pesOffset_, 0);
   pes.withPts = true;
   EXPECT_TRUE(place(pes));
   packet()[6] = 0x02;  // start code broken
-  EXPECT_FALSE(isTimedPesStart(context(), 0));
+  EXPECT_FALSE(isTimedPesStart(context(), packet(), &pesOffset_));
   packet()[6] = 0x01;
   packet()[10] = 0x40;  // not the '10' marker
-  EXPECT_FALSE(isTimedPesStart(context(), 0));
+  EXPECT_FALSE(isTimedPesStart(context(), packet(), &pesOffset_));
 }
 
 TEST_F(Rebase, FirstGopKeepsTheSurveyOffset) {
@@ -310,7 +311,7 @@ TEST_F(Rebase, NothingIsLoggedWhileTheLogIsClosed) {
   log_.stream = nullptr;
   context().ptsOffset = 100;
   placePcr(300000);
-  rebasePcr(context(), 0);
+  rebasePcr(context(), packet());
   EXPECT_EQ(gen::decodePcr(packet()), 270000);
   gop(1000, 900);
   EXPECT_EQ(pts(), 900);

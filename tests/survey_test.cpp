@@ -72,7 +72,7 @@ TEST_F(Survey, AcceptsAStreamThatBeginsAtAGop) {
   EXPECT_EQ(pidAt(context().captionPids, 0), 0x0130);
   EXPECT_EQ(context().ptsOffset, 0);
   EXPECT_EQ(context().prevPtsOffset, 0);
-  EXPECT_TRUE(context().gopFlag);
+  EXPECT_TRUE(context().gopStartFound);
 }
 
 TEST_F(Survey, FirstOffsetTruncatesTowardZero) {

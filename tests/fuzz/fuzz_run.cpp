@@ -159,7 +159,6 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
   std::int32_t firstBlockBytes = 0;
   std::string broken;
   if (surveyStream(context, files.sourceFile, &firstBlockBytes)) {
-    context.gopFlag = false;
     bool complete =
         rewriteFile(files.destinationPath(), files.sourceFile, context, firstBlockBytes);
     broken = checkOutput(recording, files.written(), complete);
