@@ -9,8 +9,8 @@
 #include <limits>
 #include <vector>
 
-#include "rewrite/rebase.h"
-#include "rewrite/rewrite_pass.h"
+#include "rewrite/packet_rules.h"
+#include "rewrite/pass_buffer.h"
 #include "stream/packet.h"
 #include "stream/survey.h"
 #include "tools/stream_generator.h"
@@ -31,10 +31,9 @@ struct Block {
     options.durationTicks = 10 * 90000;
     streamgen::Recording recording = streamgen::makeRecording(options);
     pristine.assign(recording.bytes.begin(), recording.bytes.begin() + kBlockSize);
-    context.buffer = buffer.data();
     context.ccTable = counters.data();
     std::memcpy(buffer.data(), pristine.data(), kBlockSize);
-    surveyBlock(context, kBlockSize);
+    surveyStream(context, buffer.data(), kBlockSize);
   }
 };
 
@@ -51,7 +50,8 @@ void rewriteOneBlock(benchmark::State& state, bool withLog) {
     std::fill(block.counters.begin(), block.counters.end(), -1);
     block.context.gopCount = 0;
     state.ResumeTiming();
-    benchmark::DoNotOptimize(rewritePackets(block.context, progress, 0, kBlockSize));
+    std::uint8_t* begin = block.buffer.data();
+    benchmark::DoNotOptimize(rewritePackets(block.context, progress, begin, begin + kBlockSize));
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * (kBlockSize / kPacketSize));

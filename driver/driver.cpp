@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "driver/command_line.h"
-#include "rewrite/rewrite_pass.h"
 #include "stream/console.h"
 #include "stream/messages.h"
 #include "stream/packet.h"
@@ -36,17 +35,108 @@ void printTime(Clock line) {
            now.second);
 }
 
-}  // namespace
+// How a run on the files ended.
+enum class RunEnd {
+  complete,
+  refused,  // a refusal or an early stop, with its message printed
+  failed,   // an open, read, write, cut or close failed, and its message is printed
+};
+
+RunEnd sourceNotOpened() {
+  // 読込みファイルオープンエラー. error code %d.
+  printErr(msg::kReadOpenError, platform::lastErrorCode());
+  return RunEnd::failed;
+}
 
 platform::FileHandle openSource(const platform::Path& path) {
-  platform::FileHandle source = platform::namesStandardStream(path)
-                                    ? platform::openStandardInput()
-                                    : platform::openSourceFile(path);
-  if (source == platform::kNoFile) {
-    // 読込みファイルオープンエラー. error code %d.
-    fatalIoError(msg::kReadOpenError, platform::lastErrorCode());
+  return platform::namesStandardStream(path) ? platform::openStandardInput()
+                                             : platform::openSourceFile(path);
+}
+
+// The survey and the pass over the open source.
+RunEnd repair(StreamContext& context, const CommandLine& line, platform::FileHandle sourceFile,
+              std::uint8_t* bufferBytes) {
+  PassBuffer buffer{bufferBytes};
+  SourceReader source{sourceFile};
+  writeOut(msg::kSurveyProgress);  // PAT,PMT,PCR,GOP 検索中
+  if (IoStatus status = readFirstBlock(source, buffer); status.failed) {
+    printErr(msg::kReadError, status.code);  // リードエラー. error code %d.
+    return RunEnd::failed;
   }
-  return source;
+  if (!surveyStream(context, buffer.bytes, static_cast<std::int32_t>(buffer.read))) {
+    return RunEnd::refused;
+  }
+
+  Destination output;
+  if (IoStatus status =
+          openDestination(output, line.destination, sourceFile, context.run.timeLog.file);
+      status.failed) {
+    printErr(msg::kWriteOpenError, status.code);  // 書込みファイルオープンエラー. error code %d.
+    return RunEnd::failed;
+  }
+  PassProgress progress;
+  progress.streamed = !platform::isRegularFile(sourceFile);
+  if (!platform::fileSize(sourceFile, &progress.fileSize)) progress.fileSize = 0;
+  PassOutcome outcome =
+      settleDestination(output, buffer, rewriteFile(context, progress, source, buffer, output));
+  switch (outcome.end) {
+    case PassEnd::complete:
+      return RunEnd::complete;
+    case PassEnd::stopped:
+      return RunEnd::refused;
+    case PassEnd::readFailed:
+      printErr(msg::kReadError, outcome.errorCode);  // リードエラー. error code %d.
+      return RunEnd::failed;
+    case PassEnd::writeFailed:
+      // データ書き込み中にエラーが発生しました. error code %d.
+      printErr(msg::kWriteError, outcome.errorCode);
+      return RunEnd::failed;
+  }
+  return RunEnd::failed;
+}
+
+// The time log, the source and the run on them. The time log is left open for the caller.
+RunEnd runOnFiles(StreamContext& context, const CommandLine& line, std::uint8_t* buffer) {
+  // Standard input is taken before the time log is opened, which must not be it; a named source
+  // after, so that a log that cannot be opened is reported first.
+  platform::FileHandle source = platform::kNoFile;
+  if (platform::namesStandardStream(line.source)) {
+    source = openSource(line.source);
+    if (source == platform::kNoFile) return sourceNotOpened();
+  }
+  if (context.run.settings.log) {
+    platform::Path logPath = timeLogPath(line);
+    // A log name that leads to the source itself is refused like one that cannot be opened.
+    if (!openTimeLog(context.run.timeLog, logPath, line.source, source)) {
+      printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
+      platform::closeFile(source);
+      return RunEnd::refused;
+    }
+  }
+  if (source == platform::kNoFile) {
+    source = openSource(line.source);
+    if (source == platform::kNoFile) return sourceNotOpened();
+  }
+  RunEnd end = repair(context, line, source, buffer);
+  platform::closeFile(source);
+  return end;
+}
+
+}  // namespace
+
+PassOutcome settleDestination(Destination& output, const PassBuffer& buffer, PassOutcome outcome) {
+  bool early = outcome.end != PassEnd::complete;
+  bool failed = outcome.end == PassEnd::readFailed || outcome.end == PassEnd::writeFailed;
+  // After a failure the cut goes as far as the system still lets it.
+  if (IoStatus status = early ? cutToWholeBlocks(output, buffer) : IoStatus{};
+      status.failed && !failed) {
+    outcome = PassOutcome{PassEnd::writeFailed, status.code};
+    failed = true;
+  }
+  if (IoStatus status = closeDestination(output); status.failed && !failed) {
+    outcome = PassOutcome{PassEnd::writeFailed, status.code};
+  }
+  return outcome;
 }
 
 int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace settingsPlace) {
@@ -79,46 +169,23 @@ int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace setti
   }
   // Everything the run carries lives in its context, made afresh for each run.
   StreamContext context;
-  context.buffer = buffer;
   context.ccTable = ccTable;
   context.run.settings = line.settings;
-  TimeLog& timeLog = context.run.timeLog;
 
   printTime(Clock::start);
-
-  // Standard input is taken before the time log is opened, which must not be it; a named source
-  // after, so that a log that cannot be opened is reported first.
-  platform::FileHandle source = platform::kNoFile;
-  if (platform::namesStandardStream(line.source)) source = openSource(line.source);
-  if (context.run.settings.log) {
-    platform::Path logPath = timeLogPath(line);
-    // A log name that leads to the source itself is refused like one that cannot be opened.
-    if (!openTimeLog(timeLog, logPath, line.source, source)) {
-      printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
-      std::free(ccTable);
-      platform::freePageAligned(buffer);
-      platform::closeFile(source);
-      return 0;
-    }
-  }
-  if (source == platform::kNoFile) source = openSource(line.source);
-  std::int32_t firstBlockBytes = 0;
-  bool complete = surveyStream(context, source, &firstBlockBytes);
-  if (complete) {
-    complete = rewriteFile(line.destination, source, context, firstBlockBytes);
-  }
-
+  RunEnd end = runOnFiles(context, line, buffer);
   std::free(ccTable);
   platform::freePageAligned(buffer);
-  platform::closeFile(source);
+  int logError = 0;
+  bool logKept = closeTimeLog(context.run.timeLog, &logError);
+  if (end == RunEnd::failed) return 1;  // the failure is reported, whatever became of the log
   // Lines that did not reach the time log make the run incomplete: the destination is kept, and
   // the run ends as after any other write error.
-  int logError = 0;
-  if (!closeTimeLog(timeLog, &logError)) {
+  if (!logKept) {
     printErr(msg::kWriteError, logError);  // データ書き込み中にエラーが発生しました. error code %d.
     return 1;
   }
-  if (!complete) return 0;
+  if (end == RunEnd::refused) return 0;
   printTime(Clock::end);
   return 1;
 }

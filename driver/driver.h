@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "rewrite/rewrite_pass.h"
 
 namespace corvane {
 
@@ -12,13 +13,13 @@ namespace corvane {
 enum class SettingsPlace { besideExecutable, userFolder };
 
 // Runs the tool on the argument vector (argument 0 is the program's name) and returns the exit
-// status: 1 after a complete run and after fatal file errors, 0 after the usage text and every
-// refusal or early stop.
+// status: 1 after a complete run and after a failed open, read, write, cut or close; 0 after the
+// usage text and every refusal or early stop.
 int runCorvane(const std::vector<platform::Path>& arguments,
                SettingsPlace settingsPlace = SettingsPlace::besideExecutable);
 
-// Opens the source; on failure prints the open error with the system's code and ends the
-// process with status 1.
-platform::FileHandle openSource(const platform::Path& path);
+// The one cleanup of the destination after the pass: cut back to whole blocks when the pass
+// ended early, then closed. The pass's own failure comes first, then a failed cut or close.
+PassOutcome settleDestination(Destination& output, const PassBuffer& buffer, PassOutcome outcome);
 
 }  // namespace corvane

@@ -1,37 +1,33 @@
-// The pass over the whole file: renumbers continuity counters and rebases every PCR, PTS and
-// DTS, block by block in the context's buffer, and writes the destination.
+// The pass over the whole file: the reader, the packet rules and the writer over one buffer,
+// from the survey's block to the source's end.
 #pragma once
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "rewrite/destination_writer.h"
+#include "rewrite/packet_rules.h"
+#include "rewrite/pass_buffer.h"
+#include "rewrite/source_reader.h"
 #include "stream/stream_context.h"
 
 namespace corvane {
 
-// Progress of one pass over the source.
-struct PassProgress {
-  std::int64_t fileSize = 0;  // bytes of the source, 0 when unknown
-  // The source is a stream of unknown size (not a regular file): the progress lines show the
-  // megabytes taken up so far instead of a percentage.
-  bool streamed = false;
-  std::int64_t nextPacketOffset = 0;  // source offset of the next packet to be taken up
-  std::int64_t lastShown = -1;        // the percentage, or the megabyte step, last printed
+enum class PassEnd {
+  complete,     // the source has ended and every byte of it is written
+  stopped,      // a PMT re-read failed: the blocks before the failing packet's are written
+  readFailed,   // with the system's code
+  writeFailed,  // a write, cut or close, with the system's code
 };
 
-// A stream's progress line is printed at most once per this many bytes.
-constexpr std::int64_t kStreamProgressStep = std::int64_t{64} << 20;
+struct PassOutcome {
+  PassEnd end = PassEnd::complete;
+  int errorCode = 0;
+};
 
-// Creates the destination ("-": standard output) and rewrites the source into it, starting on
-// the block of `firstBlockBytes` bytes that the survey left in the buffer. True after the last
-// block; false when a PMT re-read failed (the destination then holds the blocks before the
-// current one). Ends the process on read and write errors.
-bool rewriteFile(const platform::Path& destination, platform::FileHandle source,
-                 StreamContext& context, std::int32_t firstBlockBytes);
-
-// Rewrites the packets at buffer offsets [begin, end) in place, the last one possibly partial.
-// False when a PMT re-read failed.
-bool rewritePackets(StreamContext& context, PassProgress& progress, std::int32_t begin,
-                    std::int32_t end);
+// Rewrites the source into the open destination, from the survey's block, which is in the buffer
+// already, to the first read that finds nothing. Nothing is read twice. The destination is left
+// open; a pass that ended early leaves it for the driver to cut back to whole blocks.
+PassOutcome rewriteFile(StreamContext& context, PassProgress& progress, SourceReader& source,
+                        PassBuffer& buffer, Destination& output);
 
 }  // namespace corvane

@@ -88,12 +88,4 @@ void printErr(const char* format, ...) {
   va_end(args);
 }
 
-void fatalIoError(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  printTo(stderr, format, args);
-  va_end(args);
-  std::exit(1);
-}
-
 }  // namespace corvane

@@ -32,9 +32,4 @@ void writeErr(const char* text);
 void printOut(const char* format, ...) CORVANE_PRINTF(1, 2);
 void printErr(const char* format, ...) CORVANE_PRINTF(1, 2);
 
-// Ends the process after an input/output error: prints `format` with the system's error code on
-// the standard error stream and exits with status 1, leaving open files to the system. This is
-// the one place where the tool ends the process.
-[[noreturn]] void fatalIoError(const char* format, ...) CORVANE_PRINTF(1, 2);
-
 }  // namespace corvane

@@ -16,18 +16,6 @@ struct PidList {
   friend bool operator==(const PidList&, const PidList&) = default;
 };
 
-// One packet block: 12,288 packets of 188 bytes.
-constexpr std::int32_t kBlockSize = 2310144;
-
-// The rewrite pass reads and writes at most this many bytes per call, a power of two, at file
-// offsets that are multiples of the amount moved: the system copies between its file cache and
-// the program fastest in such pieces, and no size that holds whole packets is one (188 = 4 x 47).
-constexpr std::int32_t kIoSize = 256 << 10;
-
-// The packet buffer: one block, then room for the part of a read that runs past the block's end,
-// with the zeros behind a partial packet there.
-constexpr std::int32_t kBufferSize = kBlockSize + kIoSize + 4096;
-
 // Everything the survey learns about the source and the rewrite pass carries from one packet to
 // the next. Timestamps are signed 64-bit tick counts: 90 kHz for PTS, DTS and offsets, 27 MHz for
 // PCR values.
@@ -38,7 +26,6 @@ struct StreamContext {
   std::int64_t srcPcr = 0;               // 27 MHz; last source PCR rebased
   std::int64_t outPcr = 0;               // 27 MHz; last PCR written
   std::int64_t gopPts = 0;               // 90 kHz; source PTS of the last PES with a DTS
-  std::uint8_t* buffer = nullptr;        // kBufferSize bytes, page-aligned
   PidList pcrPids;
   PidList pmtPids;
   PidList videoPids;

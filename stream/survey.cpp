@@ -3,7 +3,6 @@
 #include "stream/console.h"
 #include "stream/messages.h"
 #include "stream/packet.h"
-#include "stream/source_input.h"
 #include "stream/timestamp.h"
 
 namespace corvane {
@@ -58,17 +57,11 @@ bool checkStreams(const StreamContext& context) {
 
 }  // namespace
 
-bool surveyStream(StreamContext& context, platform::FileHandle source, std::int32_t* blockBytes) {
-  writeOut(msg::kSurveyProgress);  // PAT,PMT,PCR,GOP 検索中
-  *blockBytes = readPackets(context, source, 0, kBlockSize);
-  return surveyBlock(context, *blockBytes);
-}
-
-bool surveyBlock(StreamContext& context, std::int32_t blockBytes) {
+bool surveyStream(StreamContext& context, const std::uint8_t* block, std::int32_t blockBytes) {
   context.gopStartFound = context.run.settings.nogop;
   int pcrCount = 0;
   for (std::int32_t offset = 0; offset < blockBytes; offset += kPacketSize) {
-    const std::uint8_t* packet = context.buffer + offset;
+    const std::uint8_t* packet = block + offset;
     int pid = packetPid(packet);
     int key = sectionKey(packet);
     bool ok;

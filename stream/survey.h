@@ -4,18 +4,13 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
 #include "stream/stream_context.h"
 
 namespace corvane {
 
-// Reads one block of the source into context.buffer and surveys it. True when the stream can be
-// rebased; false after a message. `blockBytes` receives the count read, which the rewrite pass
-// starts on. Ends the process on a read error.
-bool surveyStream(StreamContext& context, platform::FileHandle source, std::int32_t* blockBytes);
-
-// The survey proper, over the `blockBytes` bytes already in context.buffer.
-bool surveyBlock(StreamContext& context, std::int32_t blockBytes);
+// Surveys the first block of the source, `blockBytes` bytes at `block` (a partial last packet
+// with zeros behind its data). True when the stream can be rebased; false after a message.
+bool surveyStream(StreamContext& context, const std::uint8_t* block, std::int32_t blockBytes);
 
 // Readers of the PAT and of a PMT section in the packet. readPmt adds to the PCR, video, audio and
 // caption lists and then checks them as they stand: exactly one PCR PID, one video PID and one or

@@ -227,7 +227,8 @@ class PacketPass : public ::testing::Test {
     progress.fileSize = size;
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    bool ok = rewritePackets(context(), progress, 0, size);
+    std::uint8_t* begin = loaded_.buffer.data();
+    bool ok = rewritePackets(context(), progress, begin, begin + size) == begin + size;
     ::testing::internal::GetCapturedStdout();
     ::testing::internal::GetCapturedStderr();
     stream.assign(loaded_.buffer.begin(), loaded_.buffer.begin() + size);

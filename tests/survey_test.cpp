@@ -7,7 +7,6 @@
 #include <string>
 
 #include "stream/messages.h"
-#include "stream/source_input.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 
@@ -43,7 +42,7 @@ class Survey : public ::testing::Test {
  protected:
   Outcome survey(const Bytes& bytes) {
     ::testing::internal::CaptureStderr();
-    bool accepted = surveyBlock(loaded_.context, loaded_.load(bytes));
+    bool accepted = surveyStream(loaded_.context, loaded_.buffer.data(), loaded_.load(bytes));
     return {accepted, ::testing::internal::GetCapturedStderr()};
   }
   StreamContext& context() { return loaded_.context; }
@@ -85,7 +84,8 @@ TEST_F(Survey, FirstOffsetTruncatesTowardZero) {
   };
   for (const auto& c : cases) {
     testing::LoadedContext loaded;
-    ASSERT_TRUE(surveyBlock(loaded.context, loaded.load(testing::acceptedStream(c.firstPcr))));
+    std::int32_t size = loaded.load(testing::acceptedStream(c.firstPcr));
+    ASSERT_TRUE(surveyStream(loaded.context, loaded.buffer.data(), size));
     EXPECT_EQ(loaded.context.ptsOffset, c.offset) << c.firstPcr;
     // The fallback offset before the first joint is the first offset too.
     EXPECT_EQ(loaded.context.prevPtsOffset, c.offset) << c.firstPcr;
@@ -282,24 +282,6 @@ TEST_F(Survey, HeaderThatJustFitsIsAGopStart) {
   gen::appendPcrOnly(stream, gen::kPcrPid, 0);
   gen::appendPcrOnly(stream, gen::kPcrPid, 1);
   EXPECT_TRUE(survey(stream).accepted);
-}
-
-TEST(ReadPackets, ClearBytesBehindAPartialLastPacket) {
-  // Stale bytes of an earlier block must not be seen as the rest of a partial packet.
-  auto path = testing::scratchPath("read.ts");
-  Bytes data(188 * 2 + 5, 0x47);
-  testing::writeFile(path, data);
-  testing::LoadedContext loaded;
-  std::fill(loaded.buffer.begin(), loaded.buffer.end(), 0xAA);
-  platform::FileHandle file = platform::openSourceFile(path.native());
-  ASSERT_NE(file, platform::kNoFile);
-  EXPECT_EQ(readPackets(loaded.context, file, 0, kBlockSize), 188 * 2 + 5);
-  EXPECT_EQ(readPackets(loaded.context, file, 0, kBlockSize), 0);
-  platform::closeFile(file);
-  std::filesystem::remove(path);
-  EXPECT_EQ(loaded.buffer[188 * 2 + 4], 0x47);
-  for (int i = 188 * 2 + 5; i < 188 * 3; ++i) ASSERT_EQ(loaded.buffer[i], 0) << i;
-  EXPECT_EQ(loaded.buffer[188 * 3], 0xAA);  // whole packets beyond are never looked at
 }
 
 }  // namespace

@@ -118,16 +118,14 @@ class ToolFolder {
 
 }  // namespace corvane::testing
 
+#include "rewrite/pass_buffer.h"
 #include "stream/stream_context.h"
 
 namespace corvane::testing {
 
-// A context with its own buffer and continuity table, for running the stream code in memory.
+// A context with a buffer and continuity table of its own, for running the stream code in memory.
 struct LoadedContext {
-  LoadedContext() {
-    context.buffer = buffer.data();
-    context.ccTable = counters.data();
-  }
+  LoadedContext() { context.ccTable = counters.data(); }
   LoadedContext(const LoadedContext&) = delete;
   LoadedContext& operator=(const LoadedContext&) = delete;
 

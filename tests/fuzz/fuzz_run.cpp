@@ -12,6 +12,7 @@
 #include <iterator>
 #include <vector>
 
+#include "driver/driver.h"
 #include "rewrite/rewrite_pass.h"
 #include "stream/stream_context.h"
 #include "stream/survey.h"
@@ -144,7 +145,6 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
   Files files(recording);
 
   StreamContext context;
-  context.buffer = packetBuffer();
   context.ccTable = counters();
   context.run.settings.nogop = data[0] & 1;
   context.run.settings.pmtcheck = data[0] & 2;
@@ -156,12 +156,21 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
 #endif
   if (context.run.settings.log) context.run.timeLog.stream = nowhere;
 
-  std::int32_t firstBlockBytes = 0;
+  PassBuffer buffer{packetBuffer()};
+  SourceReader source{files.sourceFile};
   std::string broken;
-  if (surveyStream(context, files.sourceFile, &firstBlockBytes)) {
-    bool complete =
-        rewriteFile(files.destinationPath(), files.sourceFile, context, firstBlockBytes);
-    broken = checkOutput(recording, files.written(), complete);
+  if (!readFirstBlock(source, buffer).failed &&
+      surveyStream(context, buffer.bytes, static_cast<std::int32_t>(buffer.read))) {
+    Destination output;
+    if (openDestination(output, files.destinationPath(), files.sourceFile, platform::kNoFile)
+            .failed) {
+      std::abort();
+    }
+    PassProgress progress;
+    progress.fileSize = static_cast<std::int64_t>(recording.size());
+    PassOutcome outcome =
+        settleDestination(output, buffer, rewriteFile(context, progress, source, buffer, output));
+    broken = checkOutput(recording, files.written(), outcome.end == PassEnd::complete);
   }
   return broken;
 }

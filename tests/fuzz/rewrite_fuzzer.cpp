@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes as a settings byte and a source recording, through the
 // survey and the rewrite pass exactly as the tool runs them, with the destination checked. The
-// files are in memory, so no input reaches the paths that end the process on I/O errors.
+// files are in memory.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
