@@ -217,7 +217,7 @@ TEST(BadInput, FailedWriteEndsWithTheWriteErrorAndStatusOne) {
   EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
 }
 
-TEST(BadInput, DiskThatFillsUpLeavesTheWholeBlocksWrittenBefore) {
+TEST(BadInput, DiskThatFillsUpOrSourceThatFailsLeavesTheWholeBlocksWrittenBefore) {
   ToolFolder folder;
   gen::Recording recording = gen::makeRecording(gen::sampleOptions());
   testing::writeFile(folder / "rec.ts", recording.bytes);
@@ -225,6 +225,12 @@ TEST(BadInput, DiskThatFillsUpLeavesTheWholeBlocksWrittenBefore) {
   RunResult result = folder.run({"rec.ts"}, {.fileSizeLimit = kBlock + 100000 + 33});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, testing::printed(msg::kWriteError, EFBIG));
+  EXPECT_EQ(fs::file_size(folder / "rec.000.ts"), static_cast<std::uintmax_t>(kBlock));
+  // A read that fails once 10 x 256 KiB are in, when 9 x 256 KiB are written: that ends 84 bytes
+  // into a packet, and the destination is cut back to the one whole block.
+  result = folder.run({"rec.ts"}, {.fault = "eio:rec.ts:" + std::to_string(10 << 18)});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, testing::printed(msg::kReadError, EIO));
   EXPECT_EQ(fs::file_size(folder / "rec.000.ts"), static_cast<std::uintmax_t>(kBlock));
   EXPECT_EQ(readFile(folder / "rec.ts"), recording.bytes);
 }

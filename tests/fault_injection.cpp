@@ -3,6 +3,7 @@
 // them misbehave for one file, as CORVANE_FAULT says:
 //   eof-once:NAME:OFFSET  reads of NAME stop at OFFSET, and the read that starts there finds the
 //                         end of the file, once; later reads go on (a recording still growing)
+//   eio:NAME:OFFSET       reads of NAME stop at OFFSET, and the reads from there fail with EIO
 //   close:NAME            closing NAME fails with EIO (a write the system had deferred)
 //   truncate:NAME         cutting NAME fails with EIO and leaves it as it is
 // NAME is matched against the last part of the name the descriptor was opened by.
@@ -74,6 +75,14 @@ extern "C" ssize_t read(int fd, void* data, size_t size) {
       return 0;
     }
     if (at < end && at + static_cast<off_t>(size) > end) size = static_cast<size_t>(end - at);
+  } else if (targets("eio", fd)) {
+    off_t at = ::lseek(fd, 0, SEEK_CUR);
+    off_t end = fault().offset;
+    if (at >= end) {
+      errno = EIO;
+      return -1;
+    }
+    if (at + static_cast<off_t>(size) > end) size = static_cast<size_t>(end - at);
   }
   return real(fd, data, size);
 }

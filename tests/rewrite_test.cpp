@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -202,21 +201,6 @@ class RecordingCheck {
   const Bytes& output_;
 };
 
-// The first `length` bytes of a recording, with the records of the packets that begin in them.
-gen::Recording cutRecording(const gen::Recording& recording, std::int64_t length) {
-  gen::Recording cut;
-  cut.bytes.assign(recording.bytes.begin(), recording.bytes.begin() + length);
-  std::int64_t packets = (length + 187) / 188;
-  std::copy_if(recording.pes.begin(), recording.pes.end(), std::back_inserter(cut.pes),
-               [&](const gen::PesRecord& pes) { return pes.packet < packets; });
-  std::copy_if(recording.pcrs.begin(), recording.pcrs.end(), std::back_inserter(cut.pcrs),
-               [&](const gen::PcrRecord& pcr) { return pcr.packet < packets; });
-  std::copy_if(recording.jointPackets.begin(), recording.jointPackets.end(),
-               std::back_inserter(cut.jointPackets),
-               [&](std::int64_t packet) { return packet < packets; });
-  return cut;
-}
-
 // The per-packet pass in memory, on a prepared context.
 class PacketPass : public ::testing::Test {
  protected:
@@ -392,31 +376,6 @@ TEST(RewritePass, WholeBlocksAndPartialPacketsKeepTheSourceLength) {
   }
 }
 
-// Lengths around the first block's end, where the next block's first bytes move to the buffer's
-// start, and around the end of a 256 KiB read, a byte, a packet or a read away.
-TEST(RewritePass, LengthsAroundBlockAndReadEdgesComeOutWhole) {
-  const gen::Recording recording = gen::makeRecording(gen::sampleOptions());
-  constexpr std::int64_t kRead = 256 << 10;
-  constexpr std::int64_t kReadEdge = 9 * kRead;  // the first behind the first block
-  ToolFolder folder;
-  for (std::int64_t length :
-       {kBlock - 1, kBlock + 1, kBlock + 188, kBlock + kRead, kReadEdge - 188, kReadEdge + 1}) {
-    const gen::Recording cut = cutRecording(recording, length);
-    testing::writeFile(folder / "cut.ts", cut.bytes);
-    EXPECT_EQ(folder.run({"cut.ts"}).status, 1) << length;
-    const Bytes output = readFile(folder / "cut.000.ts");
-    RecordingCheck(cut, output).untouchedBytesAndLength();
-    // The values, in the whole packets.
-    const gen::Recording whole = cutRecording(recording, length / 188 * 188);
-    ASSERT_GE(output.size(), whole.bytes.size()) << length;
-    const Bytes wholeOutput(output.begin(), output.begin() + whole.bytes.size());
-    RecordingCheck check(whole, wholeOutput);
-    check.continuityCounters();
-    check.timestamps();
-    check.pcrs();
-  }
-}
-
 #ifndef _WIN32
 TEST(RewritePass, RecordingThatGrowsWhileItIsReadKeepsEveryPacketInPlace) {
   // A read ends inside a packet because the file ended there at that moment, and the next read
@@ -583,21 +542,6 @@ TEST(PmtTracking, PmtThatLosesItsAudioEndsTheRunAfterTheWrittenBlocks) {
   Bytes kept = {0x47};
   kept.insert(kept.end(), blocks.begin(), blocks.end());
   EXPECT_TRUE(readFile(folder / "kept.ts") == kept);
-  // A PMT that fails among the first packets of a block, while the last read of the block
-  // before is not written yet: that block is written all the same.
-  const gen::Recording firstBlock = cutRecording(recording, kBlock);
-  testing::writeFile(folder / "early.ts", firstBlock.bytes);
-  const std::int64_t resume = std::max(kBlock, (failing - 100) * 188);
-  std::ofstream(folder / "early.ts", std::ios::binary | std::ios::app)
-      .write(reinterpret_cast<const char*>(recording.bytes.data()) + resume,
-             static_cast<std::streamsize>(recording.bytes.size()) - resume);
-  EXPECT_EQ(folder.run({"-pmtcheck", "on", "early.ts"}).status, 0);
-  const Bytes earlyOutput = readFile(folder / "early.000.ts");
-  ASSERT_EQ(earlyOutput.size(), static_cast<std::size_t>(kBlock));
-  RecordingCheck earlyCheck(firstBlock, earlyOutput);
-  earlyCheck.untouchedBytesAndLength();
-  earlyCheck.continuityCounters();
-  earlyCheck.timestamps();
 #ifndef _WIN32
   // A cut that fails is a write error.
   std::filesystem::remove(folder / "rec.000.ts");
