@@ -41,8 +41,8 @@ PassOutcome stopped(PassBuffer& buffer, Destination& output) {
 PassOutcome rewriteFile(StreamContext& context, PassProgress& progress, SourceReader& source,
                         PassBuffer& buffer, Destination& output) {
   startPacketRules(context, progress);
-  // Every packet is rewritten in place exactly as it would be in its block, so the output bytes
-  // do not depend on how the file moves.
+  // The packets are rewritten in place in file order, so the output bytes do not depend on how
+  // the file moves through the buffer.
   for (;;) {
     std::int64_t whole = buffer.read - buffer.read % kPacketSize;
     while (buffer.rewritten < whole) {
