@@ -31,6 +31,19 @@ void showProgress(PassProgress& progress, std::int64_t bytesDone) {
 
 }  // namespace
 
+int renumberPacket(StreamContext& context, std::uint8_t* packet) {
+  int pid = packetPid(packet);
+  std::int32_t& counter = context.ccTable[pid];
+  // A packet without payload repeats the PID's counter; a PID's first packet gets 0.
+  if (hasPayload(packet)) {
+    counter = nextContinuityCounter(counter);
+  } else if (counter < 0) {
+    counter = 0;
+  }
+  setContinuityCounter(packet, counter);
+  return pid;
+}
+
 void startPacketRules(StreamContext& context, PassProgress& progress) {
   std::fill(context.ccTable, context.ccTable + kPidCount, -1);
   // The 0 % line, then the same through the percentage format; a stream's 0 MB line alone.
@@ -40,22 +53,16 @@ void startPacketRules(StreamContext& context, PassProgress& progress) {
 
 std::uint8_t* rewritePackets(StreamContext& context, PassProgress& progress, std::uint8_t* begin,
                              std::uint8_t* end) {
-  std::int32_t* ccTable = context.ccTable;
   for (std::uint8_t* packet = begin; packet < end; packet += kPacketSize) {
     std::int64_t bytesDone = progress.nextPacketOffset;
     progress.nextPacketOffset += kPacketSize;
-    int pid = packetPid(packet);
+    int pid = renumberPacket(context, packet);
+    // Nothing behind the header of an errored packet is taken for a section or a timestamp.
+    if (transportError(packet)) continue;
 
-    // Continuity counter, for every packet: a packet without payload repeats the PID's counter.
-    if (hasPayload(packet)) {
-      ccTable[pid] = nextContinuityCounter(ccTable[pid]);
-    } else if (ccTable[pid] < 0) {
-      ccTable[pid] = 0;
-    }
-    setContinuityCounter(packet, ccTable[pid]);
-
-    if (context.run.settings.pmtcheck && sectionKey(packet) == kPmtSectionKey &&
-        containsPid(context.pmtPids, pid) && !trackPmtChange(context, packet)) {
+    if (context.run.settings.pmtcheck && payloadUnitStart(packet) &&
+        sectionKey(packet) == kPmtSectionKey && containsPid(context.pmtPids, pid) &&
+        !trackPmtChange(context, packet)) {
       return packet;
     }
 

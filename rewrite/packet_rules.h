@@ -26,8 +26,12 @@ void startPacketRules(StreamContext& context, PassProgress& progress);
 
 // Rewrites the packets in [begin, end), the next ones of the source, in place. Returns `end`, or
 // the packet at which a PMT re-read failed; that packet has its counter renumbered and nothing
-// more.
+// more. An errored packet (transport_error_indicator) has its counter renumbered and nothing more.
 std::uint8_t* rewritePackets(StreamContext& context, PassProgress& progress, std::uint8_t* begin,
                              std::uint8_t* end);
+
+// Gives the packet the next continuity counter of its PID, and nothing more: all that a partial
+// packet cut off by the file's end takes part in. Returns the PID.
+int renumberPacket(StreamContext& context, std::uint8_t* packet);
 
 }  // namespace corvane

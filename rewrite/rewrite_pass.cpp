@@ -17,7 +17,7 @@ constexpr std::int64_t kRewriteStep = kIoSize / kPacketSize * kPacketSize;
 PassOutcome failed(PassEnd end, const IoStatus& status) { return PassOutcome{end, status.code}; }
 
 // Rewrites the read bytes up to file offset `end`, a whole number of packets from the file's
-// start (the last one completed by the zeros behind its data). False when a PMT re-read failed.
+// start. False when a PMT re-read failed.
 bool rewriteUpTo(StreamContext& context, PassProgress& progress, PassBuffer& buffer,
                  std::int64_t end) {
   std::uint8_t* begin = bufferAt(buffer, buffer.rewritten);
@@ -59,11 +59,10 @@ PassOutcome rewriteFile(StreamContext& context, PassProgress& progress, SourceRe
     }
     if (got == 0) break;
   }
-  // A partial packet left when the source has ended is its last, seen with zeros behind its data.
+  // A partial packet left when the source has ended was cut off: what its missing bytes would
+  // have said is unknown, so it takes part in nothing but the counting.
   if (buffer.read > buffer.rewritten) {
-    if (!rewriteUpTo(context, progress, buffer, buffer.rewritten + kPacketSize)) {
-      return stopped(buffer, output);
-    }
+    renumberPacket(context, bufferAt(buffer, buffer.rewritten));
     buffer.rewritten = buffer.read;
   }
   if (IoStatus status = writeRewritten(output, buffer, buffer.read, true); status.failed) {

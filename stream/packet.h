@@ -15,14 +15,21 @@ constexpr int kPidCount = 8192;
 constexpr int kPatSectionKey = 0x0B;
 constexpr int kPmtSectionKey = 0x2B;
 
+// transport_error_indicator: the demodulator could not correct the packet, so nothing behind its
+// header can be trusted.
+inline bool transportError(const std::uint8_t* packet) { return packet[1] & 0x80; }
 inline int packetPid(const std::uint8_t* packet) { return ((packet[1] & 0x1F) << 8) | packet[2]; }
 inline bool payloadUnitStart(const std::uint8_t* packet) { return packet[1] & 0x40; }
 inline bool hasAdaptationField(const std::uint8_t* packet) { return packet[3] & 0x20; }
 inline bool hasPayload(const std::uint8_t* packet) { return packet[3] & 0x10; }
 
-// A PCR is present when the adaptation field is there, is not empty and has PCR_flag set.
+// The adaptation field's length when it carries a PCR: the flags byte and the six PCR bytes.
+constexpr int kPcrAdaptationLength = 7;
+
+// A PCR is present when the adaptation field is there, is long enough to hold one and has
+// PCR_flag set. A shorter field that flags one holds other bytes where the PCR would be.
 inline bool carriesPcr(const std::uint8_t* packet) {
-  return hasAdaptationField(packet) && packet[4] != 0 && (packet[5] & 0x10);
+  return hasAdaptationField(packet) && packet[4] >= kPcrAdaptationLength && (packet[5] & 0x10);
 }
 
 // Where the PES header starts behind the 4-byte packet header: 0 without an adaptation field,

@@ -60,10 +60,13 @@ bool checkStreams(const StreamContext& context) {
 bool surveyStream(StreamContext& context, const std::uint8_t* block, std::int32_t blockBytes) {
   context.gopStartFound = context.run.settings.nogop;
   int pcrCount = 0;
-  for (std::int32_t offset = 0; offset < blockBytes; offset += kPacketSize) {
+  // A partial last packet, cut off where the file ends, is passed by like an errored one.
+  for (std::int32_t offset = 0; offset + kPacketSize <= blockBytes; offset += kPacketSize) {
     const std::uint8_t* packet = block + offset;
+    if (transportError(packet)) continue;
     int pid = packetPid(packet);
-    int key = sectionKey(packet);
+    // A section is read only from the packet that starts it.
+    int key = payloadUnitStart(packet) ? sectionKey(packet) : -1;
     bool ok;
     if (pid == 0 && key == kPatSectionKey) {
       ok = readPat(context, packet);

@@ -8,8 +8,8 @@
 
 namespace corvane {
 
-// Surveys the first block of the source, `blockBytes` bytes at `block` (a partial last packet
-// with zeros behind its data). True when the stream can be rebased; false after a message.
+// Surveys the first block of the source, `blockBytes` bytes at `block`. Errored packets and a
+// partial last packet are passed by. True when the stream can be rebased; false after a message.
 bool surveyStream(StreamContext& context, const std::uint8_t* block, std::int32_t blockBytes);
 
 // Readers of the PAT and of a PMT section in the packet. readPmt adds to the PCR, video, audio and

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
 
 #include "stream/messages.h"
@@ -114,6 +115,159 @@ TEST(BadInput, OverlongAdaptationFieldsStayInsideTheirPacket) {
   }
 }
 
+// What reception breaks is taken for nothing: each damaged packet after an accepted start keeps
+// its bytes but the counter, adds no line to the time log, and the run completes.
+TEST(BadInput, ReceptionDamageIsNeverTakenForTiming) {
+  const Bytes start = testing::acceptedStream();
+  std::vector<std::pair<const char*, Bytes>> cases;
+  {
+    Bytes s = start;  // PCR_flag in adaptation fields of 1 to 6 bytes, payload behind them
+    for (int length = 1; length <= 6; ++length) {
+      gen::appendPcrOnly(s, gen::kPcrPid, 97200000000 + 300 * length);
+      s[s.size() - 188 + 3] = 0x30;
+      gen::shortenAdaptationField(s, static_cast<std::int64_t>(s.size() / 188 - 1), length);
+    }
+    cases.emplace_back("PCR flagged without room for it", s);
+  }
+  {
+    Bytes s = start;  // an errored GOP start whose PTS and DTS read 745 s later
+    gen::PesStart gop;
+    gop.pts = 324009009 + 3 * 3003 + 745 * 90000;
+    gop.dts = gop.pts - 3003;
+    gen::appendPesStart(s, gop);
+    s[s.size() - 188 + 1] |= 0x80;
+    gen::appendPayload(s, gen::kVideoPid);
+    cases.emplace_back("errored GOP start", s);
+  }
+  {
+    Bytes s = start;
+    gen::appendStrayPmtContinuation(s, gen::kPmtPid);
+    gen::appendPayload(s, gen::kVideoPid);
+    cases.emplace_back("continuation on the PMT PID", s);
+  }
+  {
+    Bytes s = start;  // the file ends inside a PMT, before its stream entries
+    gen::appendPmt(s, gen::kPmtPid, gen::kPcrPid,
+                   {{0x02, gen::kVideoPid, {}}, {0x0F, gen::kAudio1Pid, {}}});
+    s.resize(s.size() - 188 + 17);
+    cases.emplace_back("file cut inside a PMT", s);
+  }
+  ToolFolder folder;
+  const std::vector<std::string> options = {"-pmtcheck", "on", "-log", "on"};
+  ASSERT_EQ(runOn(folder, start, options).result.status, 1);
+  const std::string startLog = testing::readText(folder / "bad_Time.log");
+  for (const auto& [name, source] : cases) {
+    Outcome run = runOn(folder, source, options);
+    EXPECT_EQ(run.result.status, 1) << name;
+    EXPECT_EQ(run.result.err, "") << name;
+    expectOnlyCountersDiffer(run.output, source, start.size());
+    EXPECT_EQ(testing::readText(folder / "bad_Time.log"), startLog) << name;
+  }
+}
+
+// The packets of a recording whose loss would change the timing of later packets, however well
+// the tool treated it, so that the damage below stays away from them: the survey's packets (the
+// first PCR sets the offset), the reference picture before a joint (the joint counts from its
+// PTS), the GOP start at a joint or past the clock's wrap (where the offset changes; one GOP
+// later it would change elsewhere), and the first caption above one hour (its PTS is the base
+// of every caption after it).
+std::set<std::int64_t> timingPackets(const gen::Recording& recording) {
+  std::set<std::int64_t> packets;
+  for (std::int64_t packet = 0; packet <= recording.pcrs.at(1).packet; ++packet) {
+    packets.insert(packet);
+  }
+  const gen::PesRecord* lastReference = nullptr;
+  bool wrapSeen = false;
+  bool captionBaseSeen = false;
+  std::size_t joint = 0;
+  for (const gen::PesRecord& pes : recording.pes) {
+    if (pes.pid == gen::kCaptionPid && !captionBaseSeen && pes.pts > 324000000) {
+      packets.insert(pes.packet);
+      captionBaseSeen = true;
+    }
+    if (pes.dts < 0) continue;
+    if (joint < recording.jointPackets.size() && pes.packet == recording.jointPackets[joint]) {
+      packets.insert(lastReference->packet);
+      packets.insert(pes.packet);
+      ++joint;
+    }
+    if (pes.wrapped && !wrapSeen) packets.insert(pes.packet);
+    wrapSeen = wrapSeen || pes.wrapped;
+    lastReference = &pes;
+  }
+  return packets;
+}
+
+// Errored bursts, errored GOP starts with bit errors in their timestamps, PCRs flagged without
+// room for them, continuations on the PMT PID that read as a PMT, and an end cut off inside a
+// packet take nothing with them but their own packets.
+TEST(BadInput, DamagedRecordingRepairsLikeTheUndamagedOneOnEveryOtherPacket) {
+  const std::vector<std::string> options = {"-pmtcheck", "on"};
+  ToolFolder folder;
+  for (bool pcrOnVideo : {false, true}) {
+    gen::RecordingOptions recordingOptions = gen::sampleOptions();
+    recordingOptions.pcrOnVideoPid = pcrOnVideo;
+    const gen::Recording recording = gen::makeRecording(recordingOptions);
+    const Bytes& clean = recording.bytes;
+    const auto packets = static_cast<std::int64_t>(clean.size() / 188);
+    const std::set<std::int64_t> timing = timingPackets(recording);
+    const Outcome reference = runOn(folder, clean, options);
+    ASSERT_EQ(reference.result.status, 1);
+    std::mt19937 random(pcrOnVideo ? 23 : 22);
+    for (int round = 0; round < 3; ++round) {
+      Bytes damaged = clean;
+      std::vector<bool> hit(static_cast<std::size_t>(packets));
+      auto damage = [&](std::int64_t packet) {
+        if (timing.count(packet) || hit[static_cast<std::size_t>(packet)]) return false;
+        hit[static_cast<std::size_t>(packet)] = true;
+        return true;
+      };
+      for (int burst = 0; burst < 12; ++burst) {
+        std::int64_t first = random() % packets;
+        std::int64_t count = std::min<std::int64_t>(1 + random() % 40, packets - first);
+        for (std::int64_t packet = first; packet < first + count && damage(packet); ++packet) {
+          gen::markErrored(damaged, packet, 1, static_cast<std::uint32_t>(random()));
+        }
+      }
+      for (const gen::PesRecord& pes : recording.pes) {
+        // An errored GOP start that is still one, with bit errors in its PTS and DTS.
+        if (pes.dts < 0 || random() % 12 != 0 || !damage(pes.packet)) continue;
+        std::uint8_t* p = &damaged[static_cast<std::size_t>(pes.packet * 188)];
+        std::size_t o = (p[3] & 0x20) ? p[4] + 1 : 0;
+        p[1] |= 0x80;
+        p[14 + o] ^= static_cast<std::uint8_t>(1 << random() % 8);  // 46 s or more
+        p[21 + o] ^= static_cast<std::uint8_t>(1 << random() % 8);
+      }
+      for (const gen::PcrRecord& pcr : recording.pcrs) {
+        if (random() % 6 == 0 && damage(pcr.packet)) {
+          gen::shortenAdaptationField(damaged, pcr.packet, 1 + static_cast<int>(random() % 6));
+        }
+      }
+      for (std::int64_t packet = 0; packet < packets; ++packet) {
+        std::uint8_t* p = &damaged[static_cast<std::size_t>(packet * 188)];
+        if (((p[1] & 0x1F) << 8 | p[2]) == gen::kPmtPid && random() % 6 == 0 && damage(packet)) {
+          Bytes stray;
+          gen::appendStrayPmtContinuation(stray, gen::kPmtPid, p[3] & 0x0F);
+          std::copy(stray.begin(), stray.end(), p);
+        }
+      }
+      damaged.resize(clean.size() - 188 * (random() % 40) - 1 - random() % 187);
+
+      Outcome run = runOn(folder, damaged, options);
+      ASSERT_EQ(run.result.status, 1) << run.result.err;
+      ASSERT_EQ(run.output.size(), damaged.size());
+      std::int64_t compared = 0;
+      for (std::size_t at = 0; at + 188 <= damaged.size(); at += 188) {
+        if (hit[at / 188]) continue;
+        ASSERT_TRUE(std::equal(&run.output[at], &run.output[at] + 188, &reference.output[at]))
+            << "packet " << at / 188 << ", round " << round << ", PCR on video " << pcrOnVideo;
+        ++compared;
+      }
+      EXPECT_GT(compared, packets / 2);
+    }
+  }
+}
+
 TEST(BadInput, RefusedRecordingsLeaveNoDestination) {
   ToolFolder folder;
   Bytes longPat;
@@ -134,7 +288,7 @@ TEST(BadInput, RefusedRecordingsLeaveNoDestination) {
     std::string err;
   } cases[] = {
       {"empty file", {}, msg::kDamagedInfo},
-      {"one partial packet with payload", Bytes(100, 0x57), msg::kNotGopStart},
+      {"one partial packet with payload", Bytes(100, 0x57), msg::kDamagedInfo},
       {"one partial packet without payload", Bytes(100, 0x47), msg::kDamagedInfo},
       {"PAT of 4095 bytes", longPat, msg::kSeveralServicesPat},
       {"program_info_length past the packet", wideInfo, msg::kNoVideoPmt},

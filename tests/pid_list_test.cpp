@@ -46,7 +46,10 @@ TEST(PacketFields, AreReadAtFixedPositionsWhateverTheSyncByte) {
   EXPECT_EQ(packetPid(packet), 0x1FFE);
   EXPECT_TRUE(payloadUnitStart(packet));
   EXPECT_TRUE(hasPayload(packet));
+  EXPECT_TRUE(transportError(packet));
   EXPECT_FALSE(carriesPcr(packet));  // an adaptation field of length 0 carries no PCR
+  packet[4] = 6;
+  EXPECT_FALSE(carriesPcr(packet));  // nor one too short for the six PCR bytes
   packet[4] = 7;
   EXPECT_TRUE(carriesPcr(packet));
   EXPECT_EQ(pesOffsetOf(packet), 8);

@@ -118,6 +118,21 @@ TEST_F(Survey, CaptionsAreFoundByTheirComponentTagAnywhereInTheDescriptors) {
   EXPECT_EQ(pidAt(context().captionPids, 0), 0x0131);
 }
 
+TEST_F(Survey, DamagedPacketsAreTakenForNothing) {
+  Bytes stream;
+  addTables(stream);
+  gen::appendNull(stream);  // errored: faces no GOP test
+  stream[stream.size() - 188 + 1] |= 0x80;
+  gen::appendPcrOnly(stream, gen::kPcrPid, 5);  // a PCR flagged without room for it
+  gen::shortenAdaptationField(stream, static_cast<std::int64_t>(stream.size() / 188 - 1), 6);
+  addGopStart(stream);
+  gen::appendStrayPmtContinuation(stream, gen::kPmtPid);  // not read: the PMT lists no audio
+  gen::appendPcrOnly(stream, gen::kPcrPid, 97200000000 + 300 * 7);
+  gen::appendPcrOnly(stream, gen::kPcrPid, 97202700000);
+  EXPECT_EQ(survey(stream).err, "");
+  EXPECT_EQ(context().ptsOffset, 7);
+}
+
 TEST_F(Survey, NogopLetsAnyPacketComeFirst) {
   context().run.settings.nogop = true;
   Bytes stream;

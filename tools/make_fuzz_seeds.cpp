@@ -59,5 +59,22 @@ int main(int argc, char** argv) {
     adaptation[at + 4] = static_cast<std::uint8_t>(160 + at % 96);
   }
   write(folder, "long-adaptation", 7, adaptation);
+
+  // Reception damage: errored packets, a burst among them, and PCRs flagged in adaptation fields
+  // too short for them.
+  Bytes errored = bytes;
+  markErrored(errored, 12, 1, 1);
+  markErrored(errored, 40, 6, 2);
+  write(folder, "errored", 6, errored);
+  Bytes shortAdaptation = bytes;
+  int shortened = 0;
+  for (std::size_t packet = 20; packet * 188 < bytes.size(); ++packet) {  // past the survey's PCRs
+    const std::uint8_t* p = &bytes[packet * 188];
+    if (((p[1] & 0x1F) << 8 | p[2]) == kPcrPid) {
+      shortenAdaptationField(shortAdaptation, static_cast<std::int64_t>(packet),
+                             1 + shortened++ % 6);
+    }
+  }
+  write(folder, "short-adaptation", 4, shortAdaptation);
   return 0;
 }

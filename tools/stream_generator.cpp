@@ -196,6 +196,29 @@ void appendNull(Bytes& out) {
   std::memset(p + 4, 0xFF, kPacket - 4);
 }
 
+void markErrored(Bytes& stream, std::int64_t first, int count, std::uint32_t seed) {
+  std::uint32_t noise = seed | 1;
+  for (std::int64_t packet = first; packet < first + count; ++packet) {
+    std::uint8_t* p = stream.data() + packet * kPacket;
+    p[1] |= 0x80;
+    for (int i = 4; i < kPacket; ++i) {
+      noise ^= noise << 13;  // xorshift32: the same noise on every system
+      noise ^= noise >> 17;
+      noise ^= noise << 5;
+      p[i] = static_cast<std::uint8_t>(noise);
+    }
+  }
+}
+
+void shortenAdaptationField(Bytes& stream, std::int64_t packet, int length) {
+  stream[static_cast<std::size_t>(packet * kPacket + 4)] = static_cast<std::uint8_t>(length);
+}
+
+void appendStrayPmtContinuation(Bytes& out, int pmtPid, int cc) {
+  appendPmt(out, pmtPid, kPcrPid, {{0x02, kVideoPid, {}}}, cc);
+  out[out.size() - kPacket + 1] &= 0xBF;  // payload_unit_start_indicator clear
+}
+
 RecordingOptions sampleOptions() {
   RecordingOptions options;
   options.jumps = {{35 * 90000, 600 * 90000}, {50 * 90000, -300 * 90000}};

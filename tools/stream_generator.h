@@ -49,6 +49,18 @@ void appendPayload(Bytes& out, int pid, int cc = 0, std::uint8_t fill = 0xA5);
 void appendSiPacket(Bytes& out, int pid = 0x0012, int cc = 0);
 void appendNull(Bytes& out);
 
+// Reception damage, laid over a stream in place, at packet indices.
+// Flags `count` packets from `first` on as errored (transport_error_indicator) and garbles their
+// bytes behind the header, as errors that the demodulator could not correct leave them. The
+// header keeps its PID, control bits and counter.
+void markErrored(Bytes& stream, std::int64_t first, int count, std::uint32_t seed);
+// Shrinks the adaptation field of a packet to `length` bytes (1 to 6) and keeps its flags, so that
+// a PCR it flags has no room any more.
+void shortenAdaptationField(Bytes& stream, std::int64_t packet, int length);
+// A continuation packet (payload_unit_start_indicator clear) on the PMT PID whose bytes 5 and 6
+// happen to read as the start of a PMT section, one that lists no audio.
+void appendStrayPmtContinuation(Bytes& out, int pmtPid, int cc = 0);
+
 // Encodes a 33-bit value into a 5-byte PTS/DTS field with the given prefix nibble.
 void encodeTimestamp(std::uint8_t* field, int prefix, std::int64_t value);
 std::int64_t decodeTimestamp(const std::uint8_t* field);

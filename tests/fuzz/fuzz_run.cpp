@@ -23,22 +23,27 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Which bits of each byte the pass may change: the counter nibble of byte 3, the PCR where the
-// adaptation field flags one, and the PTS and DTS value bits of a PES header that starts in the
-// packet with its fields inside it. Worked out from the recording's own bytes, the way the
+// Which bits of each byte the pass may change: the counter nibble of byte 3, the PCR where an
+// adaptation field with room for one flags it, and the PTS and DTS value bits of a PES header
+// that starts in the packet with its fields inside it. An errored packet and a partial last
+// packet may change their counter alone. Worked out from the recording's own bytes, the way the
 // fields are laid down in ISO/IEC 13818-1, whichever PID the packet is on.
 Bytes changeableBits(const Bytes& recording) {
   Bytes mask(recording.size(), 0);
   static const std::uint8_t kTimestampBits[5] = {0x0E, 0xFF, 0xFE, 0xFF, 0xFE};
   for (std::size_t at = 0; at < recording.size(); at += 188) {
-    std::uint8_t p[188] = {};  // a partial last packet is seen with zeros behind its data
+    std::uint8_t p[188] = {};
     std::size_t length = std::min<std::size_t>(188, recording.size() - at);
     std::copy(recording.begin() + static_cast<std::ptrdiff_t>(at),
               recording.begin() + static_cast<std::ptrdiff_t>(at + length), p);
     std::uint8_t m[188] = {};
     m[3] = 0x0F;
+    if (length < 188 || (p[1] & 0x80)) {
+      std::copy(m, m + length, mask.begin() + static_cast<std::ptrdiff_t>(at));
+      continue;
+    }
     bool adaptation = p[3] & 0x20;
-    if (adaptation && p[4] != 0 && (p[5] & 0x10)) {
+    if (adaptation && p[4] >= 7 && (p[5] & 0x10)) {
       for (int i = 6; i <= 11; ++i) m[i] = 0xFF;
     }
     int o = adaptation ? p[4] + 1 : 0;
