@@ -125,17 +125,14 @@ RunEnd runOnFiles(StreamContext& context, const CommandLine& line, std::uint8_t*
 }  // namespace
 
 PassOutcome settleDestination(Destination& output, const PassBuffer& buffer, PassOutcome outcome) {
-  bool early = outcome.end != PassEnd::complete;
+  // After a failure the cut and the close go as far as the system still lets them; otherwise
+  // the first of them to fail is the outcome.
   bool failed = outcome.end == PassEnd::readFailed || outcome.end == PassEnd::writeFailed;
-  // After a failure the cut goes as far as the system still lets it.
-  if (IoStatus status = early ? cutToWholeBlocks(output, buffer) : IoStatus{};
-      status.failed && !failed) {
-    outcome = PassOutcome{PassEnd::writeFailed, status.code};
-    failed = true;
-  }
-  if (IoStatus status = closeDestination(output); status.failed && !failed) {
-    outcome = PassOutcome{PassEnd::writeFailed, status.code};
-  }
+  IoStatus cut = outcome.end != PassEnd::complete ? cutToWholeBlocks(output, buffer) : IoStatus{};
+  IoStatus closed = closeDestination(output);
+  if (failed) return outcome;
+  if (cut.failed) return PassOutcome{PassEnd::writeFailed, cut.code};
+  if (closed.failed) return PassOutcome{PassEnd::writeFailed, closed.code};
   return outcome;
 }
 

@@ -20,8 +20,7 @@ constexpr std::int32_t kBlockSize = 2310144;
 // fastest in such pieces, and no size that holds whole packets is one (188 = 4 x 47).
 constexpr std::int32_t kIoSize = 256 << 10;
 
-// The buffer holds a block that is not written yet and one read behind it, with the zeros behind
-// a partial packet there.
+// The buffer holds a block that is not written yet and one read behind it, in whole pages.
 constexpr std::int32_t kBufferSize = kBlockSize + kIoSize + 4096;
 
 struct PassBuffer {

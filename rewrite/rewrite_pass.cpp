@@ -60,11 +60,11 @@ PassOutcome rewriteFile(StreamContext& context, PassProgress& progress, SourceRe
     if (got == 0) break;
   }
   // A partial packet left when the source has ended was cut off: what its missing bytes would
-  // have said is unknown, so it takes part in nothing but the counting.
-  if (buffer.read > buffer.rewritten) {
+  // have said is unknown, so it takes part in nothing but the counting, and only when its
+  // header, which holds the counter, is there.
+  if (buffer.read - buffer.rewritten >= 4)
     renumberPacket(context, bufferAt(buffer, buffer.rewritten));
-    buffer.rewritten = buffer.read;
-  }
+  buffer.rewritten = buffer.read;
   if (IoStatus status = writeRewritten(output, buffer, buffer.read, true); status.failed) {
     return failed(PassEnd::writeFailed, status);
   }

@@ -1,6 +1,6 @@
 // The reader: moves the source into the pass's buffer, on the packet grid. A read that ends
-// inside a packet leaves the packet where it is, with zeros behind its data, and the next read
-// completes it; the first read that finds nothing ends the source.
+// inside a packet leaves the packet where it is, and the next read completes it; the first read
+// that finds nothing ends the source.
 #pragma once
 
 #include <cstdint>

@@ -242,22 +242,5 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
   }
 }
 
-TEST(PassInPieces, PartialLastPacketIsSeenWithZerosBehindItsData) {
-  // Stale bytes of an earlier read must not be taken for the rest of the packet.
-  const Bytes data(188 * 2 + 5, 0x47);
-  ScriptedSource input{&data, {static_cast<std::int64_t>(data.size())}};
-  SourceReader reader{reinterpret_cast<platform::FileHandle>(&input), &kScriptedCalls};
-  std::vector<std::uint8_t> bytes(kBufferSize, 0xAA);
-  PassBuffer buffer{bytes.data()};
-  ASSERT_FALSE(readFirstBlock(reader, buffer).failed);
-  std::int64_t got = -1;
-  ASSERT_FALSE(readNext(reader, buffer, &got).failed);
-  EXPECT_EQ(got, 0);
-  EXPECT_EQ(buffer.read, 188 * 2 + 5);
-  EXPECT_EQ(bytes[188 * 2 + 4], 0x47);
-  for (int i = 188 * 2 + 5; i < 188 * 3; ++i) ASSERT_EQ(bytes[i], 0) << i;
-  EXPECT_EQ(bytes[188 * 3], 0xAA);  // whole packets beyond are never looked at
-}
-
 }  // namespace
 }  // namespace corvane
