@@ -72,7 +72,7 @@ std::uint8_t* rewritePackets(StreamContext& context, PassProgress& progress, std
     int pesOffset = 0;
     if (payloadUnitStart(packet) && hasPayload(packet) &&
         isTimedPesStart(context, packet, &pesOffset)) {
-      if (pesHasDts(packet, pesOffset)) {
+      if (inJumpTest(context, packet, pesOffset)) {
         ++context.gopCount;
         gopDue = true;
       } else {
@@ -83,7 +83,11 @@ std::uint8_t* rewritePackets(StreamContext& context, PassProgress& progress, std
 
     if (pcrDue) rebasePcr(context, packet);
     if (gopDue) rebaseGopPes(context, packet, pesOffset);
-    if (ptsDue) rebasePts(context, packet, pesOffset);
+    if (ptsDue) {
+      rebasePts(context, packet, pesOffset);
+      // Only with H.264 or HEVC video can a PES outside the jump test carry a DTS.
+      if (pesHasDts(packet, pesOffset)) rebaseDts(context, packet, pesOffset);
+    }
     showProgress(progress, bytesDone);
   }
   return end;

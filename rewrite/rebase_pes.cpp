@@ -43,6 +43,32 @@ PtsRewrite rewritePts(StreamContext& context, std::uint8_t* packet, int o) {
   return PtsRewrite{source, value};
 }
 
+// The stream's frame period: the step seen most often among the last ones, or 3,003 ticks (29.97
+// frames per second) before any was seen. Of steps seen equally often the newest wins.
+std::int64_t framePeriod(const FrameSteps& frameSteps) {
+  std::int64_t period = kDefaultFramePeriod;
+  int periodCount = 0;
+  for (int back = 1; back <= frameSteps.count; ++back) {
+    std::int32_t candidate =
+        frameSteps.steps[(frameSteps.next - back + kFrameStepWindow) % kFrameStepWindow];
+    int count = 0;
+    for (int k = 0; k < frameSteps.count; ++k) count += frameSteps.steps[k] == candidate;
+    if (count > periodCount) {
+      period = candidate;
+      periodCount = count;
+    }
+  }
+  return period;
+}
+
+// Only forward steps within a stretch are frame steps; the ring keeps the newest.
+void noteFrameStep(FrameSteps& frameSteps, std::int64_t step) {
+  if (step <= 0 || step > kJumpLimit) return;
+  frameSteps.steps[frameSteps.next] = static_cast<std::int32_t>(step);
+  frameSteps.next = (frameSteps.next + 1) % kFrameStepWindow;
+  if (frameSteps.count < kFrameStepWindow) ++frameSteps.count;
+}
+
 }  // namespace
 
 bool isTimedPesStart(const StreamContext& context, const std::uint8_t* packet, int* pesOffset) {
@@ -70,14 +96,22 @@ void rebasePts(StreamContext& context, std::uint8_t* packet, int pesOffset) {
            static_cast<long long>(pts.value));
 }
 
-void rebaseDts(const StreamContext& context, std::uint8_t* packet, int pesOffset) {
+std::int64_t rebaseDts(const StreamContext& context, std::uint8_t* packet, int pesOffset) {
   std::uint8_t* field = packet + kDtsField + pesOffset;
-  writePesTimestamp(field, offsetRule(context, readPesTimestamp(field)));
+  std::int64_t value = offsetRule(context, readPesTimestamp(field));
+  writePesTimestamp(field, value);
+  return value;
 }
 
 void rebaseGopPes(StreamContext& context, std::uint8_t* packet, int pesOffset) {
   TimeLog& log = context.run.timeLog;
-  std::int64_t source = readPesTimestamp(packet + kPtsField + pesOffset);
+  // MPEG-2 video is measured by the PTS of its reference pictures, H.264 and HEVC video by the
+  // decode time of every picture: the DTS, or the PTS where a PES carries no DTS because the two
+  // are equal.
+  bool mpeg2 = context.videoCoding == VideoCoding::mpeg2;
+  bool hasDts = pesHasDts(packet, pesOffset);
+  int timeField = mpeg2 || !hasDts ? kPtsField : kDtsField;
+  std::int64_t source = readPesTimestamp(packet + timeField + pesOffset);
   std::int64_t previous = context.gopPts;
   std::int64_t step = source - previous;
   context.gopPts = source;
@@ -89,8 +123,11 @@ void rebaseGopPes(StreamContext& context, std::uint8_t* packet, int pesOffset) {
       context.ptsOffset -= kMaxPts;
       writeLog(log, "********* wrap around GOP *********\r\n");
     } else {
-      // A jump: join the new stretch three frames after the last reference picture.
-      context.ptsOffset = source - context.lastRefPts - kJointGap;
+      // A jump. MPEG-2: join the new stretch three frames after the last reference picture.
+      // H.264 and HEVC: decode the new stretch's first picture one frame period after the last
+      // picture of the old one.
+      context.ptsOffset = mpeg2 ? source - context.lastRefPts - kJointGap
+                                : source - context.lastDecodeTime - framePeriod(context.frameSteps);
       // Players and editors see the joint as a discontinuity when the counter skips one value.
       int pid = packetPid(packet);
       context.ccTable[pid] = nextContinuityCounter(context.ccTable[pid]);
@@ -99,11 +136,13 @@ void rebaseGopPes(StreamContext& context, std::uint8_t* packet, int pesOffset) {
                static_cast<long long>(context.prevPtsOffset),
                static_cast<long long>(context.ptsOffset));
     }
+  } else if (!mpeg2 && context.gopCount > 1) {
+    noteFrameStep(context.frameSteps, step);
   }
 
   // The V-GOP line below stands for this PES: its PTS gets no line of its own.
-  rewritePts(context, packet, pesOffset);
-  rebaseDts(context, packet, pesOffset);
+  std::int64_t pts = rewritePts(context, packet, pesOffset).value;
+  context.lastDecodeTime = hasDts ? rebaseDts(context, packet, pesOffset) : pts;
 
   if (log.stream == nullptr) return;
   writeLog(log, "V-GOP :                %13lld, %13lld, %13lld, %13lld, %13lld\r\n",

@@ -32,6 +32,12 @@ inline bool carriesPcr(const std::uint8_t* packet) {
   return hasAdaptationField(packet) && packet[4] >= kPcrAdaptationLength && (packet[5] & 0x10);
 }
 
+// random_access_indicator: the stream can be entered in this packet, as the encoder or the
+// multiplexer saw it. A hint only, as some set it and some do not.
+inline bool randomAccessIndicator(const std::uint8_t* packet) {
+  return hasAdaptationField(packet) && packet[4] >= 1 && (packet[5] & 0x40);
+}
+
 // Where the PES header starts behind the 4-byte packet header: 0 without an adaptation field,
 // else adaptation_field_length + 1 (which may point beyond the packet).
 inline int pesOffsetOf(const std::uint8_t* packet) {

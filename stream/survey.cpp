@@ -3,6 +3,7 @@
 #include "stream/console.h"
 #include "stream/messages.h"
 #include "stream/packet.h"
+#include "stream/random_access.h"
 #include "stream/timestamp.h"
 
 namespace corvane {
@@ -123,8 +124,11 @@ bool readPmt(StreamContext& context, const std::uint8_t* p) {
     int pid = (entry[1] & 0x1F) << 8 | entry[2];
     int esInfoLength = (entry[3] & 0x0F) << 8 | entry[4];
     PidList* list = nullptr;
-    if (streamType == 0x02) {
+    if (streamType == 0x02 || streamType == 0x1B || streamType == 0x24) {
       list = &context.videoPids;
+      context.videoCoding = streamType == 0x02   ? VideoCoding::mpeg2
+                            : streamType == 0x1B ? VideoCoding::h264
+                                                 : VideoCoding::hevc;
     } else if (streamType == 0x0F) {
       list = &context.audioPids;
     } else if (streamType == 0x06) {
@@ -163,7 +167,13 @@ bool checkPesStart(StreamContext& context, const std::uint8_t* p) {
     int pid = packetPid(p);
     if ((streamId & 0xF0) == 0xE0) {
       insertPid(context.videoPids, pid);
-      if (pesHasPts(p, o) && pesHasDts(p, o)) context.gopStartFound = true;
+      // MPEG-2 video begins a GOP with a reference picture, whose PES carries a DTS as well; H.264
+      // and HEVC begin with a picture that decodes on its own, which the NAL units tell.
+      if (context.videoCoding == VideoCoding::mpeg2) {
+        if (pesHasPts(p, o) && pesHasDts(p, o)) context.gopStartFound = true;
+      } else if (pesHasPts(p, o) && startsAtRandomAccess(context.videoCoding, p, o)) {
+        context.gopStartFound = true;
+      }
     } else if ((streamId & 0xE0) == 0xC0) {
       insertPid(context.audioPids, pid);
     }

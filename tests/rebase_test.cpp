@@ -40,7 +40,7 @@ class Rebase : public ::testing::Test {
     gen::appendPcrOnly(bytes, gen::kPcrPid, pcr);
     loaded_.load(bytes);
   }
-  // Runs a PES with PTS and DTS through the GOP handler, counting it first.
+  // Runs a PES in the jump test through the GOP handler, counting it first; dts -1 for none.
   void gop(std::int64_t pts, std::int64_t dts, int pid = gen::kVideoPid) {
     gen::PesStart pes;
     pes.pid = pid;
@@ -212,6 +212,48 @@ TEST_F(Rebase, JumpOfMoreThanTenSecondsIsJoinedAfterTheLastReferencePicture) {
                   static_cast<long long>(step < 0 ? -step : step));
     EXPECT_EQ(log(), expected);
   }
+}
+
+// H.264 and HEVC: every video PES is measured by its decode time, and a joint decodes the new
+// stretch one frame period (the step seen most often) after the old one's last picture.
+TEST_F(Rebase, H264JointDecodesOneFramePeriodAfterTheLastPicture) {
+  context().videoCoding = VideoCoding::h264;
+  context().ptsOffset = 1000;
+  // 15 frames per second without B-frames: PTS only, steps of 6,000 and one of 3,000.
+  for (std::int64_t source : {400000, 406000, 412000, 415000}) {
+    gop(source, -1);
+    EXPECT_EQ(pts(), source - 1000);
+  }
+  log();
+  context().ccTable[gen::kVideoPid] = 3;
+  // 20 s later, with a DTS: decoded at 414,000 + 6,000, presented 6,000 after that.
+  gop(2221000, 2215000);
+  EXPECT_EQ(dts(), 420000);
+  EXPECT_EQ(pts(), 426000);
+  EXPECT_EQ(packet()[3] & 0x0F, 4);
+  EXPECT_EQ(log(),
+            "********* Joint GOP *********\r\n"
+            "GOPPTS:          1000,       1795000\r\n"
+            "V-GOP :                      2215000,       1795000,        420000,        415000,"
+            "       1800000\r\n");
+
+  // Audio outside the jump test, even with a DTS; every video PES in it.
+  EXPECT_TRUE(inJumpTest(context(), packet(), pesOffset_));
+  gen::PesStart audio;
+  audio.pid = gen::kAudio1Pid;
+  audio.dts = 0;
+  ASSERT_TRUE(place(audio));
+  EXPECT_FALSE(inJumpTest(context(), packet(), pesOffset_));
+  context().videoCoding = VideoCoding::mpeg2;
+  EXPECT_TRUE(inJumpTest(context(), packet(), pesOffset_));
+}
+
+TEST_F(Rebase, HevcJointWithoutAStepSeenTakes3003Ticks) {
+  context().videoCoding = VideoCoding::hevc;
+  gop(500000, 497000);
+  gop(1500000, 1497000);
+  EXPECT_EQ(dts(), 497000 + 3003);
+  EXPECT_EQ(pts(), 500000 + 3003);
 }
 
 TEST_F(Rebase, JointCounterWrapsFrom15To0) {

@@ -143,6 +143,77 @@ TEST_F(Survey, NogopLetsAnyPacketComeFirst) {
   EXPECT_TRUE(survey(stream).accepted);
 }
 
+// An H.264 or HEVC recording must begin at a picture that decodes on its own, which the NAL units
+// in the first packet of its PES tell; MPEG-2's rule (a PES with a DTS) does not apply to them.
+TEST(SurveyOfH264AndHevc, BeginsAtAPictureThatDecodesOnItsOwn) {
+  auto nal = [](std::initializer_list<std::uint8_t> bytes) {
+    Bytes unit(4 + bytes.size());
+    unit[3] = 0x01;  // the start code 00 00 00 01
+    std::copy(bytes.begin(), bytes.end(), unit.begin() + 4);
+    return unit;
+  };
+  auto join = [](std::initializer_list<Bytes> units) {
+    Bytes all;
+    for (const Bytes& unit : units) all.insert(all.end(), unit.begin(), unit.end());
+    return all;
+  };
+  // H.264: NAL unit type in the low five bits of the header byte.
+  const Bytes audAny = nal({0x09, 0xF0});    // primary_pic_type 7: any slice type may follow
+  const Bytes audIntra = nal({0x09, 0x10});  // primary_pic_type 0: I slices only
+  const Bytes sps = nal({0x67, 0x64, 0x00, 0x0C, 0xAC});
+  const Bytes pps = nal({0x68, 0xEB, 0xE3});
+  const Bytes idr = nal({0x65, 0x88, 0x84});
+  const Bytes nonIdr = nal({0x41, 0x9A, 0x02});
+  Bytes longSei = nal({0x06, 0x05, 0xFF});  // an SEI that runs past the first packet
+  longSei.resize(longSei.size() + 160, 0x41);
+  // HEVC: NAL unit type in bits 1 to 6 of the first of two header bytes.
+  const Bytes hevcAud = nal({0x46, 0x01, 0x50});  // pic_type 2: B, P and I slices
+  const Bytes vps = nal({0x40, 0x01, 0x0C});
+  const Bytes hevcSps = nal({0x42, 0x01, 0x01});
+  const Bytes cra = nal({0x2A, 0x01, 0xAF});     // type 21, an IRAP picture
+  const Bytes trailR = nal({0x02, 0x01, 0xD0});  // type 1, needs the pictures before it
+
+  const struct {
+    const char* name;
+    int streamType;
+    Bytes payload;
+    bool randomAccess;
+    bool accepted;
+  } cases[] = {
+      {"H.264 IDR slice", 0x1B, join({audAny, sps, pps, idr}), false, true},
+      {"H.264 non-IDR slice, flagged", 0x1B, join({audAny, sps, pps, nonIdr}), true, false},
+      {"H.264 parameter set, flagged", 0x1B, join({audAny, sps, pps, longSei}), true, true},
+      {"H.264 parameter set, not flagged", 0x1B, join({audAny, sps, pps, longSei}), false, false},
+      {"H.264 parameter set, intra AUD", 0x1B, join({audIntra, sps, pps, longSei}), false, true},
+      {"H.264 flagged, no parameter set", 0x1B, join({audAny, longSei}), true, false},
+      {"HEVC CRA slice", 0x24, join({hevcAud, vps, hevcSps, cra}), false, true},
+      {"HEVC trailing slice, flagged", 0x24, join({hevcAud, vps, hevcSps, trailR}), true, false},
+  };
+  for (const auto& c : cases) {
+    Bytes stream;
+    addTables(stream, {{c.streamType, gen::kVideoPid, {}}, kAudioEntry});
+    gen::PesStart start;
+    start.pid = gen::kVideoPid;
+    start.pts = 1000;
+    start.dts = 900;  // a DTS, which MPEG-2 would take for a GOP start
+    start.adaptationLength = 1;
+    start.randomAccess = c.randomAccess;
+    start.payload = c.payload;
+    gen::appendPesStart(stream, start);
+    gen::appendPcrOnly(stream, gen::kPcrPid, 0);
+    gen::appendPcrOnly(stream, gen::kPcrPid, 1);
+    testing::LoadedContext loaded;
+    ::testing::internal::CaptureStderr();
+    bool accepted = surveyStream(loaded.context, loaded.buffer.data(), loaded.load(stream));
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(accepted, c.accepted) << c.name;
+    EXPECT_EQ(err, c.accepted ? "" : msg::kNotGopStart) << c.name;
+    EXPECT_EQ(loaded.context.videoCoding,
+              c.streamType == 0x1B ? VideoCoding::h264 : VideoCoding::hevc)
+        << c.name;
+  }
+}
+
 // Each refusal through the executable: its exact message, exit status 0, no destination.
 TEST(SurveyRefusal, EndsTheRunWithTheMessageOfEachCase) {
   const std::string gopMessage = msg::kNotGopStart;
@@ -193,6 +264,11 @@ TEST(SurveyRefusal, EndsTheRunWithTheMessageOfEachCase) {
     Bytes s;
     addTables(s, {kVideoEntry, {0x02, 0x0121, {}}, kAudioEntry});
     add("PMT with two videos", s, std::string(msg::kSeveralVideoPmt) + " 273  289 \n");
+  }
+  {
+    Bytes s;
+    addTables(s, {{0x1B, gen::kVideoPid, {}}, {0x24, 0x0121, {}}, kAudioEntry});
+    add("PMT with H.264 and HEVC video", s, std::string(msg::kSeveralVideoPmt) + " 273  289 \n");
   }
   {
     Bytes s;

@@ -76,5 +76,14 @@ int main(int argc, char** argv) {
     }
   }
   write(folder, "short-adaptation", 4, shortAdaptation);
+
+  // H.264 without B-frames, which begins at an IDR picture, and HEVC with B-frames.
+  options = small();
+  options.videoStreamType = 0x1B;
+  options.bFrames = false;
+  write(folder, "h264", 6, makeRecording(options).bytes);
+  options.videoStreamType = 0x24;
+  options.bFrames = true;
+  write(folder, "hevc", 4, makeRecording(options).bytes);
   return 0;
 }

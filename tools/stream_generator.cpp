@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace corvane::streamgen {
 
@@ -75,6 +76,32 @@ Bytes sectionStart(int tableId, int length, int extension) {
   appendField(section, extension);
   section.insert(section.end(), {0xC1, 0x00, 0x00});
   return section;
+}
+
+// The first NAL units of a picture's PES, with four-byte start codes.
+Bytes videoNalUnits(int streamType, bool gopStart) {
+  Bytes units;
+  auto add = [&units](std::initializer_list<std::uint8_t> unit) {
+    units.insert(units.end(), {0x00, 0x00, 0x00, 0x01});
+    units.insert(units.end(), unit);
+  };
+  if (streamType == 0x1B) {
+    add({0x09, 0xF0});  // access unit delimiter: any slice type
+    if (gopStart) {
+      add({0x67, 0x64, 0x00, 0x28, 0xAC});  // sequence and picture parameter sets
+      add({0x68, 0xEE, 0x3C, 0x80});
+    }
+    add({static_cast<std::uint8_t>(gopStart ? 0x65 : 0x41), 0x88, 0x84});
+  } else {
+    add({0x46, 0x01, 0x50});  // HEVC: access unit delimiter, pic_type 2
+    if (gopStart) {
+      add({0x40, 0x01, 0x0C});  // video, sequence and picture parameter sets
+      add({0x42, 0x01, 0x01});
+      add({0x44, 0x01, 0xC1});
+    }
+    add({static_cast<std::uint8_t>(gopStart ? 0x26 : 0x02), 0x01, 0xAF});  // IDR_W_RADL, TRAIL_R
+  }
+  return units;
 }
 
 }  // namespace
@@ -155,6 +182,7 @@ void appendPesStart(Bytes& out, const PesStart& pes) {
       p[5] = 0x10;
       putPcr(p, pes.pcr);
     }
+    if (pes.randomAccess) p[5] |= 0x40;
     o = pes.adaptationLength + 1;
   }
   // Header bytes that would pass the packet's end are left out, as in a damaged recording.
@@ -171,6 +199,7 @@ void appendPesStart(Bytes& out, const PesStart& pes) {
       header.insert(header.end(), field, field + 5);
     }
   }
+  header.insert(header.end(), pes.payload.begin(), pes.payload.end());
   for (std::size_t i = 0; i < header.size() && 4 + o + static_cast<int>(i) < kPacket; ++i) {
     p[4 + o + i] = header[i];
   }
@@ -237,7 +266,7 @@ Recording makeRecording(const RecordingOptions& options) {
   std::vector<int> audioPids = {kAudio1Pid, kAudio2Pid};
   const int pcrPid = options.pcrOnVideoPid ? kVideoPid : kPcrPid;
   auto tables = [&]() {
-    std::vector<PmtEntry> streams = {{0x02, kVideoPid, videoTag}};
+    std::vector<PmtEntry> streams = {{options.videoStreamType, kVideoPid, videoTag}};
     for (std::size_t i = 0; i < audioPids.size(); ++i) {
       streams.push_back({0x0F, audioPids[i], {0x52, 0x01, static_cast<std::uint8_t>(0x10 + i)}});
     }
@@ -251,8 +280,9 @@ Recording makeRecording(const RecordingOptions& options) {
   std::size_t nextJump = 0;
   std::int64_t audioFrame = 0;
   auto addPes = [&](int pid, int streamId, std::int64_t programPts, std::int64_t programDts,
-                    std::int64_t pcr) {
+                    std::int64_t pcr, Bytes payload = {}) {
     PesStart pes;
+    pes.payload = std::move(payload);
     pes.pid = pid;
     pes.streamId = streamId;
     pes.pts = wrap33(sourceBase + programPts);
@@ -289,12 +319,16 @@ Recording makeRecording(const RecordingOptions& options) {
       tables();
     }
 
-    bool reference = f % 3 == 0;
+    // With B-frames a reference picture is presented two frames after it is decoded, and its PES
+    // carries a DTS; the B pictures between are presented as they are decoded.
+    bool delayed = options.bFrames && f % 3 == 0;
     bool pcrDue = f % 3 == 0;
     std::int64_t dts = now + kPresentationDelay;
-    std::int64_t pts = reference ? dts + 2 * kFrameTicks : dts;
-    addPes(kVideoPid, 0xE0, pts, reference ? dts : -1,
-           options.pcrOnVideoPid && pcrDue ? now * 300 : -1);
+    std::int64_t pts = delayed ? dts + 2 * kFrameTicks : dts;
+    addPes(kVideoPid, 0xE0, pts, delayed ? dts : -1,
+           options.pcrOnVideoPid && pcrDue ? now * 300 : -1,
+           options.videoStreamType == 0x02 ? Bytes{}
+                                           : videoNalUnits(options.videoStreamType, gopStart));
     for (int i = 1; i < options.videoPacketsPerFrame; ++i) {
       appendPayload(out, kVideoPid, nextCc(kVideoPid), static_cast<std::uint8_t>(f + i));
     }

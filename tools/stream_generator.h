@@ -40,6 +40,8 @@ struct PesStart {
   std::int64_t pcr = -1;      // -1: no PCR (needs an adaptation field of 7 or more)
   bool unitStart = true;
   int cc = 0;
+  bool randomAccess = false;  // random_access_indicator (needs an adaptation field of 1 or more)
+  Bytes payload;              // the first bytes behind the PES header, such as NAL units
 };
 void appendPesStart(Bytes& out, const PesStart& pes);
 
@@ -92,6 +94,11 @@ struct RecordingOptions {
   // two usual ones, and the audio streams move to them (none: the PMT loses its audio).
   std::int64_t pmtChangeAt = -1;
   std::vector<int> audioPidsAfterChange;
+  // 0x02 MPEG-2; 0x1B H.264 or 0x24 HEVC, whose PES begin with NAL units: an access unit
+  // delimiter, and at a GOP start parameter sets and an IDR (IRAP) slice, else a trailing slice.
+  int videoStreamType = 0x02;
+  // Without B-frames every picture is presented as it is decoded: its PES carries no DTS.
+  bool bFrames = true;
 };
 
 struct PesRecord {
@@ -120,7 +127,7 @@ struct Recording {
   std::vector<std::int64_t> jointPackets;  // packets that start the first GOP after each jump
 };
 
-// A broadcast-like recording: PAT, PMT (MPEG-2 video, two AAC audio streams, one caption
+// A broadcast-like recording: PAT, PMT (video, two AAC audio streams, one caption
 // stream), PCR on its own PID or on the video PID, GOPs of reference pictures with PTS and DTS
 // and B pictures with PTS only, audio frames, captions, SI and null packets. It begins with PAT,
 // PMT and a GOP start, and its source clock follows options.jumps.
