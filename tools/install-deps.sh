@@ -7,7 +7,8 @@
 #   full   - also what the complete check needs: clang-format, clang with its sanitizer and
 #            fuzzer runtime, Google Benchmark, MinGW-w64 for the Windows build and Wine to test it,
 #            the locale sources that the console test makes a EUC-JP locale from, and what
-#            the packages are built and checked with: lintian, groff, mandoc, unzip
+#            the packages are built and checked with: lintian, groff, mandoc, unzip; and ffmpeg
+#            with ffprobe and Python, which make and read the H.264 and HEVC test recordings
 set -euo pipefail
 purpose=${1:-build}
 packages=(cmake g++ libgtest-dev)
@@ -22,7 +23,7 @@ if [ "$purpose" = zip ]; then
 fi
 if [ "$purpose" = full ]; then
   packages+=(clang-format clang libclang-rt-14-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64
-    locales dpkg-dev file lintian groff-base mandoc unzip)
+    locales dpkg-dev file lintian groff-base mandoc unzip ffmpeg python3)
 fi
 missing=()
 for package in "${packages[@]}"; do
