@@ -164,8 +164,9 @@ TEST(SurveyOfH264AndHevc, BeginsAtAPictureThatDecodesOnItsOwn) {
   const Bytes pps = nal({0x68, 0xEB, 0xE3});
   const Bytes idr = nal({0x65, 0x88, 0x84});
   const Bytes nonIdr = nal({0x41, 0x9A, 0x02});
-  Bytes longSei = nal({0x06, 0x05, 0xFF});  // an SEI that runs past the first packet
-  longSei.resize(longSei.size() + 160, 0x41);
+  Bytes longSei(167, 0x41);  // an SEI that runs past the first packet
+  const Bytes seiStart = nal({0x06, 0x05, 0xFF});
+  std::copy(seiStart.begin(), seiStart.end(), longSei.begin());
   // HEVC: NAL unit type in bits 1 to 6 of the first of two header bytes.
   const Bytes hevcAud = nal({0x46, 0x01, 0x50});  // pic_type 2: B, P and I slices
   const Bytes vps = nal({0x40, 0x01, 0x0C});

@@ -82,8 +82,9 @@ Bytes sectionStart(int tableId, int length, int extension) {
 Bytes videoNalUnits(int streamType, bool gopStart) {
   Bytes units;
   auto add = [&units](std::initializer_list<std::uint8_t> unit) {
-    units.insert(units.end(), {0x00, 0x00, 0x00, 0x01});
-    units.insert(units.end(), unit);
+    constexpr std::uint8_t kStartCode[] = {0x00, 0x00, 0x00, 0x01};
+    for (std::uint8_t byte : kStartCode) units.push_back(byte);
+    for (std::uint8_t byte : unit) units.push_back(byte);
   };
   if (streamType == 0x1B) {
     add({0x09, 0xF0});  // access unit delimiter: any slice type
