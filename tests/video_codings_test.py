@@ -12,10 +12,14 @@ For each recording it checks that
 - the time log holds one joint per jump and one wrap, and the video counter skips one value at
   each joint only.
 
-Usage: video_codings_test.py TOOL. Without ffmpeg and ffprobe the test is skipped (status 77),
-unless CORVANE_NEED_FFMPEG is set, as the full check sets it.
+Usage: video_codings_test.py TOOL [EMULATOR...], with the command that runs a cross-built TOOL
+after it. Without ffmpeg and ffprobe the test is skipped (status 77),
+unless CORVANE_NEED_FFMPEG is set, as the full check sets it; the full check also sets
+CORVANE_VIDEO_MATERIAL, so that its three builds share the recordings.
 """
 
+import hashlib
+import json
 import os
 import shutil
 import statistics
@@ -52,7 +56,7 @@ def probe(path, streams):
     """(pts, dts) of every packet of the selected streams, as ffprobe reads them."""
     text = run(["ffprobe", "-v", "error", "-select_streams", streams, "-show_entries",
                 "packet=pts,dts", "-of", "csv=p=0", path]).decode()
-    return [tuple(int(v) for v in line.split(",")[:2]) for line in text.split()]
+    return [[int(v) for v in line.split(",")[:2]] for line in text.split()]
 
 
 def frame_hashes(path):
@@ -88,36 +92,63 @@ def masked(packet, timed_pids):
     return bytes(p)
 
 
-def check_recording(tool, folder, name, rate, encoder):
+def make_recording(folder, name, rate, encoder):
+    """The joined recording in the folder, and what ffprobe and ffmpeg read from each stretch's own
+    file. With CORVANE_VIDEO_MATERIAL set, both are kept in that folder, under a name that holds
+    ffmpeg's version and the recording's settings, and taken from there when they are."""
+    key = hashlib.sha1(repr((run(["ffmpeg", "-version"]).splitlines()[0], rate, encoder,
+                             STRETCH_CLOCKS, STRETCH_SECONDS)).encode()).hexdigest()[:12]
+    store = os.environ.get("CORVANE_VIDEO_MATERIAL")
+    kept = os.path.join(store, f"{name}-{key}") if store else None
+    source = os.path.join(folder, f"{name}.ts")
+    if kept and os.path.exists(os.path.join(kept, "stretches.json")):
+        shutil.copy(os.path.join(kept, "source.ts"), source)
+        with open(os.path.join(kept, "stretches.json")) as f:
+            return source, json.load(f)
+
+    stretches = []
+    with open(source, "wb") as out:
+        for k, clock in enumerate(STRETCH_CLOCKS):
+            path = os.path.join(folder, f"{name}-{k}.ts")
+            make_stretch(path, rate, encoder, clock)
+            with open(path, "rb") as f:
+                data = f.read()
+            if k == 0:
+                # ffmpeg puts an SDT ahead of the PAT; a broadcast recording begins with PAT and
+                # PMT.
+                assert pid_of(data[:PACKET]) == 0x11
+                data = data[PACKET:]
+                with open(path, "wb") as f:
+                    f.write(data)
+            out.write(data)
+            stretches.append({
+                "video": probe(path, "v"),
+                "audio": probe(path, "a"),
+                "frames": frame_hashes(path),
+            })
+    if kept:
+        # Put in place whole, so that a run cut short leaves nothing half made.
+        os.makedirs(store, exist_ok=True)
+        partial = tempfile.mkdtemp(dir=store)
+        shutil.copy(source, os.path.join(partial, "source.ts"))
+        with open(os.path.join(partial, "stretches.json"), "w") as f:
+            json.dump(stretches, f)
+        try:
+            os.rename(partial, kept)
+        except OSError:
+            shutil.rmtree(partial)  # another run put it there first
+    return source, stretches
+
+
+def check_recording(command, folder, name, rate, encoder):
     failures = []
 
     def expect(condition, what):
         if not condition:
             failures.append(f"{name}: {what}")
 
-    stretches = []
-    for k, clock in enumerate(STRETCH_CLOCKS):
-        path = os.path.join(folder, f"{name}-{k}.ts")
-        make_stretch(path, rate, encoder, clock)
-        if k == 0:
-            # ffmpeg puts an SDT ahead of the PAT; a broadcast recording begins with PAT and PMT.
-            with open(path, "rb") as f:
-                data = f.read()
-            assert pid_of(data[:PACKET]) == 0x11
-            with open(path, "wb") as f:
-                f.write(data[PACKET:])
-        stretches.append({
-            "video": probe(path, "v"),
-            "audio": probe(path, "a"),
-            "frames": frame_hashes(path),
-        })
-    source = os.path.join(folder, f"{name}.ts")
-    with open(source, "wb") as out:
-        for k in range(len(STRETCH_CLOCKS)):
-            with open(os.path.join(folder, f"{name}-{k}.ts"), "rb") as f:
-                out.write(f.read())
-
-    result = subprocess.run([tool, "-nogop", "off", "-pmtcheck", "on", "-log", "on", source],
+    source, stretches = make_recording(folder, name, rate, encoder)
+    result = subprocess.run([*command, "-nogop", "off", "-pmtcheck", "on", "-log", "on", source],
                             cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, env=dict(os.environ, LC_ALL="C"))
     expect(result.returncode == 1 and result.stderr == b"",
@@ -192,6 +223,7 @@ def check_recording(tool, folder, name, rate, encoder):
 
 def main():
     tool = os.path.abspath(sys.argv[1])
+    emulator = sys.argv[2:]
     if shutil.which("ffmpeg") is None or shutil.which("ffprobe") is None:
         print("ffmpeg and ffprobe are needed: bash tools/install-deps.sh full")
         return 1 if os.environ.get("CORVANE_NEED_FFMPEG") else 77
@@ -200,8 +232,8 @@ def main():
         # A copy of the tool, so that its settings file is made here.
         shutil.copy(tool, folder)
         for name, rate, encoder in RECORDINGS:
-            failures += check_recording(os.path.join(folder, os.path.basename(tool)), folder, name,
-                                        rate, encoder)
+            command = [*emulator, os.path.join(folder, os.path.basename(tool))]
+            failures += check_recording(command, folder, name, rate, encoder)
     for failure in failures:
         print(failure)
     print(f"{len(RECORDINGS)} recordings, {len(failures)} failures")
