@@ -36,6 +36,21 @@ constexpr const char* kExecutableName = "corvane";
 constexpr const char* kSettingsName = "corvane.ini";
 int processId() { return static_cast<int>(::getpid()); }
 #endif
+#ifndef _WIN32
+// The command that runs a cross-built executable (CORVANE_EMULATOR, words apart by blanks), or
+// nothing for a native one.
+std::vector<std::string> emulatorCommand() {
+  std::vector<std::string> words;
+  std::string_view rest = CORVANE_EMULATOR;
+  while (!rest.empty()) {
+    std::size_t end = std::min(rest.find(' '), rest.size());
+    if (end > 0) words.emplace_back(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  return words;
+}
+#endif
+
 }  // namespace
 
 #ifdef _WIN32
@@ -322,8 +337,15 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments,
     ::setenv("LC_ALL", "C", 1);
     std::vector<std::string> variables = options.environment;
     for (std::string& variable : variables) ::putenv(variable.data());
+    // A cross-built executable starts through its emulator, which passes the preload to the
+    // emulated loader only: in the emulator's own environment it would load into the emulator.
+    std::vector<std::string> command = emulatorCommand();
     if (!options.fault.empty()) {
-      ::setenv("LD_PRELOAD", CORVANE_FAULTS, 1);
+      if (command.empty()) {
+        ::setenv("LD_PRELOAD", CORVANE_FAULTS, 1);
+      } else {
+        command.insert(command.end(), {"-E", std::string("LD_PRELOAD=") + CORVANE_FAULTS});
+      }
       ::setenv("CORVANE_FAULT", options.fault.c_str(), 1);
       ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
     }
@@ -337,13 +359,12 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments,
         (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
       ::_exit(126);
     }
+    command.push_back(executable_.string());
+    command.insert(command.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    std::string program = executable_.string();
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies) argv.push_back(argument.data());
+    for (std::string& word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   if (inPipe[0] >= 0) ::close(inPipe[0]);
