@@ -63,8 +63,14 @@ else()
   # - binary-has-unneeded-section .comment: the compiler's version string, which the strip that
   #   CPack runs keeps; it costs some bytes and nothing else.
   set(CPACK_GENERATOR DEB)
-  # corvane_1.0.0_amd64.deb, with the architecture that dpkg --print-architecture gives.
+  # corvane_1.0.0_amd64.deb, with the architecture that dpkg --print-architecture gives, or for a
+  # cross build the one dpkg names for its target (arm64 for aarch64-linux-gnu).
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE)
+    execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+      OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+      ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  endif()
   set(CPACK_DEBIAN_PACKAGE_SECTION video)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -53,33 +53,47 @@ cmake --build build-win -j"$jobs"
 # the tool fails both runs, and the Linux runs above take no second chance.
 ctest --test-dir build-win --output-on-failure -j"$jobs" --repeat until-pass:2
 
+# The arm64 build, cross-built with Debian's arm64 cross compiler, and the whole suite again under
+# user-mode emulation (qemu-user), which also starts the cross-built tool for the end-to-end tests.
+# The fuzz target and the microbenchmark stay x86-64.
+cmake -S . -B build-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON >/dev/null
+cmake --build build-arm64 -j"$jobs" --target corvane corvane_tests
+ctest --test-dir build-arm64 --output-on-failure -j"$jobs"
+
 # The release packages, each built by its one command, then checked as a user meets them.
 bash tools/package.sh deb >/dev/null
+bash tools/package.sh deb-arm64 >/dev/null
 bash tools/package.sh zip >/dev/null
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-deb/CMakeCache.txt)
-architecture=$(dpkg --print-architecture)
-deb=build-deb/corvane_${version}_${architecture}.deb
 zip=build-zip/Corvane-${version}-win64.zip
 fail() {
   echo "package check: $*"
   exit 1
 }
 scratch=$(mktemp -d)
-mkdir "$scratch/root" "$scratch/home" "$scratch/deb" "$scratch/tree" "$scratch/zip"
+mkdir "$scratch/tree" "$scratch/zip"
 ./build/make_sample "$scratch/tree/sample.ts" >/dev/null
-cp "$scratch/tree/sample.ts" "$scratch/deb/"
 cp "$scratch/tree/sample.ts" "$scratch/zip/"
 ./build/corvane -nogop off -pmtcheck off -log on "$scratch/tree/sample.ts" </dev/null >/dev/null ||
   true
 
-for field in Package=corvane "Version=$version" "Architecture=$architecture" Section=video; do
-  [ "$(dpkg-deb -f "$deb" "${field%%=*}")" = "${field#*=}" ] || fail "$deb: not $field"
-done
-dpkg-deb -f "$deb" Depends | grep -q '^libc6 ' || fail "$deb: no Depends from dpkg-shlibdeps"
-dpkg-deb -f "$deb" Maintainer | grep -q '<.*@.*>' || fail "$deb: no Maintainer"
-[ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 5 ] || fail "$deb: no long Description"
-dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort >"$scratch/contents"
-diff -u - "$scratch/contents" <<'LIST' || fail "$deb: other files than these"
+# A .deb and its architecture, with the words that run its tool after them (an emulator for a
+# foreign one): its fields and files, lintian, its manual page, and the unpacked tool on the sample.
+check_deb() {
+  local deb=$1 architecture=$2
+  shift 2
+  local unpacked=$scratch/$architecture
+  mkdir "$unpacked" "$unpacked/root" "$unpacked/home"
+  cp "$scratch/tree/sample.ts" "$unpacked/"
+  for field in Package=corvane "Version=$version" "Architecture=$architecture" Section=video; do
+    [ "$(dpkg-deb -f "$deb" "${field%%=*}")" = "${field#*=}" ] || fail "$deb: not $field"
+  done
+  dpkg-deb -f "$deb" Depends | grep -q '^libc6 ' || fail "$deb: no Depends from dpkg-shlibdeps"
+  dpkg-deb -f "$deb" Maintainer | grep -q '<.*@.*>' || fail "$deb: no Maintainer"
+  [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 5 ] || fail "$deb: no long Description"
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort >"$unpacked/contents"
+  diff -u - "$unpacked/contents" <<'LIST' || fail "$deb: other files than these"
 ./usr/bin/corvane
 ./usr/share/doc/corvane/LICENSE
 ./usr/share/doc/corvane/README.md
@@ -87,25 +101,29 @@ diff -u - "$scratch/contents" <<'LIST' || fail "$deb: other files than these"
 ./usr/share/doc/corvane/copyright
 ./usr/share/man/man1/corvane.1.gz
 LIST
-lintian --fail-on error,warning "$deb" || fail "$deb: lintian"
+  lintian --fail-on error,warning "$deb" || fail "$deb: lintian"
 
-# Unpacked, not installed: the manual page reads without a fault, and run with a HOME of its own,
-# the tool makes its settings file there, and log='on' in it takes effect.
-dpkg -x "$deb" "$scratch/root"
-manual="$scratch/root/usr/share/man/man1/corvane.1.gz"
-{ zcat "$manual" | groff -man -ww -z 2>&1 && zcat "$manual" | mandoc -T lint 2>&1; } |
-  tee "$scratch/lint"
-[ ! -s "$scratch/lint" ] || fail "the manual page has faults"
-unpacked=("$scratch/root/usr/bin/corvane" "$scratch/deb/sample.ts")
-HOME="$scratch/home" "${unpacked[@]}" </dev/null >/dev/null || true
-settings="$scratch/home/.config/corvane/corvane.ini"
-printf "[Default]\r\nnogop='off'\r\npmtcheck='off'\r\nlog='off'\r\n" | cmp - "$settings" ||
-  fail "no settings file under HOME"
-sed -i "s/log='off'/log='on'/" "$settings"
-HOME="$scratch/home" "${unpacked[@]}" </dev/null >/dev/null || true
-cmp "$scratch/deb/sample.000.ts" "$scratch/tree/sample.000.ts" || fail "$deb: other output"
-cmp "$scratch/deb/sample_Time.log" "$scratch/tree/sample_Time.log" || fail "$deb: other time log"
-[ -z "$(find "$scratch/root" -name '*.ini')" ] || fail "$deb: a settings file beside the tool"
+  # Unpacked, not installed: the manual page reads without a fault, and run with a HOME of its
+  # own, the tool makes its settings file there, and log='on' in it takes effect.
+  dpkg -x "$deb" "$unpacked/root"
+  local manual="$unpacked/root/usr/share/man/man1/corvane.1.gz"
+  { zcat "$manual" | groff -man -ww -z 2>&1 && zcat "$manual" | mandoc -T lint 2>&1; } |
+    tee "$unpacked/lint"
+  [ ! -s "$unpacked/lint" ] || fail "$deb: the manual page has faults"
+  local tool=("$@" "$unpacked/root/usr/bin/corvane" "$unpacked/sample.ts")
+  HOME="$unpacked/home" "${tool[@]}" </dev/null >/dev/null || true
+  local settings="$unpacked/home/.config/corvane/corvane.ini"
+  printf "[Default]\r\nnogop='off'\r\npmtcheck='off'\r\nlog='off'\r\n" | cmp - "$settings" ||
+    fail "$deb: no settings file under HOME"
+  sed -i "s/log='off'/log='on'/" "$settings"
+  HOME="$unpacked/home" "${tool[@]}" </dev/null >/dev/null || true
+  cmp "$unpacked/sample.000.ts" "$scratch/tree/sample.000.ts" || fail "$deb: other output"
+  cmp "$unpacked/sample_Time.log" "$scratch/tree/sample_Time.log" || fail "$deb: other time log"
+  [ -z "$(find "$unpacked/root" -name '*.ini')" ] || fail "$deb: a settings file beside the tool"
+}
+native=$(dpkg --print-architecture)
+check_deb "build-deb/corvane_${version}_$native.deb" "$native"
+check_deb "build-deb-arm64/corvane_${version}_arm64.deb" arm64 qemu-aarch64 -L /
 
 # The zip holds the three files, the executable its version, and it runs as it is unpacked.
 unzip -Z1 "$zip" | sort | diff -u - <(printf '%s\n' "Corvane-$version-win64/"{Corvane.exe,LICENSE,README.md}) ||
@@ -118,4 +136,4 @@ wine "$scratch/zip/Corvane-$version-win64/Corvane.exe" -log on "$scratch/zip/sam
 cmp "$scratch/zip/sample.000.ts" "$scratch/tree/sample.000.ts" || fail "$zip: other output"
 cmp "$scratch/zip/sample_Time.log" "$scratch/tree/sample_Time.log" || fail "$zip: other time log"
 rm -rf "$scratch"
-echo "packages: $deb and $zip checked"
+echo "packages: the amd64 and arm64 .deb and $zip checked"
