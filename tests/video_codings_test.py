@@ -33,7 +33,7 @@ WRAP = 1 << 33
 # The source clock (seconds) at which each stretch starts: a forward jump, a forward jump into a
 # stretch that crosses 2^33 ticks (95,443.7 s) after about 1.3 s, and a backward jump.
 STRETCH_CLOCKS = [1000, 1300, 95441, 500]
-STRETCH_SECONDS = 3
+STRETCH_SECONDS = 2
 
 X265 = "log-level=error:bframes={}"
 RECORDINGS = [
