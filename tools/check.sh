@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the format, builds everything with warnings as errors and runs every test: the Linux
 # build, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, a minute of
-# fuzzing, and the Windows build under Wine.
+# fuzzing, the Windows build under Wine, the arm64 build under qemu-user, and the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
