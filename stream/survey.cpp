@@ -169,11 +169,10 @@ bool checkPesStart(StreamContext& context, const std::uint8_t* p) {
       insertPid(context.videoPids, pid);
       // MPEG-2 video begins a GOP with a reference picture, whose PES carries a DTS as well; H.264
       // and HEVC begin with a picture that decodes on its own, which the NAL units tell.
-      if (context.videoCoding == VideoCoding::mpeg2) {
-        if (pesHasPts(p, o) && pesHasDts(p, o)) context.gopStartFound = true;
-      } else if (pesHasPts(p, o) && startsAtRandomAccess(context.videoCoding, p, o)) {
-        context.gopStartFound = true;
-      }
+      bool entryPicture = context.videoCoding == VideoCoding::mpeg2
+                              ? pesHasDts(p, o)
+                              : startsAtRandomAccess(context.videoCoding, p, o);
+      if (pesHasPts(p, o) && entryPicture) context.gopStartFound = true;
     } else if ((streamId & 0xE0) == 0xC0) {
       insertPid(context.audioPids, pid);
     }
