@@ -9,11 +9,13 @@
 #include <limits>
 #include <vector>
 
-#include "rewrite/packet_rules.h"
-#include "rewrite/pass_buffer.h"
-#include "stream/packet.h"
-#include "stream/survey.h"
+#include "output/outputs.h"
+#include "pass/packet_rules.h"
+#include "pass/pass_buffer.h"
+#include "service/survey.h"
 #include "tools/stream_generator.h"
+#include "ts/continuity.h"
+#include "ts/packet.h"
 
 namespace {
 
@@ -22,8 +24,7 @@ using namespace corvane;
 struct Block {
   std::vector<std::uint8_t> pristine;
   std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kBlockSize);
-  std::vector<std::int32_t> counters = std::vector<std::int32_t>(kPidCount);
-  StreamContext context;
+  Service service;
 
   Block() {
     streamgen::RecordingOptions options = streamgen::sampleOptions();
@@ -31,33 +32,32 @@ struct Block {
     options.durationTicks = 10 * 90000;
     streamgen::Recording recording = streamgen::makeRecording(options);
     pristine.assign(recording.bytes.begin(), recording.bytes.begin() + kBlockSize);
-    context.ccTable = counters.data();
     std::memcpy(buffer.data(), pristine.data(), kBlockSize);
-    surveyStream(context, buffer.data(), kBlockSize);
+    surveyStream(service, false, buffer.data(), kBlockSize);
   }
 };
 
 void rewriteOneBlock(benchmark::State& state, bool withLog) {
   Block block;
-  TimeLog& log = block.context.run.timeLog;
-  log.stream = withLog ? std::fopen("/dev/null", "wb") : nullptr;
-  PassProgress progress;
-  progress.fileSize = std::numeric_limits<std::int64_t>::max() / 200;  // progress stays at 0 %
-  progress.lastShown = 0;
+  RunOutputs outputs;
+  outputs.timeLog.stream = withLog ? std::fopen("/dev/null", "wb") : nullptr;
+  outputs.progress.fileSize = std::numeric_limits<std::int64_t>::max() / 200;  // stays at 0 %
+  outputs.progress.lastShown = 0;
+  EventSink events = sinkTo(outputs);
   for (auto _ : state) {
     state.PauseTiming();
     std::memcpy(block.buffer.data(), block.pristine.data(), kBlockSize);
-    std::fill(block.counters.begin(), block.counters.end(), -1);
-    block.context.gopCount = 0;
+    ContinuityCounters counters;
+    Service service = block.service;
+    PacketRules rules{service, counters, events};
     state.ResumeTiming();
     std::uint8_t* begin = block.buffer.data();
-    benchmark::DoNotOptimize(rewritePackets(block.context, progress, begin, begin + kBlockSize));
+    benchmark::DoNotOptimize(rewritePackets(rules, begin, begin + kBlockSize, 0));
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * (kBlockSize / kPacketSize));
   state.SetBytesProcessed(state.iterations() * kBlockSize);
-  if (log.stream != nullptr) std::fclose(log.stream);
-  log.stream = nullptr;
+  if (outputs.timeLog.stream != nullptr) std::fclose(outputs.timeLog.stream);
 }
 
 void RewriteBlock(benchmark::State& state) { rewriteOneBlock(state, false); }

@@ -4,9 +4,14 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "stream/run_state.h"
 
 namespace corvane {
+
+struct Settings {
+  bool nogop = false;     // do not require the file to begin where the video can be entered
+  bool pmtcheck = false;  // re-read the PMT during the pass and follow PID changes
+  bool log = false;       // write the time log
+};
 
 // Exactly what a missing settings file is created with.
 inline constexpr char kDefaultSettingsFile[] =

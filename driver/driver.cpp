@@ -1,14 +1,16 @@
 #include "driver/driver.h"
 
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
+#include <new>
 
 #include "driver/command_line.h"
-#include "stream/console.h"
-#include "stream/messages.h"
-#include "stream/packet.h"
-#include "stream/stream_context.h"
-#include "stream/survey.h"
+#include "output/console.h"
+#include "output/messages.h"
+#include "output/outputs.h"
+#include "output/refusals.h"
+#include "service/survey.h"
+#include "ts/continuity.h"
 
 namespace corvane {
 
@@ -16,13 +18,13 @@ namespace {
 
 static_assert(kBufferSize % 4096 == 0, "the packet buffer is allocated in whole pages");
 
-int showUsage() {
+RunEnd showUsage() {
   writeErr(msg::kUsageTitle);
   writeErr(msg::kUsageBody);
   writeErr(msg::kUsagePressEnter);  // Enterキーを押して下さい...
   char answer;
   if (std::scanf("%c", &answer) != 1) answer = 0;
-  return 0;
+  return RunEnd::usage;
 }
 
 enum class Clock { start, end };
@@ -35,13 +37,6 @@ void printTime(Clock line) {
            now.second);
 }
 
-// How a run on the files ended.
-enum class RunEnd {
-  complete,
-  refused,  // a refusal or an early stop, with its message printed
-  failed,   // an open, read, write, cut or close failed, and its message is printed
-};
-
 RunEnd sourceNotOpened() {
   // 読込みファイルオープンエラー. error code %d.
   printErr(msg::kReadOpenError, platform::lastErrorCode());
@@ -53,37 +48,50 @@ platform::FileHandle openSource(const platform::Path& path) {
                                              : platform::openSourceFile(path);
 }
 
+// What the run needs besides its files, allocated once.
+struct RunMemory {
+  std::uint8_t* buffer;
+  ContinuityCounters& counters;
+};
+
 // The survey and the pass over the open source.
-RunEnd repair(StreamContext& context, const CommandLine& line, platform::FileHandle sourceFile,
-              std::uint8_t* bufferBytes) {
-  PassBuffer buffer{bufferBytes};
+RunEnd repair(const CommandLine& line, RunOutputs& outputs, platform::FileHandle sourceFile,
+              RunMemory memory) {
+  PassBuffer buffer{memory.buffer};
   SourceReader source{sourceFile};
   writeOut(msg::kSurveyProgress);  // PAT,PMT,PCR,GOP 検索中
   if (IoStatus status = readFirstBlock(source, buffer); status.failed) {
     printErr(msg::kReadError, status.code);  // リードエラー. error code %d.
     return RunEnd::failed;
   }
-  if (!surveyStream(context, buffer.bytes, static_cast<std::int32_t>(buffer.read))) {
+  Service service;
+  if (Refusal refusal = surveyStream(service, line.settings.nogop, buffer.bytes,
+                                     static_cast<std::int32_t>(buffer.read));
+      refusal != Refusal::none) {
+    printRefusal(refusal, service.pids);
     return RunEnd::refused;
   }
 
   Destination output;
-  if (IoStatus status =
-          openDestination(output, line.destination, sourceFile, context.run.timeLog.file);
+  if (IoStatus status = openDestination(output, line.destination, sourceFile, outputs.timeLog.file);
       status.failed) {
     printErr(msg::kWriteOpenError, status.code);  // 書込みファイルオープンエラー. error code %d.
     return RunEnd::failed;
   }
-  PassProgress progress;
-  progress.streamed = !platform::isRegularFile(sourceFile);
-  if (!platform::fileSize(sourceFile, &progress.fileSize)) progress.fileSize = 0;
-  PassOutcome outcome =
-      settleDestination(output, buffer, rewriteFile(context, progress, source, buffer, output));
+  outputs.progress.streamed = !platform::isRegularFile(sourceFile);
+  if (!platform::fileSize(sourceFile, &outputs.progress.fileSize)) outputs.progress.fileSize = 0;
+  startProgress(outputs.progress);
+  EventSink events = sinkTo(outputs);
+  PacketRules rules{service, memory.counters, events, line.settings.pmtcheck};
+  PassOutcome outcome = rewriteFile(rules, source, buffer, output);
+  if (outcome.end == PassEnd::complete) finishProgress();
+  if (outcome.stop != Refusal::none) printRefusal(outcome.stop, service.pids);
+  outcome = settleDestination(output, buffer, outcome);
   switch (outcome.end) {
     case PassEnd::complete:
       return RunEnd::complete;
     case PassEnd::stopped:
-      return RunEnd::refused;
+      return RunEnd::stopped;
     case PassEnd::readFailed:
       printErr(msg::kReadError, outcome.errorCode);  // リードエラー. error code %d.
       return RunEnd::failed;
@@ -96,7 +104,7 @@ RunEnd repair(StreamContext& context, const CommandLine& line, platform::FileHan
 }
 
 // The time log, the source and the run on them. The time log is left open for the caller.
-RunEnd runOnFiles(StreamContext& context, const CommandLine& line, std::uint8_t* buffer) {
+RunEnd runOnFiles(const CommandLine& line, RunOutputs& outputs, RunMemory memory) {
   // Standard input is taken before the time log is opened, which must not be it; a named source
   // after, so that a log that cannot be opened is reported first.
   platform::FileHandle source = platform::kNoFile;
@@ -104,43 +112,29 @@ RunEnd runOnFiles(StreamContext& context, const CommandLine& line, std::uint8_t*
     source = openSource(line.source);
     if (source == platform::kNoFile) return sourceNotOpened();
   }
-  if (context.run.settings.log) {
+  if (line.settings.log) {
     platform::Path logPath = timeLogPath(line);
     // A log name that leads to the source itself is refused like one that cannot be opened.
-    if (!openTimeLog(context.run.timeLog, logPath, line.source, source)) {
+    if (!openTimeLog(outputs.timeLog, logPath, line.source, source)) {
       printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
       platform::closeFile(source);
-      return RunEnd::refused;
+      return RunEnd::logNotOpened;
     }
   }
   if (source == platform::kNoFile) {
     source = openSource(line.source);
     if (source == platform::kNoFile) return sourceNotOpened();
   }
-  RunEnd end = repair(context, line, source, buffer);
+  RunEnd end = repair(line, outputs, source, memory);
   platform::closeFile(source);
   return end;
 }
 
-}  // namespace
-
-PassOutcome settleDestination(Destination& output, const PassBuffer& buffer, PassOutcome outcome) {
-  // After a failure the cut and the close go as far as the system still lets them; otherwise
-  // the first of them to fail is the outcome.
-  bool failed = outcome.end == PassEnd::readFailed || outcome.end == PassEnd::writeFailed;
-  IoStatus cut = outcome.end != PassEnd::complete ? cutToWholeBlocks(output, buffer) : IoStatus{};
-  IoStatus closed = closeDestination(output);
-  if (failed) return outcome;
-  if (cut.failed) return PassOutcome{PassEnd::writeFailed, cut.code};
-  if (closed.failed) return PassOutcome{PassEnd::writeFailed, closed.code};
-  return outcome;
-}
-
-int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace settingsPlace) {
+RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsPlace) {
   Settings defaults;
   if (settingsPlace == SettingsPlace::besideExecutable) {
     platform::Path executable;
-    if (!platform::executablePath(&executable)) return 1;
+    if (!platform::executablePath(&executable)) return RunEnd::failed;  // without a message
     defaults = loadSettingsFile(replaceExtension(executable, CORVANE_PATH(".ini")));
   } else if (platform::Path settingsPath; platform::userSettingsPath(&settingsPath)) {
     defaults = loadSettingsFile(settingsPath);
@@ -153,38 +147,68 @@ int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace setti
   if (toStandardOutput && platform::standardOutputIsTerminal()) return showUsage();
   sendOutputTextsToStandardError(toStandardOutput);
 
-  auto* buffer = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBufferSize));
+  std::unique_ptr<std::uint8_t, void (*)(void*)> buffer(
+      static_cast<std::uint8_t*>(platform::allocatePageAligned(kBufferSize)),
+      platform::freePageAligned);
   if (buffer == nullptr) {
     writeErr(msg::kReadBufferAllocFailed);  // 読込みバッファメモリの確保に失敗しました.
-    return 0;
+    return RunEnd::noMemory;
   }
-  auto* ccTable = static_cast<std::int32_t*>(std::malloc(kPidCount * sizeof(std::int32_t)));
-  if (ccTable == nullptr) {
+  std::unique_ptr<ContinuityCounters> counters(new (std::nothrow) ContinuityCounters);
+  if (counters == nullptr) {
     writeErr(msg::kCcTableAllocFailed);  // 巡回カウンタメモリの確保に失敗しました.
-    platform::freePageAligned(buffer);
-    return 0;
+    return RunEnd::noMemory;
   }
-  // Everything the run carries lives in its context, made afresh for each run.
-  StreamContext context;
-  context.ccTable = ccTable;
-  context.run.settings = line.settings;
 
+  RunOutputs outputs;
   printTime(Clock::start);
-  RunEnd end = runOnFiles(context, line, buffer);
-  std::free(ccTable);
-  platform::freePageAligned(buffer);
-  int logError = 0;
-  bool logKept = closeTimeLog(context.run.timeLog, &logError);
-  if (end == RunEnd::failed) return 1;  // the failure is reported, whatever became of the log
+  RunEnd end = runOnFiles(line, outputs, RunMemory{buffer.get(), *counters});
+  buffer.reset();
+  counters.reset();
+  IoStatus log = closeTimeLog(outputs.timeLog);
+  if (end == RunEnd::failed) return end;  // the failure is reported, whatever became of the log
   // Lines that did not reach the time log make the run incomplete: the destination is kept, and
   // the run ends as after any other write error.
-  if (!logKept) {
-    printErr(msg::kWriteError, logError);  // データ書き込み中にエラーが発生しました. error code %d.
-    return 1;
+  if (log.failed) {
+    printErr(msg::kWriteError, log.code);  // データ書き込み中にエラーが発生しました. error code %d.
+    return RunEnd::failed;
   }
-  if (end == RunEnd::refused) return 0;
+  if (end != RunEnd::complete) return end;
   printTime(Clock::end);
+  return RunEnd::complete;
+}
+
+}  // namespace
+
+int exitStatus(RunEnd end) {
+  switch (end) {
+    case RunEnd::complete:
+    case RunEnd::failed:
+      return 1;
+    case RunEnd::usage:
+    case RunEnd::noMemory:
+    case RunEnd::logNotOpened:
+    case RunEnd::refused:
+    case RunEnd::stopped:
+      return 0;
+  }
   return 1;
+}
+
+PassOutcome settleDestination(Destination& output, const PassBuffer& buffer, PassOutcome outcome) {
+  // After a failure the cut and the close go as far as the system still lets them; otherwise
+  // the first of them to fail is the outcome.
+  bool failed = outcome.end == PassEnd::readFailed || outcome.end == PassEnd::writeFailed;
+  IoStatus cut = outcome.end != PassEnd::complete ? cutToWholeBlocks(output, buffer) : IoStatus{};
+  IoStatus closed = closeDestination(output);
+  if (failed) return outcome;
+  if (cut.failed) return PassOutcome{PassEnd::writeFailed, cut.code, outcome.stop};
+  if (closed.failed) return PassOutcome{PassEnd::writeFailed, closed.code, outcome.stop};
+  return outcome;
+}
+
+int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace settingsPlace) {
+  return exitStatus(run(arguments, settingsPlace));
 }
 
 }  // namespace corvane

@@ -3,8 +3,8 @@
 
 #include <vector>
 
+#include "pass/rewrite_pass.h"
 #include "platform/platform.h"
-#include "rewrite/rewrite_pass.h"
 
 namespace corvane {
 
@@ -12,9 +12,23 @@ namespace corvane {
 // build), or in the user's configuration folder (a program installed where users cannot write).
 enum class SettingsPlace { besideExecutable, userFolder };
 
+// How a run ended, its message printed.
+enum class RunEnd {
+  complete,      // every byte of the source is rewritten into the destination
+  usage,         // the command line could not be taken: the usage text was shown
+  noMemory,      // the buffer or the continuity counters could not be had
+  logNotOpened,  // the time log could not be opened, or leads to the source
+  refused,       // the survey refused the recording
+  stopped,       // a PMT met during the pass failed its checks
+  failed,        // a file could not be opened, read, written, cut or closed
+};
+
+// The exit status of a run's end: 1 after a complete run and after a failed open, read, write,
+// cut or close; 0 after the usage text and every refusal or early stop.
+int exitStatus(RunEnd end);
+
 // Runs the tool on the argument vector (argument 0 is the program's name) and returns the exit
-// status: 1 after a complete run and after a failed open, read, write, cut or close; 0 after the
-// usage text and every refusal or early stop.
+// status.
 int runCorvane(const std::vector<platform::Path>& arguments,
                SettingsPlace settingsPlace = SettingsPlace::besideExecutable);
 

@@ -25,6 +25,12 @@ using Path = std::basic_string<PathChar>;
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
+// The outcome of a read, write, cut or close, carried up to the one who reports it.
+struct IoStatus {
+  bool failed = false;
+  int code = 0;  // the system's error code of a failed call
+};
+
 // Opens an existing file for sequential reading; others may read it but not write it.
 // kNoFile on failure, with the reason in lastErrorCode().
 FileHandle openSourceFile(const Path& path);
@@ -153,3 +159,7 @@ void prepareConsole();
 bool convertConsoleText(const char* text, std::string& converted);
 
 }  // namespace corvane::platform
+
+namespace corvane {
+using platform::IoStatus;
+}  // namespace corvane

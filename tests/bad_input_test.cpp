@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "stream/messages.h"
+#include "output/messages.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 

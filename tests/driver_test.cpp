@@ -9,7 +9,7 @@
 #include <string>
 
 #include "driver/driver.h"
-#include "stream/messages.h"
+#include "output/messages.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 

@@ -1,6 +1,6 @@
 // Every console text is held as Shift-JIS bytes; here the readable texts are converted with
 // iconv and compared with those bytes, so that no message can drift from its wording.
-#include "stream/messages.h"
+#include "output/messages.h"
 
 #include <gtest/gtest.h>
 

@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "rewrite/rewrite_pass.h"
-#include "stream/survey.h"
+#include "pass/rewrite_pass.h"
+#include "service/survey.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
+#include "ts/continuity.h"
 
 namespace corvane {
 namespace {
@@ -106,22 +107,17 @@ Bytes failingPmt() {
 Bytes rewrittenInOneGo(const Bytes& source, bool pmtcheck) {
   Bytes all(source);
   std::size_t whole = source.size() / 188 * 188;
-  all.resize(whole + 188);  // a partial last packet, cut off, takes part in the counting only
-  StreamContext context;
-  std::vector<std::int32_t> counters(kPidCount);
-  context.ccTable = counters.data();
-  context.run.settings.pmtcheck = pmtcheck;
-  EXPECT_TRUE(surveyStream(context, all.data(), static_cast<std::int32_t>(kBlock)));
-  PassProgress progress;
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  startPacketRules(context, progress);
-  if (rewritePackets(context, progress, all.data(), all.data() + whole) == all.data() + whole) {
-    renumberPacket(context, all.data() + whole);
+  Service service;
+  EXPECT_EQ(surveyStream(service, false, all.data(), static_cast<std::int32_t>(kBlock)),
+            Refusal::none);
+  ContinuityCounters counters;
+  EventSink events{dropEvent};
+  PacketRules rules{service, counters, events, pmtcheck};
+  if (rewritePackets(rules, all.data(), all.data() + whole, 0).refusal == Refusal::none &&
+      whole < source.size()) {
+    rewriteCutOffPacket(rules, all.data() + whole, static_cast<std::int64_t>(source.size() - whole),
+                        static_cast<std::int64_t>(whole));
   }
-  ::testing::internal::GetCapturedStdout();
-  ::testing::internal::GetCapturedStderr();
-  all.resize(source.size());
   return all;
 }
 
@@ -142,7 +138,6 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
   };
 
   std::vector<std::uint8_t> bufferBytes(kBufferSize);
-  std::vector<std::int32_t> counters(kPidCount);
   for (int round = 0; round < 40; ++round) {
     // The source: the recording cut anywhere past its second block, and perhaps a PMT that stops
     // the pass anywhere past the survey's PCRs.
@@ -169,24 +164,20 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
     if (below(5) == 0) written.failAt = offset(0, size);
     bool cuttable = below(2) == 0;
 
-    StreamContext context;
-    context.ccTable = counters.data();
-    context.run.settings.pmtcheck = stop;
+    Service service;
+    ContinuityCounters counters;
+    EventSink events{dropEvent};
+    PacketRules rules{service, counters, events, stop};
     PassBuffer buffer{bufferBytes.data()};
     SourceReader reader{reinterpret_cast<platform::FileHandle>(&input), &kScriptedCalls};
     Destination output{reinterpret_cast<platform::FileHandle>(&written), cuttable, &kScriptedCalls};
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
     bool surveyed = !readFirstBlock(reader, buffer).failed &&
-                    surveyStream(context, buffer.bytes, static_cast<std::int32_t>(buffer.read));
-    PassProgress progress;
+                    surveyStream(service, false, buffer.bytes,
+                                 static_cast<std::int32_t>(buffer.read)) == Refusal::none;
     PassOutcome outcome;
     if (surveyed) {
-      outcome =
-          settleDestination(output, buffer, rewriteFile(context, progress, reader, buffer, output));
+      outcome = settleDestination(output, buffer, rewriteFile(rules, reader, buffer, output));
     }
-    ::testing::internal::GetCapturedStdout();
-    ::testing::internal::GetCapturedStderr();
 
     SCOPED_TRACE("round " + std::to_string(round));
     ASSERT_TRUE(surveyed);
@@ -218,6 +209,7 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
     }
     if (outcome.end == PassEnd::stopped) {
       EXPECT_EQ(length, stopPacket * 188 / kBlock * kBlock);
+      EXPECT_EQ(outcome.stop, Refusal::noAudioInPmt);
     }
     if (outcome.end == PassEnd::readFailed) {
       // Nothing rewritten before the failing read is lost but the block it ended in.

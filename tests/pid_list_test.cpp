@@ -1,3 +1,5 @@
+#include "ts/pid_list.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -5,8 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "stream/packet.h"
-#include "stream/stream_context.h"
+#include "ts/packet.h"
 
 namespace corvane {
 namespace {

@@ -5,7 +5,7 @@
 #include <regex>
 #include <string>
 
-#include "stream/messages.h"
+#include "output/messages.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 

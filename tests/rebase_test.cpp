@@ -1,9 +1,8 @@
-// PCR and PES rebasing on single packets in memory, with the time log captured.
-#include "rewrite/rebase.h"
+// A service's timeline rules on single packets in memory, with the events they report.
+#include "service/rebase.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "tests/test_support.h"
@@ -14,118 +13,102 @@ namespace {
 
 namespace gen = streamgen;
 
+constexpr std::int64_t kTwo33 = std::int64_t{1} << 33;
+
 class Rebase : public ::testing::Test {
  protected:
   void SetUp() override {
-    insertPid(context().videoPids, gen::kVideoPid);
-    insertPid(context().audioPids, gen::kAudio1Pid);
-    insertPid(context().captionPids, gen::kCaptionPid);
-    insertPid(context().pcrPids, gen::kPcrPid);
-    log_.stream = std::tmpfile();
+    insertPid(service_.pids.video, gen::kVideoPid);
+    insertPid(service_.pids.audio, gen::kAudio1Pid);
+    insertPid(service_.pids.captions, gen::kCaptionPid);
+    insertPid(service_.pids.pcr, gen::kPcrPid);
   }
-  void TearDown() override { std::fclose(log_.stream); }
 
-  StreamContext& context() { return loaded_.context; }
-  std::uint8_t* packet() { return loaded_.buffer.data(); }
-
-  // Puts one PES start packet at buffer offset 0 and tests it as the rewrite pass would.
-  bool place(const gen::PesStart& pes) {
-    gen::Bytes bytes;
-    gen::appendPesStart(bytes, pes);
-    loaded_.load(bytes);
-    return isTimedPesStart(context(), packet(), &pesOffset_);
+  // Puts one PES start packet in place and tests it as the pass would.
+  int place(const gen::PesStart& pes) {
+    packet_.clear();
+    gen::appendPesStart(packet_, pes);
+    return pesOffset_ = timedPesStart(service_.pids, packet_.data());
   }
-  void placePcr(std::int64_t pcr) {
-    gen::Bytes bytes;
-    gen::appendPcrOnly(bytes, gen::kPcrPid, pcr);
-    loaded_.load(bytes);
-  }
-  // Runs a PES in the jump test through the GOP handler, counting it first; dts -1 for none.
-  void gop(std::int64_t pts, std::int64_t dts, int pid = gen::kVideoPid) {
+  // Runs a PES in the jump test; dts -1 for none. True when it joined.
+  bool jumpTest(std::int64_t pts, std::int64_t dts, int pid = gen::kVideoPid) {
     gen::PesStart pes;
     pes.pid = pid;
     pes.pts = pts;
     pes.dts = dts;
-    ASSERT_TRUE(place(pes));
-    ++context().gopCount;
-    rebaseGopPes(context(), packet(), pesOffset_);
+    EXPECT_GE(place(pes), 0);
+    return rebaseJumpTestPes(service_, packet_.data(), pesOffset_, events_.sink);
   }
   void ptsOnly(std::int64_t pts, int pid) {
     gen::PesStart pes;
     pes.pid = pid;
     pes.pts = pts;
-    ASSERT_TRUE(place(pes));
-    rebasePts(context(), packet(), pesOffset_);
+    ASSERT_GE(place(pes), 0);
+    rebasePes(service_, packet_.data(), pesOffset_, events_.sink);
   }
-  std::int64_t pts() { return gen::decodeTimestamp(packet() + 13 + pesOffset_); }
-  std::int64_t dts() { return gen::decodeTimestamp(packet() + 18 + pesOffset_); }
-
-  // The lines written since the last call.
-  std::string log() {
-    std::string text = testing::streamText(log_.stream);
-    std::fclose(log_.stream);
-    log_.stream = std::tmpfile();
-    return text;
+  std::int64_t pts() { return gen::decodeTimestamp(packet_.data() + 13 + pesOffset_); }
+  std::int64_t dts() { return gen::decodeTimestamp(packet_.data() + 18 + pesOffset_); }
+  Timeline& timeline() { return service_.timeline; }
+  // The last event of a kind.
+  Event last(EventKind kind) {
+    std::vector<Event> found = events_.of(kind);
+    return found.empty() ? Event{kind} : found.back();
   }
 
-  testing::LoadedContext loaded_;
-  TimeLog& log_ = loaded_.context.run.timeLog;
-  int pesOffset_ = 0;  // where isTimedPesStart found the PES header
+  Service service_;
+  gen::Bytes packet_;
+  int pesOffset_ = 0;
+  testing::RecordedEvents events_;
 };
 
-TEST_F(Rebase, PcrMovesByTheOffsetAndIsLogged) {
-  context().ptsOffset = 100000000;
-  placePcr(127200000000);
-  rebasePcr(context(), packet());
-  EXPECT_EQ(gen::decodePcr(packet()), 97200000000);
-  EXPECT_EQ(packet()[10] & 0x7E, 0);  // reserved bits come out 0
-  EXPECT_EQ(context().srcPcr, 127200000000);
-  EXPECT_EQ(context().outPcr, 97200000000);
-  EXPECT_EQ(log(), "PCR   :  127200000000,     424000000,     100000000,     324000000\r\n");
+TEST_F(Rebase, PcrMovesByTheOffsetAndFallsBackOnlyAboveTheFieldLimit) {
+  const struct {
+    std::int64_t ptsOffset;
+    std::int64_t prevPtsOffset;
+    std::int64_t base;  // of the source field
+    int extension;
+    std::int64_t value;    // as computed, 27 MHz
+    std::int64_t written;  // as the field then reads
+  } cases[] = {
+      {100000000, 0, 424000000, 0, 97200000000, 97200000000},
+      // Exactly the largest the field can carry is not above it: base 2^33 - 1, extension 511
+      // is written as base 0, extension 211.
+      {0, 10, kTwo33 - 1, 511, 2576980377811, 211},
+      // One tick past it takes the previous offset.
+      {-1, 10, kTwo33 - 1, 468, 2576980377768 - 3000, 2576980377768 - 3000},
+      // Below zero there is no fallback: stored modulo the field's range.
+      {1, -5, 0, 0, -300, kTwo33 * 300 - 300},
+  };
+  for (const auto& c : cases) {
+    timeline().ptsOffset = c.ptsOffset;
+    timeline().prevPtsOffset = c.prevPtsOffset;
+    packet_.clear();
+    gen::appendPcrOnly(packet_, gen::kPcrPid, 0);
+    std::uint8_t* b = packet_.data();
+    b[6] = static_cast<std::uint8_t>(c.base >> 25);
+    b[7] = static_cast<std::uint8_t>(c.base >> 17);
+    b[8] = static_cast<std::uint8_t>(c.base >> 9);
+    b[9] = static_cast<std::uint8_t>(c.base >> 1);
+    b[10] = static_cast<std::uint8_t>((c.base & 1) << 7 | 0x7E | c.extension >> 8);  // reserved 1s
+    b[11] = static_cast<std::uint8_t>(c.extension);
+    rebasePcr(timeline(), b, events_.sink);
+    EXPECT_EQ(gen::decodePcr(b), c.written) << c.base;
+    EXPECT_EQ(b[10] & 0x7E, 0);  // reserved bits come out 0
+    Event event = last(EventKind::pcrRebased);
+    EXPECT_EQ(event.source, c.base * 300 + c.extension);
+    EXPECT_EQ(event.value, c.value);
+    EXPECT_EQ(event.ptsOffset, c.ptsOffset);
+    EXPECT_EQ(event.pid, gen::kPcrPid);
+  }
 }
 
-TEST_F(Rebase, PcrFallsBackOnlyAboveTheFieldLimit) {
-  // Exactly kMaxPcr (base 2^33 - 1, extension 511) is written as it is: base 0, extension 211.
-  context().ptsOffset = 0;
-  context().prevPtsOffset = 10;
-  packet()[0] = 0x47;
-  gen::Bytes bytes;
-  gen::appendPcrOnly(bytes, gen::kPcrPid, 0);
-  std::copy(bytes.begin(), bytes.end(), packet());
-  std::fill(packet() + 6, packet() + 12, 0xFF);
-  rebasePcr(context(), packet());
-  EXPECT_EQ(context().outPcr, 2576980377811);
-  EXPECT_EQ(gen::decodePcr(packet()), 211);
-
-  // One more (extension 212 with offset -1) takes the previous offset; the log still shows -1.
-  std::fill(packet() + 6, packet() + 12, 0xFF);
-  packet()[11] = 0xD4;  // extension 0x1D4 = 468: source 2576980377768
-  context().ptsOffset = -1;
-  log();
-  rebasePcr(context(), packet());
-  EXPECT_EQ(context().srcPcr, 2576980377768);
-  EXPECT_EQ(context().outPcr, 2576980377768 - 3000);
-  EXPECT_EQ(log(), "PCR   : 2576980377768,    8589934592,            -1,    8589934582\r\n");
-}
-
-TEST_F(Rebase, NegativePcrTakesNoFallback) {
-  context().ptsOffset = 1;
-  context().prevPtsOffset = -5;
-  placePcr(0);
-  rebasePcr(context(), packet());
-  EXPECT_EQ(context().outPcr, -300);
-  EXPECT_EQ(gen::decodePcr(packet()), (std::int64_t{1} << 33) * 300 - 300);
-  EXPECT_EQ(log(), "PCR   :             0,             0,             1,            -1\r\n");
-}
-
-TEST_F(Rebase, PesTestFindsTheHeaderBehindTheAdaptationField) {
+TEST_F(Rebase, PesTestFindsTheHeaderOnlyInsideThePacketOfATrackedPid) {
   gen::PesStart pes;
   pes.pid = gen::kAudio1Pid;
   pes.pts = 5;
   pes.adaptationLength = 100;
-  EXPECT_TRUE(place(pes));
-  EXPECT_EQ(pesOffset_, 101);
-  EXPECT_EQ(packet()[105], 0x00);  // start code at packet offset 105
+  EXPECT_EQ(place(pes), 101);
+  EXPECT_EQ(packet_[105], 0x00);  // start code at packet offset 105
 
   // Fields that would pass the packet's end: flags byte, PTS, flagged DTS.
   const struct {
@@ -137,188 +120,154 @@ TEST_F(Rebase, PesTestFindsTheHeaderBehindTheAdaptationField) {
   for (const auto& b : bounds) {
     pes.adaptationLength = b.adaptation;
     pes.dts = b.dts ? 1 : -1;
-    EXPECT_EQ(place(pes), b.timed) << b.adaptation;
-    EXPECT_EQ(pesOffset_, b.adaptation + 1);
+    EXPECT_EQ(place(pes), b.timed ? b.adaptation + 1 : -1) << b.adaptation;
   }
-}
 
-TEST_F(Rebase, PesTestRefusesUntrackedAndMalformedHeaders) {
-  gen::PesStart pes;
-  pes.pid = 0x0200;
-  pesOffset_ = 42;
-  EXPECT_FALSE(place(pes));
-  EXPECT_EQ(pesOffset_, 42);  // untracked: left as it was
-
+  pes = gen::PesStart{};
+  pes.pid = 0x0200;  // untracked
+  EXPECT_EQ(place(pes), -1);
   pes.pid = gen::kCaptionPid;
   pes.withPts = false;
-  EXPECT_FALSE(place(pes));
-  EXPECT_EQ(pesOffset_, 0);
+  EXPECT_EQ(place(pes), -1);
   pes.withPts = true;
-  EXPECT_TRUE(place(pes));
-  packet()[6] = 0x02;  // start code broken
-  EXPECT_FALSE(isTimedPesStart(context(), packet(), &pesOffset_));
-  packet()[6] = 0x01;
-  packet()[10] = 0x40;  // not the '10' marker
-  EXPECT_FALSE(isTimedPesStart(context(), packet(), &pesOffset_));
+  EXPECT_EQ(place(pes), 0);
+  packet_[6] = 0x02;  // start code broken
+  EXPECT_EQ(timedPesStart(service_.pids, packet_.data()), -1);
+  packet_[6] = 0x01;
+  packet_[10] = 0x40;  // not the '10' marker
+  EXPECT_EQ(timedPesStart(service_.pids, packet_.data()), -1);
 }
 
-TEST_F(Rebase, FirstGopKeepsTheSurveyOffset) {
-  context().ptsOffset = 1000;
-  gop(50000000, 49990000);
+TEST_F(Rebase, FirstPesOfTheJumpTestKeepsTheSurveyOffset) {
+  timeline().ptsOffset = 1000;
+  EXPECT_FALSE(jumpTest(50000000, 49990000));
   EXPECT_EQ(pts(), 49999000);
   EXPECT_EQ(dts(), 49989000);
-  EXPECT_EQ(context().lastRefPts, 49999000);
-  EXPECT_EQ(context().gopPts, 50000000);
-  EXPECT_EQ(log(),
-            "V-GOP :                     50000000,          1000,      49999000,             0,"
-            "      50000000\r\n");
+  EXPECT_EQ(timeline().lastRefPts, 49999000);
+  EXPECT_EQ(timeline().jumpTestTime, 50000000);
+  Event event = last(EventKind::jumpTestPes);
+  EXPECT_EQ(event.source, 50000000);
+  EXPECT_EQ(event.previous, 0);
+  EXPECT_EQ(event.ptsOffset, 1000);
+  EXPECT_EQ(events_.all.size(), 1u);
 }
 
 TEST_F(Rebase, StepsUpToTenSecondsChangeNothing) {
   for (std::int64_t step : {900000, -900000}) {
-    context().gopCount = 1;
-    context().gopPts = 10000000;
-    context().ptsOffset = 0;
-    gop(10000000 + step, 10000000 + step - 3003);
-    EXPECT_EQ(context().ptsOffset, 0) << step;
+    timeline().jumpTestCount = 1;
+    timeline().jumpTestTime = 10000000;
+    timeline().ptsOffset = 0;
+    EXPECT_FALSE(jumpTest(10000000 + step, 10000000 + step - 3003));
+    EXPECT_EQ(timeline().ptsOffset, 0) << step;
     EXPECT_EQ(pts(), 10000000 + step);
   }
+  EXPECT_TRUE(events_.of(EventKind::joint).empty());
 }
 
 TEST_F(Rebase, JumpOfMoreThanTenSecondsIsJoinedAfterTheLastReferencePicture) {
   for (std::int64_t step : {900001, -900001, 20 * 90000}) {
-    context().gopCount = 1;
-    context().gopPts = 400000000;
-    context().ptsOffset = 76000000;
-    context().lastRefPts = 324500000;
-    context().ccTable[gen::kVideoPid] = 8;  // the pass gave this packet 8
-    log();
-    gop(400000000 + step, 400000000 + step - 6006);
+    timeline().jumpTestCount = 1;
+    timeline().jumpTestTime = 400000000;
+    timeline().ptsOffset = 76000000;
+    timeline().lastRefPts = 324500000;
+    EXPECT_TRUE(jumpTest(400000000 + step, 400000000 + step - 6006));
     std::int64_t newOffset = 400000000 + step - 324500000 - 9009;
-    EXPECT_EQ(context().prevPtsOffset, 76000000);
-    EXPECT_EQ(context().ptsOffset, newOffset);
+    EXPECT_EQ(timeline().prevPtsOffset, 76000000);
+    EXPECT_EQ(timeline().ptsOffset, newOffset);
     EXPECT_EQ(pts(), 324509009);
     EXPECT_EQ(dts(), 324509009 - 6006);
-    EXPECT_EQ(context().lastRefPts, 324509009);
-    EXPECT_EQ(packet()[3] & 0x0F, 9);
-    EXPECT_EQ(context().ccTable[gen::kVideoPid], 9);
-    char expected[512];
-    std::snprintf(expected, sizeof expected,
-                  "********* Joint GOP *********\r\n"
-                  "GOPPTS:      76000000, %13lld\r\n"
-                  "V-GOP :                %13lld, %13lld,     324509009,     400000000, %13lld\r\n",
-                  static_cast<long long>(newOffset), static_cast<long long>(400000000 + step),
-                  static_cast<long long>(newOffset),
-                  static_cast<long long>(step < 0 ? -step : step));
-    EXPECT_EQ(log(), expected);
+    EXPECT_EQ(timeline().lastRefPts, 324509009);
+    Event joint = last(EventKind::joint);
+    EXPECT_EQ(joint.prevPtsOffset, 76000000);
+    EXPECT_EQ(joint.ptsOffset, newOffset);
+    EXPECT_EQ(joint.source, 400000000 + step);
+    EXPECT_EQ(joint.previous, 400000000);
+    EXPECT_EQ(last(EventKind::jumpTestPes).ptsOffset, newOffset);
   }
 }
 
 // H.264 and HEVC: every video PES is measured by its decode time, and a joint decodes the new
 // stretch one frame period (the step seen most often) after the old one's last picture.
 TEST_F(Rebase, H264JointDecodesOneFramePeriodAfterTheLastPicture) {
-  context().videoCoding = VideoCoding::h264;
-  context().ptsOffset = 1000;
+  service_.pids.videoCoding = VideoCoding::h264;
+  timeline().ptsOffset = 1000;
   // 15 frames per second without B-frames: PTS only, steps of 6,000 and one of 3,000.
   for (std::int64_t source : {400000, 406000, 412000, 415000}) {
-    gop(source, -1);
+    EXPECT_FALSE(jumpTest(source, -1));
     EXPECT_EQ(pts(), source - 1000);
   }
-  log();
-  context().ccTable[gen::kVideoPid] = 3;
   // 20 s later, with a DTS: decoded at 414,000 + 6,000, presented 6,000 after that.
-  gop(2221000, 2215000);
+  EXPECT_TRUE(jumpTest(2221000, 2215000));
   EXPECT_EQ(dts(), 420000);
   EXPECT_EQ(pts(), 426000);
-  EXPECT_EQ(packet()[3] & 0x0F, 4);
-  EXPECT_EQ(log(),
-            "********* Joint GOP *********\r\n"
-            "GOPPTS:          1000,       1795000\r\n"
-            "V-GOP :                      2215000,       1795000,        420000,        415000,"
-            "       1800000\r\n");
+  EXPECT_EQ(last(EventKind::joint).ptsOffset, 1795000);
+  EXPECT_EQ(last(EventKind::jumpTestPes).previous, 415000);
 
   // Audio outside the jump test, even with a DTS; every video PES in it.
-  EXPECT_TRUE(inJumpTest(context(), packet(), pesOffset_));
+  EXPECT_TRUE(inJumpTest(service_.pids, packet_.data(), pesOffset_));
   gen::PesStart audio;
   audio.pid = gen::kAudio1Pid;
   audio.dts = 0;
-  ASSERT_TRUE(place(audio));
-  EXPECT_FALSE(inJumpTest(context(), packet(), pesOffset_));
-  context().videoCoding = VideoCoding::mpeg2;
-  EXPECT_TRUE(inJumpTest(context(), packet(), pesOffset_));
-}
+  ASSERT_GE(place(audio), 0);
+  EXPECT_FALSE(inJumpTest(service_.pids, packet_.data(), pesOffset_));
+  service_.pids.videoCoding = VideoCoding::mpeg2;
+  EXPECT_TRUE(inJumpTest(service_.pids, packet_.data(), pesOffset_));
 
-TEST_F(Rebase, HevcJointWithoutAStepSeenTakes3003Ticks) {
-  context().videoCoding = VideoCoding::hevc;
-  gop(500000, 497000);
-  gop(1500000, 1497000);
+  // Without a step seen, HEVC takes 3,003 ticks.
+  service_ = Service{};
+  insertPid(service_.pids.video, gen::kVideoPid);
+  service_.pids.videoCoding = VideoCoding::hevc;
+  jumpTest(500000, 497000);
+  jumpTest(1500000, 1497000);
   EXPECT_EQ(dts(), 497000 + 3003);
   EXPECT_EQ(pts(), 500000 + 3003);
 }
 
-TEST_F(Rebase, JointCounterWrapsFrom15To0) {
-  context().gopCount = 1;
-  context().gopPts = 0;
-  context().ccTable[gen::kVideoPid] = 15;
-  gop(5000000, 4990000);
-  EXPECT_EQ(packet()[3] & 0x0F, 0);
-  EXPECT_EQ(packet()[3] & 0xF0, 0x10);  // payload only, as built
-}
-
 TEST_F(Rebase, WrapOfTheSourceClockIsFollowedWithoutAJoint) {
-  context().gopCount = 1;
-  context().gopPts = 8589933592;  // 2^33 - 1000
-  context().ptsOffset = 8000000000;
-  context().lastRefPts = 589933592;
-  context().ccTable[gen::kVideoPid] = 4;
-  gop(2000, 2000 - 3003 + (std::int64_t{1} << 33));
-  EXPECT_EQ(context().prevPtsOffset, 8000000000);
-  EXPECT_EQ(context().ptsOffset, 8000000000 - 8589934591);
-  EXPECT_EQ(pts(), 589933592 + 2999);               // one tick short of the source step of 3,000
-  EXPECT_EQ(context().ccTable[gen::kVideoPid], 4);  // no continuity break
-  EXPECT_EQ(packet()[3] & 0x0F, 0);
+  timeline().jumpTestCount = 1;
+  timeline().jumpTestTime = 8589933592;  // 2^33 - 1000
+  timeline().ptsOffset = 8000000000;
+  timeline().lastRefPts = 589933592;
+  EXPECT_FALSE(jumpTest(2000, 2000 - 3003 + kTwo33));
+  EXPECT_EQ(timeline().prevPtsOffset, 8000000000);
+  EXPECT_EQ(timeline().ptsOffset, 8000000000 - 8589934591);
+  EXPECT_EQ(pts(), 589933592 + 2999);  // one tick short of the source step of 3,000
   // The pre-wrap DTS falls back on the previous offset.
   EXPECT_EQ(dts(), 8589933589 - 8000000000);
-  EXPECT_EQ(log(),
-            "********* wrap around GOP *********\r\n"
-            "V-GOP :                         2000,    -589934591,     589936591,    8589933592,"
-            "    8589931592\r\n");
-}
+  EXPECT_EQ(events_.of(EventKind::wrap).size(), 1u);
+  EXPECT_TRUE(events_.of(EventKind::joint).empty());
 
-TEST_F(Rebase, WrapIsCountedUpToTenSecondsPastTheWrap) {
-  // The step plus kMaxPts: 900,000 is a wrap, 900,001 a joint.
+  // The step plus kMaxPts: up to 900,000 is a wrap, 900,001 a joint.
   for (std::int64_t past : {900000, 900001}) {
-    context().gopCount = 1;
-    context().gopPts = 8589934591;
-    context().ptsOffset = 0;
-    context().lastRefPts = 100;
-    gop(past, past - 3003);
-    EXPECT_EQ(context().ptsOffset, past == 900000 ? -8589934591 : past - 100 - 9009) << past;
+    timeline().jumpTestCount = 1;
+    timeline().jumpTestTime = 8589934591;
+    timeline().ptsOffset = 0;
+    timeline().lastRefPts = 100;
+    EXPECT_EQ(jumpTest(past, past - 3003), past == 900001);
+    EXPECT_EQ(timeline().ptsOffset, past == 900000 ? -8589934591 : past - 100 - 9009) << past;
   }
 }
 
 TEST_F(Rebase, OffsetRuleFallsBackFrom2To33On) {
-  context().prevPtsOffset = -100;
-  context().ptsOffset = -10;
+  timeline().prevPtsOffset = -100;
+  timeline().ptsOffset = -10;
   ptsOnly(8589934581, gen::kVideoPid);  // new value kMaxPts: as it is
   EXPECT_EQ(pts(), 8589934591);
   ptsOnly(8589934582, gen::kVideoPid);  // 2^33: source - prevPtsOffset, stored modulo 2^33
-  EXPECT_EQ(pts(), (8589934582 + 100) - (std::int64_t{1} << 33));
-  gop(8589934582, 8589934500);  // its line shows the plain difference all the same
-  EXPECT_EQ(pts(), (8589934582 + 100) - (std::int64_t{1} << 33));
-  context().ptsOffset = 1;
+  EXPECT_EQ(pts(), (8589934582 + 100) - kTwo33);
+  EXPECT_EQ(last(EventKind::pesRebased).value, 8589934682);
+  jumpTest(8589934582, 8589934500);
+  EXPECT_EQ(pts(), (8589934582 + 100) - kTwo33);
+  timeline().ptsOffset = 1;
   ptsOnly(0, gen::kAudio1Pid);  // -1: no fallback, stored as kMaxPts
   EXPECT_EQ(pts(), 8589934591);
-  EXPECT_EQ(log(),
-            "V-PTS :                   8589934581,           -10,    8589934591\r\n"
-            "V-PTS :                   8589934582,           -10,    8589934682\r\n"
-            "V-GOP :                   8589934582,           -10,    8589934592,             0,"
-            "    8589934582\r\n"
-            "A-PTS :                            0,             1,            -1\r\n");
+  Event audio = last(EventKind::pesRebased);
+  EXPECT_EQ(audio.value, -1);
+  EXPECT_EQ(audio.role, StreamRole::audio);
 }
 
 TEST_F(Rebase, CaptionsCountFromTheFirstCaptionAboveOneHour) {
-  context().ptsOffset = 123456;
+  timeline().ptsOffset = 123456;
   ptsOnly(300000000, gen::kCaptionPid);  // base unset: 324,045,000 + S
   EXPECT_EQ(pts(), 624045000);
   ptsOnly(324000000, gen::kCaptionPid);  // exactly one hour is not above it
@@ -326,39 +275,18 @@ TEST_F(Rebase, CaptionsCountFromTheFirstCaptionAboveOneHour) {
   ptsOnly(500000000, gen::kCaptionPid);  // takes the base
   EXPECT_EQ(pts(), 324045000);
   // Later joints and wraps do not matter.
-  context().ptsOffset = -77777777;
-  context().prevPtsOffset = 5;
+  timeline().ptsOffset = -77777777;
+  timeline().prevPtsOffset = 5;
   ptsOnly(500090000, gen::kCaptionPid);
   EXPECT_EQ(pts(), 324135000);
-  EXPECT_EQ(log(),
-            "C-PTS :                    300000000,        123456,     624045000\r\n"
-            "C-PTS :                    324000000,        123456,     648045000\r\n"
-            "C-PTS :                    500000000,        123456,     324045000\r\n"
-            "C-PTS :                    500090000,     -77777777,     324135000\r\n");
-}
+  EXPECT_EQ(last(EventKind::pesRebased).role, StreamRole::caption);
 
-TEST_F(Rebase, CaptionWithDtsTakesTheCaptionRuleForItsPtsOnly) {
-  context().ptsOffset = 1000;
-  gop(400000000, 399990000, gen::kCaptionPid);
+  // A caption PES with a DTS takes the caption rule for its PTS only.
+  timeline().ptsOffset = 1000;
+  jumpTest(500000000, 399990000, gen::kCaptionPid);
   EXPECT_EQ(pts(), 324045000);
   EXPECT_EQ(dts(), 399989000);
-  EXPECT_EQ(context().lastRefPts, 324045000);
-  EXPECT_EQ(log(),
-            "V-GOP :                    400000000,          1000,     399999000,             0,"
-            "     400000000\r\n");
-}
-
-TEST_F(Rebase, NothingIsLoggedWhileTheLogIsClosed) {
-  std::FILE* saved = log_.stream;
-  log_.stream = nullptr;
-  context().ptsOffset = 100;
-  placePcr(300000);
-  rebasePcr(context(), packet());
-  EXPECT_EQ(gen::decodePcr(packet()), 270000);
-  gop(1000, 900);
-  EXPECT_EQ(pts(), 900);
-  log_.stream = saved;
-  EXPECT_EQ(log(), "");
+  EXPECT_EQ(timeline().lastRefPts, 324045000);
 }
 
 }  // namespace

@@ -14,8 +14,8 @@
 #include <set>
 #include <string>
 
-#include "rewrite/rewrite_pass.h"
-#include "stream/messages.h"
+#include "output/messages.h"
+#include "pass/rewrite_pass.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 
@@ -201,29 +201,22 @@ class RecordingCheck {
   const Bytes& output_;
 };
 
-// The per-packet pass in memory, on a prepared context.
+// The per-packet rules in memory, on a prepared service.
 class PacketPass : public ::testing::Test {
  protected:
-  // Rewrites `stream` in place as the pass does; false when a PMT re-read failed.
-  bool rewrite(Bytes& stream) {
-    std::int32_t size = loaded_.load(stream);
-    PassProgress progress;
-    progress.fileSize = size;
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    std::uint8_t* begin = loaded_.buffer.data();
-    bool ok = rewritePackets(context(), progress, begin, begin + size) == begin + size;
-    ::testing::internal::GetCapturedStdout();
-    ::testing::internal::GetCapturedStderr();
-    stream.assign(loaded_.buffer.begin(), loaded_.buffer.begin() + size);
-    return ok;
+  // Rewrites `stream` in place as the pass does; the refusal of a PMT re-read that failed.
+  Refusal rewrite(Bytes& stream) {
+    std::uint8_t* begin = stream.data();
+    return rewritePackets(rules_, begin, begin + stream.size(), 0).refusal;
   }
-  StreamContext& context() { return loaded_.context; }
 
-  testing::LoadedContext loaded_;
+  Service service_;
+  ContinuityCounters counters_;
+  testing::RecordedEvents events_;
+  PacketRules rules_{service_, counters_, events_.sink};
 };
 
-TEST_F(PacketPass, PacketWithoutPayloadRepeatsItsPidsCounter) {
+TEST_F(PacketPass, PacketWithoutPayloadRepeatsItsPidsCounterAndAJointSkipsOne) {
   Bytes stream;
   gen::appendPayload(stream, 0x0200, 9);
   gen::appendPayload(stream, 0x0200, 9);
@@ -235,20 +228,29 @@ TEST_F(PacketPass, PacketWithoutPayloadRepeatsItsPidsCounter) {
   std::vector<int> counters;
   for (std::size_t at = 3; at < stream.size(); at += 188) counters.push_back(stream[at] & 0x0F);
   EXPECT_EQ(counters, (std::vector<int>{0, 1, 1, 2, 0, 1}));
+
+  counters_.last[0x0200] = 15;
+  skipOneCount(counters_, stream.data());
+  EXPECT_EQ(stream[3], 0x10);  // payload only, as built, and the counter from 15 to 0
 }
 
 TEST_F(PacketPass, PmtcheckReReadsSectionsOnPmtPidsOnly) {
-  context().run.settings.pmtcheck = true;
-  insertPid(context().pmtPids, gen::kPmtPid);
-  insertPid(context().audioPids, gen::kAudio1Pid);
+  rules_.pmtcheck = true;
+  insertPid(service_.pmtPids, gen::kPmtPid);
+  insertPid(service_.pids.audio, gen::kAudio1Pid);
   // A PMT without audio, which fails the reader's checks wherever it is re-read.
   Bytes elsewhere;
   gen::appendPmt(elsewhere, 0x0300, gen::kPcrPid, {{0x02, gen::kVideoPid, {}}});
-  EXPECT_TRUE(rewrite(elsewhere));
-  EXPECT_EQ(pidAt(context().audioPids, 0), gen::kAudio1Pid);
+  EXPECT_EQ(rewrite(elsewhere), Refusal::none);
+  EXPECT_EQ(pidAt(service_.pids.audio, 0), gen::kAudio1Pid);
+  // Nor is one read from a packet that does not start it; it is damage met.
+  Bytes stray;
+  gen::appendStrayPmtContinuation(stray, gen::kPmtPid);
+  EXPECT_EQ(rewrite(stray), Refusal::none);
+  EXPECT_EQ(events_.of(EventKind::straySection).size(), 1u);
   Bytes onPmtPid;
   gen::appendPmt(onPmtPid, gen::kPmtPid, gen::kPcrPid, {{0x02, gen::kVideoPid, {}}});
-  EXPECT_FALSE(rewrite(onPmtPid));
+  EXPECT_EQ(rewrite(onPmtPid), Refusal::noAudioInPmt);
 }
 
 gen::Recording writeRecording(const ToolFolder& folder, const gen::RecordingOptions& options,

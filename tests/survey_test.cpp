@@ -1,4 +1,4 @@
-#include "stream/survey.h"
+#include "service/survey.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <regex>
 #include <string>
 
-#include "stream/messages.h"
+#include "output/messages.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 
@@ -33,22 +33,14 @@ void addGopStart(Bytes& out, int pid = gen::kVideoPid) {
   gen::appendPesStart(out, pes);
 }
 
-struct Outcome {
-  bool accepted;
-  std::string err;
-};
-
 class Survey : public ::testing::Test {
  protected:
-  Outcome survey(const Bytes& bytes) {
-    ::testing::internal::CaptureStderr();
-    bool accepted = surveyStream(loaded_.context, loaded_.buffer.data(), loaded_.load(bytes));
-    return {accepted, ::testing::internal::GetCapturedStderr()};
+  Refusal survey(const Bytes& bytes) {
+    return surveyStream(service_, nogop_, bytes.data(), static_cast<std::int32_t>(bytes.size()));
   }
-  StreamContext& context() { return loaded_.context; }
 
- private:
-  testing::LoadedContext loaded_;
+  Service service_;
+  bool nogop_ = false;
 };
 
 TEST_F(Survey, AcceptsAStreamThatBeginsAtAGop) {
@@ -61,17 +53,14 @@ TEST_F(Survey, AcceptsAStreamThatBeginsAtAGop) {
   gen::appendSiPacket(stream);
   gen::appendNull(stream);
   gen::appendPcrOnly(stream, gen::kPcrPid, 97202700000);
-  Outcome outcome = survey(stream);
-  EXPECT_TRUE(outcome.accepted);
-  EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(pidAt(context().pmtPids, 0), gen::kPmtPid);
-  EXPECT_EQ(pidAt(context().pcrPids, 0), gen::kPcrPid);
-  EXPECT_EQ(countPids(context().videoPids), 1);
-  EXPECT_EQ(countPids(context().audioPids), 2);
-  EXPECT_EQ(pidAt(context().captionPids, 0), 0x0130);
-  EXPECT_EQ(context().ptsOffset, 0);
-  EXPECT_EQ(context().prevPtsOffset, 0);
-  EXPECT_TRUE(context().gopStartFound);
+  EXPECT_EQ(survey(stream), Refusal::none);
+  EXPECT_EQ(pidAt(service_.pmtPids, 0), gen::kPmtPid);
+  EXPECT_EQ(pidAt(service_.pids.pcr, 0), gen::kPcrPid);
+  EXPECT_EQ(countPids(service_.pids.video), 1);
+  EXPECT_EQ(countPids(service_.pids.audio), 2);
+  EXPECT_EQ(pidAt(service_.pids.captions, 0), 0x0130);
+  EXPECT_EQ(service_.timeline.ptsOffset, 0);
+  EXPECT_EQ(service_.timeline.prevPtsOffset, 0);
 }
 
 TEST_F(Survey, FirstOffsetTruncatesTowardZero) {
@@ -83,12 +72,11 @@ TEST_F(Survey, FirstOffsetTruncatesTowardZero) {
       {97200000000 - 300, -1}, {127200000150, 100000000}, {5000000000, -307333333},
   };
   for (const auto& c : cases) {
-    testing::LoadedContext loaded;
-    std::int32_t size = loaded.load(testing::acceptedStream(c.firstPcr));
-    ASSERT_TRUE(surveyStream(loaded.context, loaded.buffer.data(), size));
-    EXPECT_EQ(loaded.context.ptsOffset, c.offset) << c.firstPcr;
+    service_ = Service{};
+    ASSERT_EQ(survey(testing::acceptedStream(c.firstPcr)), Refusal::none);
+    EXPECT_EQ(service_.timeline.ptsOffset, c.offset) << c.firstPcr;
     // The fallback offset before the first joint is the first offset too.
-    EXPECT_EQ(loaded.context.prevPtsOffset, c.offset) << c.firstPcr;
+    EXPECT_EQ(service_.timeline.prevPtsOffset, c.offset) << c.firstPcr;
   }
 }
 
@@ -98,8 +86,8 @@ TEST_F(Survey, PcrsBeforeThePmtDoNotCount) {
   gen::appendPcrOnly(stream, gen::kPcrPid, 2);
   Bytes rest = testing::acceptedStream(97200000000 + 300 * 5);
   stream.insert(stream.end(), rest.begin(), rest.end());
-  EXPECT_TRUE(survey(stream).accepted);
-  EXPECT_EQ(context().ptsOffset, 5);
+  EXPECT_EQ(survey(stream), Refusal::none);
+  EXPECT_EQ(service_.timeline.ptsOffset, 5);
 }
 
 TEST_F(Survey, CaptionsAreFoundByTheirComponentTagAnywhereInTheDescriptors) {
@@ -113,9 +101,9 @@ TEST_F(Survey, CaptionsAreFoundByTheirComponentTagAnywhereInTheDescriptors) {
   gen::appendPcrOnly(stream, gen::kPcrPid, 97200000000);
   addGopStart(stream);
   gen::appendPcrOnly(stream, gen::kPcrPid, 97202700000);
-  ASSERT_TRUE(survey(stream).accepted);
-  EXPECT_EQ(countPids(context().captionPids), 1);
-  EXPECT_EQ(pidAt(context().captionPids, 0), 0x0131);
+  ASSERT_EQ(survey(stream), Refusal::none);
+  EXPECT_EQ(countPids(service_.pids.captions), 1);
+  EXPECT_EQ(pidAt(service_.pids.captions, 0), 0x0131);
 }
 
 TEST_F(Survey, DamagedPacketsAreTakenForNothing) {
@@ -129,18 +117,18 @@ TEST_F(Survey, DamagedPacketsAreTakenForNothing) {
   gen::appendStrayPmtContinuation(stream, gen::kPmtPid);  // not read: the PMT lists no audio
   gen::appendPcrOnly(stream, gen::kPcrPid, 97200000000 + 300 * 7);
   gen::appendPcrOnly(stream, gen::kPcrPid, 97202700000);
-  EXPECT_EQ(survey(stream).err, "");
-  EXPECT_EQ(context().ptsOffset, 7);
+  EXPECT_EQ(survey(stream), Refusal::none);
+  EXPECT_EQ(service_.timeline.ptsOffset, 7);
 }
 
 TEST_F(Survey, NogopLetsAnyPacketComeFirst) {
-  context().run.settings.nogop = true;
+  nogop_ = true;
   Bytes stream;
   addTables(stream);
   gen::appendPayload(stream, gen::kAudio1Pid);
   gen::appendPcrOnly(stream, gen::kPcrPid, 97200000000);
   gen::appendPcrOnly(stream, gen::kPcrPid, 97202700000);
-  EXPECT_TRUE(survey(stream).accepted);
+  EXPECT_EQ(survey(stream), Refusal::none);
 }
 
 // An H.264 or HEVC recording must begin at a picture that decodes on its own, which the NAL units
@@ -203,13 +191,11 @@ TEST(SurveyOfH264AndHevc, BeginsAtAPictureThatDecodesOnItsOwn) {
     gen::appendPesStart(stream, start);
     gen::appendPcrOnly(stream, gen::kPcrPid, 0);
     gen::appendPcrOnly(stream, gen::kPcrPid, 1);
-    testing::LoadedContext loaded;
-    ::testing::internal::CaptureStderr();
-    bool accepted = surveyStream(loaded.context, loaded.buffer.data(), loaded.load(stream));
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(accepted, c.accepted) << c.name;
-    EXPECT_EQ(err, c.accepted ? "" : msg::kNotGopStart) << c.name;
-    EXPECT_EQ(loaded.context.videoCoding,
+    Service service;
+    EXPECT_EQ(surveyStream(service, false, stream.data(), static_cast<std::int32_t>(stream.size())),
+              c.accepted ? Refusal::none : Refusal::notAtStart)
+        << c.name;
+    EXPECT_EQ(service.pids.videoCoding,
               c.streamType == 0x1B ? VideoCoding::h264 : VideoCoding::hevc)
         << c.name;
   }
@@ -373,7 +359,7 @@ TEST_F(Survey, HeaderThatJustFitsIsAGopStart) {
   gen::appendPesStart(stream, edge);
   gen::appendPcrOnly(stream, gen::kPcrPid, 0);
   gen::appendPcrOnly(stream, gen::kPcrPid, 1);
-  EXPECT_TRUE(survey(stream).accepted);
+  EXPECT_EQ(survey(stream), Refusal::none);
 }
 
 }  // namespace

@@ -407,9 +407,12 @@ RunResult ToolFolder::run(const std::vector<std::string>& arguments,
 
 namespace corvane::testing {
 
-std::int32_t LoadedContext::load(const Bytes& bytes) {
-  std::copy(bytes.begin(), bytes.end(), buffer.begin());
-  return static_cast<std::int32_t>(bytes.size());
+std::vector<Event> RecordedEvents::of(EventKind kind) const {
+  std::vector<Event> found;
+  for (const Event& event : all) {
+    if (event.kind == kind) found.push_back(event);
+  }
+  return found;
 }
 
 }  // namespace corvane::testing

@@ -118,23 +118,24 @@ class ToolFolder {
 
 }  // namespace corvane::testing
 
-#include "rewrite/pass_buffer.h"
-#include "stream/stream_context.h"
+#include "service/events.h"
 
 namespace corvane::testing {
 
-// A context with a buffer and continuity table of its own, for running the stream code in memory.
-struct LoadedContext {
-  LoadedContext() { context.ccTable = counters.data(); }
-  LoadedContext(const LoadedContext&) = delete;
-  LoadedContext& operator=(const LoadedContext&) = delete;
+// A sink that keeps every event the rules report, for a test to look at.
+struct RecordedEvents {
+  RecordedEvents() = default;
+  RecordedEvents(const RecordedEvents&) = delete;
+  RecordedEvents& operator=(const RecordedEvents&) = delete;
 
-  // Copies `bytes` (at most one block) to the start of the buffer; returns their count.
-  std::int32_t load(const Bytes& bytes);
+  // The events of one kind, in order.
+  std::vector<Event> of(EventKind kind) const;
 
-  Bytes buffer = Bytes(kBufferSize);
-  std::vector<std::int32_t> counters = std::vector<std::int32_t>(8192, -1);
-  StreamContext context;
+  std::vector<Event> all;
+  EventSink sink{[](void* self, const Event& event) {
+                   static_cast<RecordedEvents*>(self)->all.push_back(event);
+                 },
+                 this};
 };
 
 }  // namespace corvane::testing

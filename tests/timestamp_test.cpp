@@ -1,4 +1,4 @@
-#include "stream/timestamp.h"
+#include "ts/timestamp.h"
 
 #include <gtest/gtest.h>
 

@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "rewrite/rewrite_pass.h"
-#include "stream/stream_context.h"
-#include "stream/survey.h"
+#include "output/outputs.h"
+#include "pass/rewrite_pass.h"
+#include "service/survey.h"
+#include "ts/continuity.h"
 
 namespace corvane::fuzzing {
 
@@ -137,11 +138,6 @@ std::uint8_t* packetBuffer() {
   return block;
 }
 
-std::int32_t* counters() {
-  static auto* table = static_cast<std::int32_t*>(std::malloc(kPidCount * sizeof(std::int32_t)));
-  return table;
-}
-
 }  // namespace
 
 std::string runInput(const std::uint8_t* data, std::size_t size) {
@@ -149,32 +145,39 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
   Bytes recording(data + 1, data + size);
   Files files(recording);
 
-  StreamContext context;
-  context.ccTable = counters();
-  context.run.settings.nogop = data[0] & 1;
-  context.run.settings.pmtcheck = data[0] & 2;
-  context.run.settings.log = data[0] & 4;
+  bool nogop = data[0] & 1;
+  bool pmtcheck = data[0] & 2;
+  bool log = data[0] & 4;
+  bool uncuttable = data[0] & 8;
 #ifdef _WIN32
   static std::FILE* nowhere = std::fopen("NUL", "wb");
 #else
   static std::FILE* nowhere = std::fopen("/dev/null", "wb");
 #endif
-  if (context.run.settings.log) context.run.timeLog.stream = nowhere;
+  RunOutputs outputs;
+  if (log) outputs.timeLog.stream = nowhere;
+  outputs.progress.fileSize = static_cast<std::int64_t>(recording.size());
 
   PassBuffer buffer{packetBuffer()};
   SourceReader source{files.sourceFile};
+  Service service;
   std::string broken;
   if (!readFirstBlock(source, buffer).failed &&
-      surveyStream(context, buffer.bytes, static_cast<std::int32_t>(buffer.read))) {
+      surveyStream(service, nogop, buffer.bytes, static_cast<std::int32_t>(buffer.read)) ==
+          Refusal::none) {
     Destination output;
     if (openDestination(output, files.destinationPath(), files.sourceFile, platform::kNoFile)
             .failed) {
       std::abort();
     }
-    PassProgress progress;
-    progress.fileSize = static_cast<std::int64_t>(recording.size());
+    // A pipe or a device is written in whole blocks only.
+    if (uncuttable) output.cuttable = false;
+    ContinuityCounters counters;
+    EventSink events = sinkTo(outputs);
+    PacketRules rules{service, counters, events, pmtcheck};
+    startProgress(outputs.progress);
     PassOutcome outcome =
-        settleDestination(output, buffer, rewriteFile(context, progress, source, buffer, output));
+        settleDestination(output, buffer, rewriteFile(rules, source, buffer, output));
     broken = checkOutput(recording, files.written(), outcome.end == PassEnd::complete);
   }
   return broken;

@@ -1,0 +1,20 @@
+// The run's outputs that the rules' events reach: the time log and the progress lines.
+#pragma once
+
+#include "output/progress.h"
+#include "output/time_log.h"
+#include "service/events.h"
+
+namespace corvane {
+
+struct RunOutputs {
+  TimeLog timeLog;
+  Progress progress;
+};
+
+// Hands an event to each output; `outputs` is a RunOutputs.
+void receiveEvent(void* outputs, const Event& event);
+
+inline EventSink sinkTo(RunOutputs& outputs) { return EventSink{receiveEvent, &outputs}; }
+
+}  // namespace corvane

@@ -1,0 +1,65 @@
+#include "output/refusals.h"
+
+#include <cstdio>
+
+#include "output/console.h"
+#include "output/messages.h"
+
+namespace corvane {
+
+namespace {
+
+struct RefusalText {
+  const char* message;
+  PidList ProgramPids::*listed;  // the PIDs listed after the message, or none
+};
+
+RefusalText textOf(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::none:
+      break;
+    case Refusal::noService:  // ファイルが破損している可能性があります...終了します(PAT).
+      return {msg::kDamagedPat, nullptr};
+    case Refusal::severalServices:  // 複数のサービスが含まれています...処理できません(PAT).
+      return {msg::kSeveralServicesPat, nullptr};
+    case Refusal::severalPcrPids:  // ファイルが破損している可能性があります...終了します(PMT).
+      return {msg::kDamagedPmt, nullptr};
+    case Refusal::noVideoInPmt:  // 映像が見つかりません...終了します(PMT).
+      return {msg::kNoVideoPmt, nullptr};
+    case Refusal::severalVideosInPmt:  // 複数の映像が含まれています...処理できません(PMT).
+      return {msg::kSeveralVideoPmt, &ProgramPids::video};
+    case Refusal::noAudioInPmt:  // 音声が見つかりません...終了します(PMT).
+      return {msg::kNoAudioPmt, nullptr};
+    case Refusal::tooManyAudiosInPmt:  // 三つ以上の音声が含まれています...処理できません(PMT).
+      return {msg::kTooManyAudioPmt, &ProgramPids::audio};
+    case Refusal::notAtStart:  // ファイルの先頭がGOPで区切られていません...終了します.
+      return {msg::kNotGopStart, nullptr};
+    case Refusal::noSecondPcr:  // ファイルが破損している可能性があります...終了します(INFO).
+      return {msg::kDamagedInfo, nullptr};
+    case Refusal::noVideo:  // 映像が見つかりません...終了します(INFO).
+      return {msg::kNoVideoInfo, nullptr};
+    case Refusal::severalVideos:  // 複数の映像が含まれています...処理できません(INFO).
+      return {msg::kSeveralVideoInfo, &ProgramPids::video};
+    case Refusal::noAudio:  // 音声が見つかりません...終了します(INFO).
+      return {msg::kNoAudioInfo, nullptr};
+    case Refusal::tooManyAudios:  // 三つ以上の音声が含まれています...処理できません(INFO).
+      return {msg::kTooManyAudioInfo, &ProgramPids::audio};
+  }
+  return {"", nullptr};
+}
+
+}  // namespace
+
+void printRefusal(Refusal refusal, const ProgramPids& pids) {
+  RefusalText text = textOf(refusal);
+  writeErr(text.message);
+  if (text.listed == nullptr) return;
+  // " %d " for each PID of the list, then "\n".
+  const PidList& list = pids.*text.listed;
+  for (int pid = nextPid(list, -1); pid >= 0; pid = nextPid(list, pid)) {
+    std::fprintf(stderr, " %d ", pid);
+  }
+  writeErr("\n");
+}
+
+}  // namespace corvane

@@ -1,0 +1,124 @@
+#include "output/time_log.h"
+
+#include <cstdarg>
+#include <cstdlib>
+
+#include "output/console.h"
+
+namespace corvane {
+
+namespace {
+
+void writeLog(TimeLog& log, const char* format, ...) CORVANE_PRINTF(2, 3);
+void writeLog(TimeLog& log, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int written = std::vfprintf(log.stream, format, args);
+  va_end(args);
+  if (written < 0 && log.error == 0) log.error = platform::lastStreamErrorCode();
+}
+
+long long ll(std::int64_t value) { return static_cast<long long>(value); }
+unsigned pid(std::int64_t value) { return static_cast<unsigned>(value); }
+
+// The name of a PID in the change lines, with the blanks up to the colon.
+const char* changeName(StreamRole role) {
+  switch (role) {
+    case StreamRole::pcr:
+      return "PCRPID     ";
+    case StreamRole::video:
+      return "VIDEOPID   ";
+    case StreamRole::audio:
+      return "AUDIOPID  ";
+    case StreamRole::caption:
+      return "CAPTIONPID  ";
+  }
+  return "";
+}
+
+// "*** Change PCRPID     : 01ff -> 0100", and for audio and captions also "*** Add    AUDIOPID
+// : ---- -> 0112" and "*** Delete CAPTIONPID  : 0130 -> ----". A PCR or video PID is always
+// changed, to or from 0000 when a list is empty.
+void logPidChange(TimeLog& log, const Event& event) {
+  const char* name = changeName(event.role);
+  bool paired = event.role == StreamRole::audio || event.role == StreamRole::caption;
+  if (paired && event.previous == 0) {
+    writeLog(log, "*** Add    %s: ---- -> %04x\r\n", name, pid(event.value));
+  } else if (paired && event.value == 0) {
+    writeLog(log, "*** Delete %s: %04x -> ----\r\n", name, pid(event.previous));
+  } else {
+    writeLog(log, "*** Change %s: %04x -> %04x\r\n", name, pid(event.previous), pid(event.value));
+  }
+}
+
+}  // namespace
+
+void logEvent(TimeLog& log, const Event& event) {
+  if (log.stream == nullptr) return;
+  switch (event.kind) {
+    case EventKind::pcrRebased:
+      writeLog(log, "PCR   : %13lld, %13lld, %13lld, %13lld\r\n", ll(event.source),
+               ll(event.source / 300), ll(event.ptsOffset), ll(event.value / 300));
+      return;
+    case EventKind::pesRebased: {
+      const char* tag = event.role == StreamRole::video   ? "V-PTS"
+                        : event.role == StreamRole::audio ? "A-PTS"
+                                                          : "C-PTS";
+      writeLog(log, "%s :                %13lld, %13lld, %13lld\r\n", tag, ll(event.source),
+               ll(event.ptsOffset), ll(event.value));
+      return;
+    }
+    case EventKind::jumpTestPes:
+      // The step column is the distance to the last PES in the test, and the new value the plain
+      // difference, before any fallback.
+      writeLog(log, "V-GOP :                %13lld, %13lld, %13lld, %13lld, %13lld\r\n",
+               ll(event.source), ll(event.ptsOffset), ll(event.source - event.ptsOffset),
+               ll(event.previous), ll(std::llabs(event.source - event.previous)));
+      return;
+    case EventKind::joint:
+      writeLog(log, "********* Joint GOP *********\r\nGOPPTS: %13lld, %13lld\r\n",
+               ll(event.prevPtsOffset), ll(event.ptsOffset));
+      return;
+    case EventKind::wrap:
+      writeLog(log, "********* wrap around GOP *********\r\n");
+      return;
+    case EventKind::pidChanged:
+      logPidChange(log, event);
+      return;
+    default:
+      return;  // progress and damage have no lines
+  }
+}
+
+bool openTimeLog(TimeLog& log, const platform::Path& path, const platform::Path& sourcePath,
+                 platform::FileHandle openSource) {
+  log = TimeLog{};
+  platform::FileHandle file = platform::openForWriting(path);
+  if (file == platform::kNoFile) return false;
+  bool isSource = openSource != platform::kNoFile ? platform::isSameOpenFile(file, openSource)
+                                                  : platform::isSameFile(file, sourcePath);
+  if (isSource || !platform::emptyFile(file)) {
+    platform::closeFile(file);
+    return false;
+  }
+  log.stream = platform::streamOver(file);
+  if (log.stream == nullptr) return false;
+  log.file = file;
+  return true;
+}
+
+IoStatus closeTimeLog(TimeLog& log) {
+  if (log.stream == nullptr) return IoStatus{};
+  IoStatus status{log.error != 0, log.error};
+  auto check = [&](bool fine) {
+    if (fine || status.failed) return;
+    status = IoStatus{true, platform::lastStreamErrorCode()};
+  };
+  check(std::fflush(log.stream) == 0);
+  check(!std::ferror(log.stream));
+  check(std::fclose(log.stream) == 0);
+  log = TimeLog{};
+  return status;
+}
+
+}  // namespace corvane

@@ -1,0 +1,63 @@
+// The one buffer of the rewrite pass and what its three parts share. The reader fills the buffer
+// from the source, the packet rules rewrite it in place, and the writer takes the rewritten bytes
+// to the destination. Each part moves a cursor of its own, a file offset, and the three always
+// stand written <= rewritten <= read.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace corvane {
+
+// One packet block: 12,288 packets of 188 bytes. The survey reads the first block; a destination
+// that cannot be cut back is written in whole blocks, and one left early is cut back to them.
+constexpr std::int32_t kBlockSize = 2310144;
+
+// Reads and writes move at most this many bytes per call, a power of two, at file offsets that
+// are multiples of the amount moved: the system copies between its file cache and the program
+// fastest in such pieces, and no size that holds whole packets is one (188 = 4 x 47).
+constexpr std::int32_t kIoSize = 256 << 10;
+
+// The buffer holds a block that is not written yet and one read behind it, in whole pages.
+constexpr std::int32_t kBufferSize = kBlockSize + kIoSize + 4096;
+
+struct PassBuffer {
+  std::uint8_t* bytes = nullptr;  // kBufferSize bytes, page-aligned
+  std::int64_t start = 0;         // the file offset of bytes[0]
+  // File offsets: the bytes before `written` are in the destination, those before `rewritten`
+  // are rewritten (a whole number of packets from the file's start), those before `read` are in.
+  std::int64_t written = 0;
+  std::int64_t rewritten = 0;
+  std::int64_t read = 0;
+};
+
+// Where the byte at a file offset lies in the buffer.
+inline std::uint8_t* bufferAt(const PassBuffer& buffer, std::int64_t offset) {
+  return buffer.bytes + (offset - buffer.start);
+}
+
+// The amount that a read or write at file offset `at` moves: the largest power of two, up to
+// kIoSize, that `at` is a multiple of. After the survey's block, reads climb 16 KiB, 32 KiB, ...
+// to kIoSize and stay there; after a read that found the end of a growing file, they climb again.
+inline std::int64_t ioSizeAt(std::int64_t at) {
+  return at == 0 ? kIoSize : std::min<std::int64_t>(kIoSize, at & -at);
+}
+
+// The file calls of the pass: the system's for the tool, a script's in tests.
+struct FileCalls {
+  // Reads until `size` bytes are in or the file ends: the count, or -1.
+  std::int64_t (*readFull)(platform::FileHandle file, std::uint8_t* data, std::int64_t size);
+  bool (*writeAll)(platform::FileHandle file, const std::uint8_t* data, std::int64_t size);
+  bool (*truncateFile)(platform::FileHandle file, std::int64_t size);
+  bool (*closeFile)(platform::FileHandle file);
+  // The system's error code of the last call above that failed.
+  int (*lastErrorCode)();
+};
+
+inline constexpr FileCalls kSystemFileCalls = {platform::readFull, platform::writeAll,
+                                               platform::truncateFile, platform::closeFile,
+                                               platform::lastErrorCode};
+
+}  // namespace corvane

@@ -1,0 +1,57 @@
+// What the rules did, as data. The rules report each thing they did to one sink; the time log,
+// the progress lines and anything else that tells of a run read the events there, and the rules
+// themselves write no text.
+#pragma once
+
+#include <cstdint>
+
+namespace corvane {
+
+enum class EventKind : std::uint8_t {
+  pcrRebased,      // pid, source and value in 27 MHz, ptsOffset
+  pesRebased,      // a PES outside the jump test: pid, role, source PTS, ptsOffset, value
+  jumpTestPes,     // a PES in the jump test: pid, source (its time), previous, ptsOffset
+  joint,           // the jump test joined a new stretch: source, previous, ptsOffset, prevPtsOffset
+  wrap,            // the source clock wrapped at 2^33: source, previous, ptsOffset, prevPtsOffset
+  pidChanged,      // a PMT re-read changed a PID: role, previous (old PID), value (new PID)
+  packetCounted,   // a packet that progress counts, one that a rule rewrote
+  erroredPacket,   // transport_error_indicator set: renumbered only
+  pcrWithoutRoom,  // a PCR flagged in an adaptation field too short for it
+  straySection,    // a packet on a PMT PID that reads as a section but does not start one
+  cutOffEnd,       // the source ends inside a packet: value, the bytes of that packet
+};
+
+// The stream a PES or a PID change is about.
+enum class StreamRole : std::uint8_t { pcr, video, audio, caption };
+
+// The fields an event kind does not name above are 0. Timestamps and offsets are 90 kHz ticks
+// unless the kind says otherwise. A PID change names a PID that is not there as 0.
+struct Event {
+  EventKind kind;
+  StreamRole role = StreamRole::video;
+  int pid = 0;
+  std::int64_t offset = 0;  // the source offset of the packet, in bytes
+  std::int64_t source = 0;
+  std::int64_t value = 0;
+  std::int64_t previous = 0;
+  std::int64_t ptsOffset = 0;
+  std::int64_t prevPtsOffset = 0;
+};
+
+// Where the rules report to. The pass keeps `packetOffset` on the packet the rules work on, and
+// every event is stamped with it.
+struct EventSink {
+  void (*receive)(void* outputs, const Event& event);
+  void* outputs = nullptr;
+  std::int64_t packetOffset = 0;
+};
+
+inline void emit(EventSink& sink, Event event) {
+  event.offset = sink.packetOffset;
+  sink.receive(sink.outputs, event);
+}
+
+// A sink that drops every event.
+inline void dropEvent(void*, const Event&) {}
+
+}  // namespace corvane

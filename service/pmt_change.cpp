@@ -1,0 +1,55 @@
+#include "service/pmt_change.h"
+
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+// The PIDs that left paired with those that came, in ascending order, as long as both are left;
+// then the rest of either alone. PID 0 is never reported: it stands for "none".
+void reportPairs(const PidList& oldList, const PidList& newList, StreamRole role,
+                 EventSink& events) {
+  const PidList left = pidsNotIn(oldList, newList);
+  const PidList came = pidsNotIn(newList, oldList);
+  int oldPid = nextPid(left, 0);
+  int newPid = nextPid(came, 0);
+  while (oldPid >= 0 || newPid >= 0) {
+    emit(events, Event{.kind = EventKind::pidChanged,
+                       .role = role,
+                       .value = newPid < 0 ? 0 : newPid,
+                       .previous = oldPid < 0 ? 0 : oldPid});
+    if (oldPid >= 0) oldPid = nextPid(left, oldPid);
+    if (newPid >= 0) newPid = nextPid(came, newPid);
+  }
+}
+
+// A PCR or video PID changed: the first of each list, 0 for an empty one.
+void reportFirst(const PidList& oldList, const PidList& newList, StreamRole role,
+                 EventSink& events) {
+  if (oldList == newList) return;
+  emit(events, Event{.kind = EventKind::pidChanged,
+                     .role = role,
+                     .value = pidAt(newList, 0),
+                     .previous = pidAt(oldList, 0)});
+}
+
+}  // namespace
+
+Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink& events) {
+  // The old lists are held aside, so that the reader's verdict covers this section alone.
+  const PidList oldPcr = std::exchange(pids.pcr, {});
+  const PidList oldVideo = std::exchange(pids.video, {});
+  const PidList oldAudio = std::exchange(pids.audio, {});
+  const PidList oldCaptions = std::exchange(pids.captions, {});
+  readPmt(packet, pids);
+  Refusal refusal = checkPmt(pids);
+  if (refusal != Refusal::none) return refusal;
+  reportFirst(oldPcr, pids.pcr, StreamRole::pcr, events);
+  reportFirst(oldVideo, pids.video, StreamRole::video, events);
+  reportPairs(oldAudio, pids.audio, StreamRole::audio, events);
+  reportPairs(oldCaptions, pids.captions, StreamRole::caption, events);
+  return Refusal::none;
+}
+
+}  // namespace corvane

@@ -1,0 +1,44 @@
+// A service's timeline rules: PCR, PTS and DTS of one packet moved onto the service's output
+// timeline, in place in the buffer, with joints and wraps of the jump test. Each rule reports
+// what it did to the sink.
+#pragma once
+
+#include <cstdint>
+
+#include "service/events.h"
+#include "service/service.h"
+#include "ts/packet.h"
+
+namespace corvane {
+
+constexpr std::int64_t kJumpLimit = 900000;  // 10 s in 90 kHz ticks; a larger step is a jump
+constexpr std::int64_t kJointGap = 9009;     // MPEG-2: three frame periods of 3,003 ticks
+// H.264 and HEVC: the frame period until the stream has shown its own (29.97 frames per second)
+constexpr std::int64_t kDefaultFramePeriod = 3003;
+constexpr std::int64_t kCaptionLead = 45000;  // 0.5 s added to every caption PTS
+
+// PCR rebasing: source PCR - 300 x ptsOffset, with the fallback on prevPtsOffset when the result
+// would pass what the field can carry. The packet must carry a PCR.
+void rebasePcr(const Timeline& timeline, std::uint8_t* packet, EventSink& events);
+
+// Where the PES header starts behind the 4-byte packet header when the packet starts a PES of a
+// video, audio or caption PID and that PES carries a PTS whose field (and the DTS, when flagged)
+// lies inside the packet; -1 otherwise.
+int timedPesStart(const ProgramPids& pids, const std::uint8_t* packet);
+
+// True when the PES takes part in the jump test: with MPEG-2 video every PES that carries a DTS,
+// whatever its stream; with H.264 and HEVC every PES of the video stream.
+inline bool inJumpTest(const ProgramPids& pids, const std::uint8_t* packet, int pesOffset) {
+  return pids.videoCoding == VideoCoding::mpeg2 ? pesHasDts(packet, pesOffset)
+                                                : containsPid(pids.video, packetPid(packet));
+}
+
+// A PES in the jump test: the jump test, a joint or a wrap, and the PTS and DTS rewrites. True
+// when it joined a new stretch: its packet's continuity counter is then to skip one value.
+bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, int pesOffset, EventSink& events);
+
+// A PES outside the jump test: its PTS (the offset rule, or the caption rule for captions) and,
+// when it carries one, its DTS (the offset rule).
+void rebasePes(Service& service, std::uint8_t* packet, int pesOffset, EventSink& events);
+
+}  // namespace corvane

@@ -1,0 +1,49 @@
+// One service: its PIDs as the survey and its PMTs give them, and the timeline its timestamps are
+// moved onto. The rules take the service they work for; the stream's continuity counters and
+// the run's settings and outputs are kept apart from it.
+#pragma once
+
+#include <cstdint>
+
+#include "ts/pid_list.h"
+#include "ts/psi.h"
+
+namespace corvane {
+
+// One hour, where the first output PCR lands.
+constexpr std::int64_t kPcrOrigin = 97200000000;     // 27 MHz
+constexpr std::int64_t kOneHour = kPcrOrigin / 300;  // 90 kHz
+
+// The last decode-time steps between consecutive video PES of an H.264 or HEVC stream, in a ring:
+// the one seen most often is the stream's frame period, by which a joint spaces the stretches.
+constexpr int kFrameStepWindow = 32;
+struct FrameSteps {
+  std::int32_t steps[kFrameStepWindow] = {};  // 90 kHz
+  std::int32_t count = 0;                     // steps held, up to the window
+  std::int32_t next = 0;                      // where the next step goes
+};
+
+// The output timeline and what the jump test carries from one PES to the next. Timestamps are
+// signed 64-bit tick counts of 90 kHz.
+struct Timeline {
+  std::int64_t ptsOffset = 0;      // subtracted from every PTS and DTS (x300 from PCRs)
+  std::int64_t prevPtsOffset = 0;  // the offset before the last joint or wrap
+  // The source time of the last PES in the jump test: for MPEG-2 video the PTS of the last PES
+  // with a DTS, for H.264 and HEVC the decode time of the last video PES.
+  std::int64_t jumpTestTime = 0;
+  std::int64_t jumpTestCount = 0;   // PES in the jump test met so far
+  std::int64_t lastRefPts = 0;      // rewritten PTS of the last PES with a DTS
+  std::int64_t lastDecodeTime = 0;  // rewritten decode time of the last PES in the jump test
+  FrameSteps frameSteps;            // H.264 and HEVC: the stream's recent decode-time steps
+  // Caption PTS are counted from the first caption source PTS above one hour.
+  std::int64_t captionBasePts = 0;
+  bool captionBaseUnset = true;
+};
+
+struct Service {
+  PidList pmtPids;   // from the PAT
+  ProgramPids pids;  // from the PMT, and in the survey from PES headers too
+  Timeline timeline;
+};
+
+}  // namespace corvane

@@ -1,0 +1,100 @@
+#include "service/survey.h"
+
+#include "ts/packet.h"
+#include "ts/psi.h"
+#include "ts/random_access.h"
+#include "ts/timestamp.h"
+
+namespace corvane {
+
+namespace {
+
+Refusal checkPat(const PidList& pmtPids) {
+  std::int32_t services = countPids(pmtPids);
+  if (services == 0) return Refusal::noService;
+  if (services >= 2) return Refusal::severalServices;
+  return Refusal::none;
+}
+
+// The stream checks made at the second PCR; they end the survey either way.
+Refusal checkStreams(const ProgramPids& pids) {
+  std::int32_t videos = countPids(pids.video);
+  std::int32_t audios = countPids(pids.audio);
+  if (videos == 0) return Refusal::noVideo;
+  if (videos >= 2) return Refusal::severalVideos;
+  if (audios == 0) return Refusal::noAudio;
+  if (audios >= 3) return Refusal::tooManyAudios;
+  return Refusal::none;
+}
+
+// Learns video and audio PIDs from PES headers, and sets `startFound` at the video PES header
+// the recording may begin at: MPEG-2 video begins a GOP with a reference picture, whose PES
+// carries a DTS as well; H.264 and HEVC begin with a picture that decodes on its own, which the
+// NAL units tell.
+Refusal checkPesStart(ProgramPids& pids, const std::uint8_t* p, bool& startFound) {
+  if (!hasPayload(p)) return Refusal::none;
+  int o = pesOffsetOf(p);
+  if (startsPesHeader(p, o)) {
+    int streamId = p[7 + o];
+    int pid = packetPid(p);
+    if ((streamId & 0xF0) == 0xE0) {
+      insertPid(pids.video, pid);
+      bool entryPicture = pids.videoCoding == VideoCoding::mpeg2
+                              ? pesHasDts(p, o)
+                              : startsAtRandomAccess(pids.videoCoding, p, o);
+      if (pesHasPts(p, o) && entryPicture) startFound = true;
+    } else if ((streamId & 0xE0) == 0xC0) {
+      insertPid(pids.audio, pid);
+    }
+  }
+  return startFound ? Refusal::none : Refusal::notAtStart;
+}
+
+}  // namespace
+
+Refusal checkPmt(const ProgramPids& pids) {
+  if (countPids(pids.pcr) >= 2) return Refusal::severalPcrPids;
+  std::int32_t videos = countPids(pids.video);
+  if (videos == 0) return Refusal::noVideoInPmt;
+  if (videos >= 2) return Refusal::severalVideosInPmt;
+  std::int32_t audios = countPids(pids.audio);
+  if (audios == 0) return Refusal::noAudioInPmt;
+  if (audios >= 3) return Refusal::tooManyAudiosInPmt;
+  return Refusal::none;
+}
+
+Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
+                     std::int32_t blockBytes) {
+  bool startFound = nogop;
+  int pcrCount = 0;
+  // A partial last packet, cut off where the file ends, is passed by like an errored one.
+  for (std::int32_t offset = 0; offset + kPacketSize <= blockBytes; offset += kPacketSize) {
+    const std::uint8_t* packet = block + offset;
+    if (transportError(packet)) continue;
+    int pid = packetPid(packet);
+    // A section is read only from the packet that starts it.
+    int key = payloadUnitStart(packet) ? sectionKey(packet) : -1;
+    Refusal refusal;
+    if (pid == 0 && key == kPatSectionKey) {
+      readPat(packet, service.pmtPids);
+      refusal = checkPat(service.pmtPids);
+    } else if (key == kPmtSectionKey && containsPid(service.pmtPids, pid)) {
+      readPmt(packet, service.pids);
+      refusal = checkPmt(service.pids);
+    } else {
+      refusal = checkPesStart(service.pids, packet, startFound);
+    }
+    if (refusal != Refusal::none) return refusal;
+
+    if (containsPid(service.pids.pcr, pid) && carriesPcr(packet)) {
+      ++pcrCount;
+      if (pcrCount >= 2) return checkStreams(service.pids);
+      // The first PCR lands at one hour; truncating division, as the offset is in 90 kHz.
+      service.timeline.ptsOffset = (readPcr(packet) - kPcrOrigin) / 300;
+      service.timeline.prevPtsOffset = service.timeline.ptsOffset;
+    }
+  }
+  return Refusal::noSecondPcr;
+}
+
+}  // namespace corvane
