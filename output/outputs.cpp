@@ -4,8 +4,11 @@ namespace corvane {
 
 void receiveEvent(void* outputs, const Event& event) {
   RunOutputs& run = *static_cast<RunOutputs*>(outputs);
-  logEvent(run.timeLog, event);
-  showProgress(run.progress, event);
+  if (event.kind == EventKind::packetCounted) {
+    showProgress(run.progress, event.offset);
+  } else if (run.timeLog.stream != nullptr) {
+    logEvent(run.timeLog, event);
+  }
 }
 
 }  // namespace corvane

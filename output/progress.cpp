@@ -5,14 +5,7 @@
 
 namespace corvane {
 
-namespace {
-
-// A size that could not be had shows 0 %.
-void showAt(Progress& progress, std::int64_t bytesDone) {
-  std::int64_t shown = progress.streamed   ? bytesDone / kStreamProgressStep
-                       : progress.fileSize ? bytesDone * 100 / progress.fileSize
-                                           : 0;
-  if (shown == progress.lastShown) return;
+void printProgress(Progress& progress, std::int64_t shown) {
   progress.lastShown = shown;
   if (progress.streamed) {
     // PCR,PTS,DTS 更新中　 %lld MB
@@ -23,16 +16,10 @@ void showAt(Progress& progress, std::int64_t bytesDone) {
   }
 }
 
-}  // namespace
-
 void startProgress(Progress& progress) {
   // The 0 % line, then the same through the percentage format; a stream's 0 MB line alone.
   if (!progress.streamed) printOut(msg::kRewriteProgressStart);  // PCR,PTS,DTS 更新中　 0%%
-  showAt(progress, 0);
-}
-
-void showProgress(Progress& progress, const Event& event) {
-  if (event.kind == EventKind::packetCounted) showAt(progress, event.offset);
+  showProgress(progress, 0);
 }
 
 void finishProgress() {

@@ -1,10 +1,9 @@
 // The progress lines of the pass: the share of the source taken up, or for a stream of unknown
-// size the megabytes, printed from the rules' events whenever the shown figure changes.
+// size the megabytes, printed whenever the shown figure changes: the run shows them for each
+// packet that the rules count.
 #pragma once
 
 #include <cstdint>
-
-#include "service/events.h"
 
 namespace corvane {
 
@@ -22,8 +21,17 @@ constexpr std::int64_t kStreamProgressStep = std::int64_t{64} << 20;
 // The first lines, before the pass takes up any packet.
 void startProgress(Progress& progress);
 
-// A packet counted: the line for the bytes before it, when its figure changed.
-void showProgress(Progress& progress, const Event& event);
+// Prints the line of a figure that changed.
+void printProgress(Progress& progress, std::int64_t shown);
+
+// The line for the `bytesDone` bytes taken up so far, when its figure changed. A size that could
+// not be had shows 0 %.
+inline void showProgress(Progress& progress, std::int64_t bytesDone) {
+  std::int64_t shown = progress.streamed   ? bytesDone / kStreamProgressStep
+                       : progress.fileSize ? bytesDone * 100 / progress.fileSize
+                                           : 0;
+  if (shown != progress.lastShown) printProgress(progress, shown);
+}
 
 // The last line, once every byte is written.
 void finishProgress();

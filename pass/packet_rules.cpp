@@ -35,16 +35,17 @@ RulesEnd rewritePackets(PacketRules& rules, std::uint8_t* begin, std::uint8_t* e
       pcrDue = carriesPcr(packet);
       if (!pcrDue) emit(events, Event{.kind = EventKind::pcrWithoutRoom, .pid = pid});
     }
-    int pesOffset =
-        payloadUnitStart(packet) && hasPayload(packet) ? timedPesStart(service.pids, packet) : -1;
-    if (!pcrDue && pesOffset < 0) continue;
+    TimedPes pes = payloadUnitStart(packet) && hasPayload(packet)
+                       ? timedPesStart(service.pids, packet)
+                       : TimedPes{};
+    if (!pcrDue && pes.offset < 0) continue;
 
     // The PCR of a packet is rebased before its PES header, whose joint may move the offset.
     if (pcrDue) rebasePcr(service.timeline, packet, events);
-    if (pesOffset >= 0) {
-      if (!inJumpTest(service.pids, packet, pesOffset)) {
-        rebasePes(service, packet, pesOffset, events);
-      } else if (rebaseJumpTestPes(service, packet, pesOffset, events)) {
+    if (pes.offset >= 0) {
+      if (!inJumpTest(service.pids, packet, pes.offset)) {
+        rebasePes(service, packet, pes, events);
+      } else if (rebaseJumpTestPes(service, packet, pes, events)) {
         skipOneCount(rules.counters, packet);
       }
     }

@@ -21,10 +21,16 @@ constexpr std::int64_t kCaptionLead = 45000;  // 0.5 s added to every caption PT
 // would pass what the field can carry. The packet must carry a PCR.
 void rebasePcr(const Timeline& timeline, std::uint8_t* packet, EventSink& events);
 
-// Where the PES header starts behind the 4-byte packet header when the packet starts a PES of a
-// video, audio or caption PID and that PES carries a PTS whose field (and the DTS, when flagged)
-// lies inside the packet; -1 otherwise.
-int timedPesStart(const ProgramPids& pids, const std::uint8_t* packet);
+// A PES start that the rules rebase: where its header starts behind the 4-byte packet header, and
+// the stream it belongs to (video before audio before captions, for a PID in several lists).
+struct TimedPes {
+  int offset = -1;  // -1: the packet starts no PES that the rules rebase
+  StreamRole role = StreamRole::video;
+};
+
+// The PES start of a packet that starts a PES of a video, audio or caption PID, when that PES
+// carries a PTS whose field (and the DTS, when flagged) lies inside the packet.
+TimedPes timedPesStart(const ProgramPids& pids, const std::uint8_t* packet);
 
 // True when the PES takes part in the jump test: with MPEG-2 video every PES that carries a DTS,
 // whatever its stream; with H.264 and HEVC every PES of the video stream.
@@ -35,10 +41,10 @@ inline bool inJumpTest(const ProgramPids& pids, const std::uint8_t* packet, int 
 
 // A PES in the jump test: the jump test, a joint or a wrap, and the PTS and DTS rewrites. True
 // when it joined a new stretch: its packet's continuity counter is then to skip one value.
-bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, int pesOffset, EventSink& events);
+bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, EventSink& events);
 
 // A PES outside the jump test: its PTS (the offset rule, or the caption rule for captions) and,
 // when it carries one, its DTS (the offset rule).
-void rebasePes(Service& service, std::uint8_t* packet, int pesOffset, EventSink& events);
+void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, EventSink& events);
 
 }  // namespace corvane

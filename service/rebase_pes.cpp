@@ -75,41 +75,45 @@ void noteFrameStep(FrameSteps& frameSteps, std::int64_t step) {
   if (frameSteps.count < kFrameStepWindow) ++frameSteps.count;
 }
 
-StreamRole roleOf(const ProgramPids& pids, int pid) {
-  return containsPid(pids.video, pid)   ? StreamRole::video
-         : containsPid(pids.audio, pid) ? StreamRole::audio
-                                        : StreamRole::caption;
-}
-
 }  // namespace
 
-int timedPesStart(const ProgramPids& pids, const std::uint8_t* packet) {
+TimedPes timedPesStart(const ProgramPids& pids, const std::uint8_t* packet) {
   int pid = packetPid(packet);
-  if (!containsPid(pids.video, pid) && !containsPid(pids.audio, pid) &&
-      !containsPid(pids.captions, pid)) {
-    return -1;
+  StreamRole role;
+  if (containsPid(pids.video, pid)) {
+    role = StreamRole::video;
+  } else if (containsPid(pids.audio, pid)) {
+    role = StreamRole::audio;
+  } else if (containsPid(pids.captions, pid)) {
+    role = StreamRole::caption;
+  } else {
+    return TimedPes{};
   }
   int o = pesOffsetOf(packet);
   // Nothing is read or written outside the packet: a header whose flags, PTS or flagged DTS
   // would pass its last byte is left alone.
-  return startsPesHeader(packet, o) && pesHasPts(packet, o) && pesTimestampsFit(packet, o) ? o : -1;
+  if (!startsPesHeader(packet, o) || !pesHasPts(packet, o) || !pesTimestampsFit(packet, o)) {
+    return TimedPes{};
+  }
+  return TimedPes{o, role};
 }
 
-void rebasePes(Service& service, std::uint8_t* packet, int pesOffset, EventSink& events) {
+void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, EventSink& events) {
+  int pesOffset = pes.offset;
   PtsRewrite pts = rewritePts(service, packet, pesOffset);
   // Only with H.264 or HEVC video can a PES outside the jump test carry a DTS.
   if (pesHasDts(packet, pesOffset)) rewriteDts(service.timeline, packet, pesOffset);
-  int pid = packetPid(packet);
   emit(events, Event{.kind = EventKind::pesRebased,
-                     .role = roleOf(service.pids, pid),
-                     .pid = pid,
+                     .role = pes.role,
+                     .pid = packetPid(packet),
                      .source = pts.source,
                      .value = pts.value,
                      .ptsOffset = service.timeline.ptsOffset});
 }
 
-bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, int pesOffset, EventSink& events) {
+bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, EventSink& events) {
   Timeline& timeline = service.timeline;
+  int pesOffset = pes.offset;
   // MPEG-2 video is measured by the PTS of its reference pictures, H.264 and HEVC video by the
   // decode time of every picture: the DTS, or the PTS where a PES carries no DTS because the two
   // are equal.
@@ -154,7 +158,7 @@ bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, int pesOffset, Ev
   std::int64_t pts = rewritePts(service, packet, pesOffset).value;
   timeline.lastDecodeTime = hasDts ? rewriteDts(timeline, packet, pesOffset) : pts;
   emit(events, Event{.kind = EventKind::jumpTestPes,
-                     .role = roleOf(service.pids, pid),
+                     .role = pes.role,
                      .pid = pid,
                      .source = source,
                      .previous = previous,

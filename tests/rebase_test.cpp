@@ -28,7 +28,8 @@ class Rebase : public ::testing::Test {
   int place(const gen::PesStart& pes) {
     packet_.clear();
     gen::appendPesStart(packet_, pes);
-    return pesOffset_ = timedPesStart(service_.pids, packet_.data());
+    pes_ = timedPesStart(service_.pids, packet_.data());
+    return pesOffset_ = pes_.offset;
   }
   // Runs a PES in the jump test; dts -1 for none. True when it joined.
   bool jumpTest(std::int64_t pts, std::int64_t dts, int pid = gen::kVideoPid) {
@@ -37,14 +38,14 @@ class Rebase : public ::testing::Test {
     pes.pts = pts;
     pes.dts = dts;
     EXPECT_GE(place(pes), 0);
-    return rebaseJumpTestPes(service_, packet_.data(), pesOffset_, events_.sink);
+    return rebaseJumpTestPes(service_, packet_.data(), pes_, events_.sink);
   }
   void ptsOnly(std::int64_t pts, int pid) {
     gen::PesStart pes;
     pes.pid = pid;
     pes.pts = pts;
     ASSERT_GE(place(pes), 0);
-    rebasePes(service_, packet_.data(), pesOffset_, events_.sink);
+    rebasePes(service_, packet_.data(), pes_, events_.sink);
   }
   std::int64_t pts() { return gen::decodeTimestamp(packet_.data() + 13 + pesOffset_); }
   std::int64_t dts() { return gen::decodeTimestamp(packet_.data() + 18 + pesOffset_); }
@@ -57,6 +58,7 @@ class Rebase : public ::testing::Test {
 
   Service service_;
   gen::Bytes packet_;
+  TimedPes pes_;
   int pesOffset_ = 0;
   testing::RecordedEvents events_;
 };
@@ -132,10 +134,10 @@ TEST_F(Rebase, PesTestFindsTheHeaderOnlyInsideThePacketOfATrackedPid) {
   pes.withPts = true;
   EXPECT_EQ(place(pes), 0);
   packet_[6] = 0x02;  // start code broken
-  EXPECT_EQ(timedPesStart(service_.pids, packet_.data()), -1);
+  EXPECT_EQ(timedPesStart(service_.pids, packet_.data()).offset, -1);
   packet_[6] = 0x01;
   packet_[10] = 0x40;  // not the '10' marker
-  EXPECT_EQ(timedPesStart(service_.pids, packet_.data()), -1);
+  EXPECT_EQ(timedPesStart(service_.pids, packet_.data()).offset, -1);
 }
 
 TEST_F(Rebase, FirstPesOfTheJumpTestKeepsTheSurveyOffset) {
