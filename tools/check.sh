@@ -23,15 +23,19 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVAN
 cmake --build build-asan -j"$jobs" --target corvane corvane_tests
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-# The fuzz target on the seed corpus for a bounded time; new inputs go to a scratch folder.
+# The fuzz target on the seed corpus for a bounded time; new inputs go to a scratch folder. The
+# seeds of three blocks and more are made here, and inputs may be as long, so that the fuzzer
+# crosses blocks.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_WERROR=ON >/dev/null
 cmake --build build-fuzz -j"$jobs" --target rewrite_fuzzer
 scratch=$(mktemp -d)
+mkdir "$scratch/new" "$scratch/large"
+./build/make_fuzz_seeds "$scratch/large" --large
 status=0
-./build-fuzz/rewrite_fuzzer -max_total_time="${FUZZ_SECONDS:-60}" -close_fd_mask=3 \
-  -print_final_stats=1 -artifact_prefix="$scratch/" "$scratch" tests/fuzz/corpus \
-  >"$scratch/fuzz.log" 2>&1 || status=$?
+./build-fuzz/rewrite_fuzzer -max_total_time="${FUZZ_SECONDS:-60}" -max_len=8000000 \
+  -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$scratch/" "$scratch/new" \
+  tests/fuzz/corpus "$scratch/large" >"$scratch/fuzz.log" 2>&1 || status=$?
 grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)|(INITED|DONE) +cov:|ERROR|SUMMARY' \
   "$scratch/fuzz.log" || true
 if [ "$status" -ne 0 ]; then
