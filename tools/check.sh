@@ -23,26 +23,33 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVAN
 cmake --build build-asan -j"$jobs" --target corvane corvane_tests
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-# The fuzz target on the seed corpus for a bounded time; new inputs go to a scratch folder. The
-# seeds of three blocks and more are made here, and inputs may be as long, so that the fuzzer
-# crosses blocks.
+# The fuzz target for a bounded time: first on the committed corpus of small recordings, many
+# runs a second; then across blocks, with the seeds of three blocks and more made here and inputs
+# as long allowed. New inputs go to a scratch folder.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_WERROR=ON >/dev/null
 cmake --build build-fuzz -j"$jobs" --target rewrite_fuzzer
 scratch=$(mktemp -d)
-mkdir "$scratch/new" "$scratch/large"
+mkdir "$scratch/small" "$scratch/blocks" "$scratch/large"
 ./build/make_fuzz_seeds "$scratch/large" --large
-status=0
-./build-fuzz/rewrite_fuzzer -max_total_time="${FUZZ_SECONDS:-60}" -max_len=8000000 \
-  -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$scratch/" "$scratch/new" \
-  tests/fuzz/corpus "$scratch/large" >"$scratch/fuzz.log" 2>&1 || status=$?
-grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)|(INITED|DONE) +cov:|ERROR|SUMMARY' \
-  "$scratch/fuzz.log" || true
-if [ "$status" -ne 0 ]; then
-  tail -n 60 "$scratch/fuzz.log"
-  echo "the fuzzer found a fault (status $status)"
-  exit 1
-fi
+fuzz() {
+  local seconds=$1 name=$2
+  shift 2
+  local status=0
+  ./build-fuzz/rewrite_fuzzer -max_total_time="$seconds" -close_fd_mask=3 -print_final_stats=1 \
+    -artifact_prefix="$scratch/" "$@" >"$scratch/$name.log" 2>&1 || status=$?
+  echo "fuzzing, $name:"
+  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)|(INITED|DONE) +cov:|ERROR|SUMMARY' \
+    "$scratch/$name.log" || true
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$scratch/$name.log"
+    echo "the fuzzer found a fault (status $status)"
+    exit 1
+  fi
+}
+fuzz "${FUZZ_SECONDS:-60}" small "$scratch/small" tests/fuzz/corpus
+fuzz "${FUZZ_BLOCK_SECONDS:-30}" blocks -max_len=8000000 "$scratch/blocks" tests/fuzz/corpus \
+  "$scratch/large"
 rm -rf "$scratch"
 
 # The Windows executable, cross-built with MinGW-w64, and the whole suite again under Wine.
