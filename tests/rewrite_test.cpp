@@ -234,6 +234,29 @@ TEST_F(PacketPass, PacketWithoutPayloadRepeatsItsPidsCounterAndAJointSkipsOne) {
   EXPECT_EQ(stream[3], 0x10);  // payload only, as built, and the counter from 15 to 0
 }
 
+TEST_F(PacketPass, DamageAndCountedPacketsAreReportedAtTheirOffsets) {
+  insertPid(service_.pids.pcr, gen::kPcrPid);
+  Bytes stream;
+  gen::appendPcrOnly(stream, gen::kPcrPid, 0);
+  gen::appendPcrOnly(stream, gen::kPcrPid, 0);
+  gen::shortenAdaptationField(stream, 1, 6);
+  gen::appendPcrOnly(stream, gen::kPcrPid, 0);
+  gen::markErrored(stream, 2, 1, 7);
+  gen::appendPcrOnly(stream, 0x0200, 0);  // not the service's PCR
+  rewrite(stream);
+  std::vector<std::pair<EventKind, std::int64_t>> seen;
+  for (const Event& event : events_.all) seen.emplace_back(event.kind, event.offset);
+  using K = EventKind;
+  EXPECT_EQ(seen, (std::vector<std::pair<K, std::int64_t>>{{K::pcrRebased, 0},
+                                                           {K::packetCounted, 0},
+                                                           {K::pcrWithoutRoom, 188},
+                                                           {K::erroredPacket, 376}}));
+  rewriteCutOffPacket(rules_, stream.data(), 3, 752);
+  EXPECT_EQ(events_.all.back().kind, K::cutOffEnd);
+  EXPECT_EQ(events_.all.back().value, 3);
+  EXPECT_EQ(events_.all.back().offset, 752);
+}
+
 TEST_F(PacketPass, PmtcheckReReadsSectionsOnPmtPidsOnly) {
   rules_.pmtcheck = true;
   insertPid(service_.pmtPids, gen::kPmtPid);
