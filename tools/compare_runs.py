@@ -6,8 +6,9 @@ and with pipes.
 
     tools/compare_runs.py OLD_TOOL NEW_TOOL RECORDING... [--work DIR]
 
-A recording named *.seed is a fuzz seed: its first byte (the settings) is dropped. Prints one line
-per recording and a count; exits 1 when any run differs.
+A recording whose name does not end in .ts is a fuzz seed (make_fuzz_seeds): its first byte,
+the settings, is dropped. Prints one line per recording and a count; exits 1 when any run
+differs.
 """
 import argparse
 import itertools
@@ -77,7 +78,7 @@ def main():
     runs = differing = 0
     for recording in args.recordings:
         source = recording
-        if recording.endswith(".seed"):
+        if not recording.lower().endswith(".ts"):
             with open(recording, "rb") as f:
                 data = f.read()[1:]
             source = os.path.join(work, os.path.basename(recording) + ".ts")
