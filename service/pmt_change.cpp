@@ -10,6 +10,7 @@ namespace {
 // then the rest of either alone. PID 0 is never reported: it stands for "none".
 void reportPairs(const PidList& oldList, const PidList& newList, StreamRole role,
                  EventSink& events) {
+  if (oldList == newList) return;
   const PidList left = pidsNotIn(oldList, newList);
   const PidList came = pidsNotIn(newList, oldList);
   int oldPid = nextPid(left, 0);
