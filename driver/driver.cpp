@@ -163,8 +163,6 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   RunOutputs outputs;
   printTime(Clock::start);
   RunEnd end = runOnFiles(line, outputs, RunMemory{buffer.get(), *counters});
-  buffer.reset();
-  counters.reset();
   IoStatus log = closeTimeLog(outputs.timeLog);
   if (end == RunEnd::failed) return end;  // the failure is reported, whatever became of the log
   // Lines that did not reach the time log make the run incomplete: the destination is kept, and

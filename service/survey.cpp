@@ -1,7 +1,6 @@
 #include "service/survey.h"
 
 #include "ts/packet.h"
-#include "ts/psi.h"
 #include "ts/random_access.h"
 #include "ts/timestamp.h"
 
@@ -16,14 +15,22 @@ Refusal checkPat(const PidList& pmtPids) {
   return Refusal::none;
 }
 
-// The stream checks made at the second PCR; they end the survey either way.
-Refusal checkStreams(const ProgramPids& pids) {
+// What each failed count is called, by where the PIDs were found.
+struct CountRefusals {
+  Refusal noVideo;
+  Refusal severalVideos;
+  Refusal noAudio;
+  Refusal tooManyAudios;
+};
+
+// Exactly one video PID and one or two audio PIDs.
+Refusal checkCounts(const ProgramPids& pids, const CountRefusals& refusals) {
   std::int32_t videos = countPids(pids.video);
+  if (videos == 0) return refusals.noVideo;
+  if (videos >= 2) return refusals.severalVideos;
   std::int32_t audios = countPids(pids.audio);
-  if (videos == 0) return Refusal::noVideo;
-  if (videos >= 2) return Refusal::severalVideos;
-  if (audios == 0) return Refusal::noAudio;
-  if (audios >= 3) return Refusal::tooManyAudios;
+  if (audios == 0) return refusals.noAudio;
+  if (audios >= 3) return refusals.tooManyAudios;
   return Refusal::none;
 }
 
@@ -54,13 +61,8 @@ Refusal checkPesStart(ProgramPids& pids, const std::uint8_t* p, bool& startFound
 
 Refusal checkPmt(const ProgramPids& pids) {
   if (countPids(pids.pcr) >= 2) return Refusal::severalPcrPids;
-  std::int32_t videos = countPids(pids.video);
-  if (videos == 0) return Refusal::noVideoInPmt;
-  if (videos >= 2) return Refusal::severalVideosInPmt;
-  std::int32_t audios = countPids(pids.audio);
-  if (audios == 0) return Refusal::noAudioInPmt;
-  if (audios >= 3) return Refusal::tooManyAudiosInPmt;
-  return Refusal::none;
+  return checkCounts(pids, {Refusal::noVideoInPmt, Refusal::severalVideosInPmt,
+                            Refusal::noAudioInPmt, Refusal::tooManyAudiosInPmt});
 }
 
 Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
@@ -88,7 +90,11 @@ Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
 
     if (containsPid(service.pids.pcr, pid) && carriesPcr(packet)) {
       ++pcrCount;
-      if (pcrCount >= 2) return checkStreams(service.pids);
+      // The stream checks at the second PCR end the survey either way.
+      if (pcrCount >= 2) {
+        return checkCounts(service.pids, {Refusal::noVideo, Refusal::severalVideos,
+                                          Refusal::noAudio, Refusal::tooManyAudios});
+      }
       // The first PCR lands at one hour; truncating division, as the offset is in 90 kHz.
       service.timeline.ptsOffset = (readPcr(packet) - kPcrOrigin) / 300;
       service.timeline.prevPtsOffset = service.timeline.ptsOffset;

@@ -70,9 +70,9 @@ std::string checkOutput(const Bytes& recording, const Bytes& output, bool comple
         std::equal(out + 4, out + length, in + 4)) {
       continue;
     }
-    changeableBits(recording.data() + at, std::min<std::size_t>(188, recording.size() - at), mask);
+    changeableBits(in, std::min<std::size_t>(188, recording.size() - at), mask);
     for (std::size_t i = 0; i < length; ++i) {
-      if ((output[at + i] ^ recording[at + i]) & ~mask[i]) {
+      if ((out[i] ^ in[i]) & ~mask[i]) {
         return "byte " + std::to_string(at + i) + " changed outside the rewritten fields";
       }
     }
