@@ -36,6 +36,10 @@ Settings loadSettingsFile(const Path& settingsPath) {
   result.nogop = readSwitch(settingsPath, CORVANE_PATH("nogop"));
   result.pmtcheck = readSwitch(settingsPath, CORVANE_PATH("pmtcheck"));
   result.log = readSwitch(settingsPath, CORVANE_PATH("log"));
+  result.allServices = platform::equalsIgnoreCase(
+      platform::readProfileString(settingsPath, CORVANE_PATH("Default"), CORVANE_PATH("services"),
+                                  CORVANE_PATH("one")),
+      CORVANE_PATH("all"));
   return result;
 }
 
@@ -60,8 +64,9 @@ bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaul
     }
     bool isName =
         equalsIgnoreCase(word, CORVANE_PATH("-i")) || equalsIgnoreCase(word, CORVANE_PATH("-o"));
+    bool isServices = equalsIgnoreCase(word, CORVANE_PATH("-services"));
 
-    if (setting == nullptr && !isName) {
+    if (setting == nullptr && !isName && !isServices) {
       // A positional name, also an unknown word that begins with '-'.
       if (!haveSource) {
         line.source = word;
@@ -74,7 +79,15 @@ bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaul
     }
     if (i + 1 >= arguments.size()) return false;
     const Path& value = arguments[++i];
-    if (setting != nullptr) {
+    if (isServices) {
+      if (equalsIgnoreCase(value, CORVANE_PATH("all"))) {
+        line.settings.allServices = true;
+      } else if (equalsIgnoreCase(value, CORVANE_PATH("one"))) {
+        line.settings.allServices = false;
+      } else {
+        return false;
+      }
+    } else if (setting != nullptr) {
       if (equalsIgnoreCase(value, CORVANE_PATH("on"))) {
         *setting = true;
       } else if (equalsIgnoreCase(value, CORVANE_PATH("off"))) {

@@ -11,6 +11,9 @@ struct Settings {
   bool nogop = false;     // do not require the file to begin where the video can be entered
   bool pmtcheck = false;  // re-read the PMT during the pass and follow PID changes
   bool log = false;       // write the time log
+  // Repair every service of a multiplex, each on its own clock (services=all), instead of the one
+  // service a recording must hold (services=one).
+  bool allServices = false;
 };
 
 // Exactly what a missing settings file is created with.
@@ -21,8 +24,9 @@ inline constexpr char kDefaultSettingsFile[] =
 platform::Path replaceExtension(const platform::Path& path, const platform::Path& extension);
 
 // Creates the settings file with its default content when no file of its name exists (an
-// existing file is never changed, even one that cannot be read), then reads the three settings
-// from its section Default. A setting is off only when its value is "off" in any case.
+// existing file is never changed, even one that cannot be read), then reads the settings from
+// its section Default. A switch is off only when its value is "off" in any case; `services` is
+// all only when its value is "all" in any case, and one otherwise, also when it is missing.
 Settings loadSettingsFile(const platform::Path& settingsPath);
 
 struct CommandLine {

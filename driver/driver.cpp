@@ -9,6 +9,8 @@
 #include "output/messages.h"
 #include "output/outputs.h"
 #include "output/refusals.h"
+#include "output/service_list.h"
+#include "service/multiplex.h"
 #include "service/survey.h"
 #include "ts/continuity.h"
 
@@ -65,9 +67,22 @@ RunEnd repair(const CommandLine& line, RunOutputs& outputs, platform::FileHandle
     return RunEnd::failed;
   }
   Service service;
-  if (Refusal refusal = surveyStream(service, line.settings.nogop, buffer.bytes,
-                                     static_cast<std::int32_t>(buffer.read));
-      refusal != Refusal::none) {
+  std::unique_ptr<Multiplex> multiplex;
+  auto blockBytes = static_cast<std::int32_t>(buffer.read);
+  if (line.settings.allServices) {
+    multiplex.reset(new (std::nothrow) Multiplex);
+    if (multiplex == nullptr) {
+      writeErr(msg::kMemoryAllocFailed);  // メモリの確保に失敗しました
+      return RunEnd::noMemory;
+    }
+    if (Refusal refusal = surveyMultiplex(*multiplex, buffer.bytes, blockBytes);
+        refusal != Refusal::none) {
+      printRefusal(refusal, service.pids);
+      return RunEnd::refused;
+    }
+    printServices(*multiplex);
+  } else if (Refusal refusal = surveyStream(service, line.settings.nogop, buffer.bytes, blockBytes);
+             refusal != Refusal::none) {
     printRefusal(refusal, service.pids);
     return RunEnd::refused;
   }
@@ -82,7 +97,7 @@ RunEnd repair(const CommandLine& line, RunOutputs& outputs, platform::FileHandle
   if (!platform::fileSize(sourceFile, &outputs.progress.fileSize)) outputs.progress.fileSize = 0;
   startProgress(outputs.progress);
   EventSink events = sinkTo(outputs);
-  PacketRules rules{service, memory.counters, events, line.settings.pmtcheck};
+  PacketRules rules{service, memory.counters, events, line.settings.pmtcheck, multiplex.get()};
   PassOutcome outcome = rewriteFile(rules, source, buffer, output);
   if (outcome.end == PassEnd::complete) finishProgress();
   if (outcome.stop != Refusal::none) printRefusal(outcome.stop, service.pids);

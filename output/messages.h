@@ -71,6 +71,40 @@ inline constexpr char kTooManyAudioPmt[] = "\x8EO\x82\xC2\x88\xC8\x8F\xE3\x82\xC
 // ファイルの先頭がGOPで区切られていません...終了します.\n
 inline constexpr char kNotGopStart[] = "\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x90\xE6\x93\xAA\x82\xAAGOP\x82\xC5\x8B\xE6\x90\xD8\x82\xE7\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB9\x82\xF1...\x8FI\x97\xB9\x82\xB5\x82\xDC\x82\xB7.\n";
 
+// 映像がスクランブルされています...処理できません(INFO).\n
+inline constexpr char kScrambledVideoInfo[] = "\x89" "f\x91\x9C\x82\xAA\x83X\x83N\x83\x89\x83\x93\x83u\x83\x8B\x82\xB3\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB7...\x8F\x88\x97\x9D\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1(INFO).\n";
+
+// メモリの確保に失敗しました\n
+inline constexpr char kMemoryAllocFailed[] = "\x83\x81\x83\x82\x83\x8A\x82\xCC\x8Am\x95\xDB\x82\xC9\x8E\xB8\x94s\x82\xB5\x82\xDC\x82\xB5\x82\xBD\n";
+
+// The services of a multiplex, one line each, before the pass: the heading, then each stream.
+// サービス %d: PCR %04x
+inline constexpr char kServiceHeading[] = "\x83T\x81[\x83r\x83X %d: PCR %04x";
+
+// サービス %d: PCRなし
+inline constexpr char kServiceWithoutPcr[] = "\x83T\x81[\x83r\x83X %d: PCR\x82\xC8\x82\xB5";
+
+//  映像 %04x(%s)
+inline constexpr char kServiceVideo[] = " \x89" "f\x91\x9C %04x(%s)";
+
+//  音声 %04x(%s)
+inline constexpr char kServiceAudio[] = " \x89\xB9\x90\xBA %04x(%s)";
+
+//  字幕 %04x
+inline constexpr char kServiceCaption[] = " \x8E\x9A\x96\x8B %04x";
+
+//  その他 %04x
+inline constexpr char kServiceOther[] = " \x82\xBB\x82\xCC\x91\xBC %04x";
+
+//  ...スクランブルされています. 巡回カウンタのみ更新します.\n
+inline constexpr char kServiceScrambled[] = " ...\x83X\x83N\x83\x89\x83\x93\x83u\x83\x8B\x82\xB3\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB7. \x8F\x84\x89\xF1\x83J\x83" "E\x83\x93\x83^\x82\xCC\x82\xDD\x8DX\x90V\x82\xB5\x82\xDC\x82\xB7.\n";
+
+//  ...ストリームがありません. 巡回カウンタのみ更新します.\n
+inline constexpr char kServiceWithoutStream[] = " ...\x83X\x83g\x83\x8A\x81[\x83\x80\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1. \x8F\x84\x89\xF1\x83J\x83" "E\x83\x93\x83^\x82\xCC\x82\xDD\x8DX\x90V\x82\xB5\x82\xDC\x82\xB7.\n";
+
+// サービス %d: PMTが見つかりません...巡回カウンタのみ更新します.\n
+inline constexpr char kServiceWithoutPmt[] = "\x83T\x81[\x83r\x83X %d: PMT\x82\xAA\x8C\xA9\x82\xC2\x82\xA9\x82\xE8\x82\xDC\x82\xB9\x82\xF1...\x8F\x84\x89\xF1\x83J\x83" "E\x83\x93\x83^\x82\xCC\x82\xDD\x8DX\x90V\x82\xB5\x82\xDC\x82\xB7.\n";
+
 // リードエラー. error code %d.\n
 inline constexpr char kReadError[] = "\x83\x8A\x81[\x83h\x83G\x83\x89\x81[. error code %d.\n";
 
@@ -101,6 +135,7 @@ inline constexpr char kUsageBody[] =
     "          -nogop {on|off}     : no-check GOP start\n"
     "          -pmtcheck {on|off}  : check PMT change\n"
     "          -log {on|off}       : make log-file\n"
+    "          -services {one|all} : repair every service of a multiplex\n"
     "\n\n";
 
 }  // namespace corvane::msg

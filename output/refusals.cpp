@@ -44,6 +44,8 @@ RefusalText textOf(Refusal refusal) {
       return {msg::kNoAudioInfo, nullptr};
     case Refusal::tooManyAudios:  // 三つ以上の音声が含まれています...処理できません(INFO).
       return {msg::kTooManyAudioInfo, &ProgramPids::audio};
+    case Refusal::scrambledVideo:  // 映像がスクランブルされています...処理できません(INFO).
+      return {msg::kScrambledVideoInfo, nullptr};
   }
   return {"", nullptr};
 }

@@ -21,6 +21,11 @@ void writeLog(TimeLog& log, const char* format, ...) {
 long long ll(std::int64_t value) { return static_cast<long long>(value); }
 unsigned pid(std::int64_t value) { return static_cast<unsigned>(value); }
 
+// A line of a service in a multiplex begins with its program number: "[ 1024] ".
+void logProgram(TimeLog& log, const Event& event) {
+  if (event.program >= 0) writeLog(log, "[%5d] ", event.program);
+}
+
 // The name of a PID in the change lines, with the blanks up to the colon.
 const char* changeName(StreamRole role) {
   switch (role) {
@@ -32,6 +37,8 @@ const char* changeName(StreamRole role) {
       return "AUDIOPID  ";
     case StreamRole::caption:
       return "CAPTIONPID  ";
+    case StreamRole::other:
+      return "OTHERPID    ";
   }
   return "";
 }
@@ -40,6 +47,7 @@ const char* changeName(StreamRole role) {
 // : ---- -> 0112" and "*** Delete CAPTIONPID  : 0130 -> ----". A PCR or video PID is always
 // changed, to or from 0000 when a list is empty.
 void logPidChange(TimeLog& log, const Event& event) {
+  logProgram(log, event);
   const char* name = changeName(event.role);
   bool paired = event.role == StreamRole::audio || event.role == StreamRole::caption;
   if (paired && event.previous == 0) {
@@ -57,18 +65,22 @@ void logEvent(TimeLog& log, const Event& event) {
   if (log.stream == nullptr) return;
   switch (event.kind) {
     case EventKind::pcrRebased:
+      logProgram(log, event);
       writeLog(log, "PCR   : %13lld, %13lld, %13lld, %13lld\r\n", ll(event.source),
                ll(event.source / 300), ll(event.ptsOffset), ll(event.value / 300));
       return;
     case EventKind::pesRebased: {
-      const char* tag = event.role == StreamRole::video   ? "V-PTS"
-                        : event.role == StreamRole::audio ? "A-PTS"
-                                                          : "C-PTS";
+      const char* tag = event.role == StreamRole::video     ? "V-PTS"
+                        : event.role == StreamRole::audio   ? "A-PTS"
+                        : event.role == StreamRole::caption ? "C-PTS"
+                                                            : "O-PTS";
+      logProgram(log, event);
       writeLog(log, "%s :                %13lld, %13lld, %13lld\r\n", tag, ll(event.source),
                ll(event.ptsOffset), ll(event.value));
       return;
     }
     case EventKind::jumpTestPes:
+      logProgram(log, event);
       // The step column is the distance to the last PES in the test, and the new value the plain
       // difference, before any fallback.
       writeLog(log, "V-GOP :                %13lld, %13lld, %13lld, %13lld, %13lld\r\n",
@@ -76,10 +88,13 @@ void logEvent(TimeLog& log, const Event& event) {
                ll(event.previous), ll(std::llabs(event.source - event.previous)));
       return;
     case EventKind::joint:
-      writeLog(log, "********* Joint GOP *********\r\nGOPPTS: %13lld, %13lld\r\n",
-               ll(event.prevPtsOffset), ll(event.ptsOffset));
+      logProgram(log, event);
+      writeLog(log, "********* Joint GOP *********\r\n");
+      logProgram(log, event);
+      writeLog(log, "GOPPTS: %13lld, %13lld\r\n", ll(event.prevPtsOffset), ll(event.ptsOffset));
       return;
     case EventKind::wrap:
+      logProgram(log, event);
       writeLog(log, "********* wrap around GOP *********\r\n");
       return;
     case EventKind::pidChanged:

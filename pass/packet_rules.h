@@ -12,13 +12,17 @@
 
 namespace corvane {
 
+struct Multiplex;
+
 // What the rules work on and with: the service they rebase, the stream's continuity counters,
-// the sink they report to, and whether PMTs are re-read.
+// the sink they report to, and whether PMTs are re-read. With a multiplex, its services are
+// rebased instead, each on its own clock, and `service` is not used.
 struct PacketRules {
   Service& service;
   ContinuityCounters& counters;
   EventSink& events;
   bool pmtcheck = false;
+  Multiplex* multiplex = nullptr;
 };
 
 struct RulesEnd {
@@ -27,9 +31,10 @@ struct RulesEnd {
 };
 
 // Rewrites the packets in [begin, end), the next ones of the source, whose first lies at source
-// offset `offset`, in place. Stops at a PMT that fails its checks; that packet has its counter
-// renumbered and nothing more. An errored packet (transport_error_indicator) has its counter
-// renumbered and nothing more.
+// offset `offset`, in place. Stops at a PMT that fails its checks (never in a multiplex); that
+// packet has its counter renumbered and nothing more. An errored packet
+// (transport_error_indicator) has its counter renumbered and nothing more, and nothing is read
+// from or written into the payload of a scrambled one.
 RulesEnd rewritePackets(PacketRules& rules, std::uint8_t* begin, std::uint8_t* end,
                         std::int64_t offset);
 

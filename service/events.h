@@ -22,7 +22,8 @@ enum class EventKind : std::uint8_t {
 };
 
 // The stream a PES or a PID change is about.
-enum class StreamRole : std::uint8_t { pcr, video, audio, caption };
+// Other: a stream of a multiplex's service that is neither video, audio nor captions.
+enum class StreamRole : std::uint8_t { pcr, video, audio, caption, other };
 
 // The fields an event kind does not name above are 0. Timestamps and offsets are 90 kHz ticks
 // unless the kind says otherwise. A PID change names a PID that is not there as 0.
@@ -30,6 +31,7 @@ struct Event {
   EventKind kind;
   StreamRole role = StreamRole::video;
   int pid = 0;
+  int program = -1;         // the program_number of the service, -1 in a one-service run
   std::int64_t offset = 0;  // the source offset of the packet, in bytes
   std::int64_t source = 0;
   std::int64_t value = 0;
@@ -39,15 +41,17 @@ struct Event {
 };
 
 // Where the rules report to. The pass keeps `packetOffset` on the packet the rules work on, and
-// every event is stamped with it.
+// `program` on the service they work for; every event is stamped with both.
 struct EventSink {
   void (*receive)(void* outputs, const Event& event);
   void* outputs = nullptr;
   std::int64_t packetOffset = 0;
+  int program = -1;
 };
 
 inline void emit(EventSink& sink, Event event) {
   event.offset = sink.packetOffset;
+  event.program = sink.program;
   sink.receive(sink.outputs, event);
 }
 

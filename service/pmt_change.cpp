@@ -37,19 +37,24 @@ void reportFirst(const PidList& oldList, const PidList& newList, StreamRole role
 
 }  // namespace
 
-Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink& events) {
+Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink& events,
+                       PmtStreams streams) {
   // The old lists are held aside, so that the reader's verdict covers this section alone.
   const PidList oldPcr = std::exchange(pids.pcr, {});
   const PidList oldVideo = std::exchange(pids.video, {});
   const PidList oldAudio = std::exchange(pids.audio, {});
   const PidList oldCaptions = std::exchange(pids.captions, {});
-  readPmt(packet, pids);
-  Refusal refusal = checkPmt(pids);
-  if (refusal != Refusal::none) return refusal;
+  const PidList oldOthers = std::exchange(pids.others, {});
+  readPmt(packet, pids, streams);
+  if (streams == PmtStreams::oneService) {
+    if (Refusal refusal = checkPmt(pids); refusal != Refusal::none) return refusal;
+  }
+  settleAnchor(pids);
   reportFirst(oldPcr, pids.pcr, StreamRole::pcr, events);
   reportFirst(oldVideo, pids.video, StreamRole::video, events);
   reportPairs(oldAudio, pids.audio, StreamRole::audio, events);
   reportPairs(oldCaptions, pids.captions, StreamRole::caption, events);
+  reportPairs(oldOthers, pids.others, StreamRole::other, events);
   return Refusal::none;
 }
 

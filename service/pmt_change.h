@@ -14,7 +14,9 @@ namespace corvane {
 // `pids`. When they pass the reader's checks, a pidChanged event goes out for each change: one
 // for a changed PCR PID, one for a changed video PID, then for audio and for captions one per
 // PID that left or came, paired in ascending order (a PID that left with one that came, as long
-// as both are left). The refusal when they do not pass.
-Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink& events);
+// as both are left). The refusal when they do not pass. A service of a multiplex takes any
+// stream, with no check, and changes of its other streams are reported last.
+Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink& events,
+                       PmtStreams streams = PmtStreams::oneService);
 
 }  // namespace corvane

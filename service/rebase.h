@@ -28,15 +28,19 @@ struct TimedPes {
   StreamRole role = StreamRole::video;
 };
 
-// The PES start of a packet that starts a PES of a video, audio or caption PID, when that PES
-// carries a PTS whose field (and the DTS, when flagged) lies inside the packet.
+// The PES start of a packet that starts a PES of a video, audio, caption or other timed PID, when
+// that PES carries a PTS whose field (and the DTS, when flagged) lies inside the packet. Nothing
+// is taken from the payload of a scrambled packet.
 TimedPes timedPesStart(const ProgramPids& pids, const std::uint8_t* packet);
 
 // True when the PES takes part in the jump test: with MPEG-2 video every PES that carries a DTS,
-// whatever its stream; with H.264 and HEVC every PES of the video stream.
+// whatever its stream, but for video streams other than the anchor; with H.264 and HEVC video,
+// and without video, every PES of the anchor.
 inline bool inJumpTest(const ProgramPids& pids, const std::uint8_t* packet, int pesOffset) {
-  return pids.videoCoding == VideoCoding::mpeg2 ? pesHasDts(packet, pesOffset)
-                                                : containsPid(pids.video, packetPid(packet));
+  int pid = packetPid(packet);
+  return pids.videoCoding == VideoCoding::mpeg2
+             ? pesHasDts(packet, pesOffset) && (pid == pids.anchor || !containsPid(pids.video, pid))
+             : pid == pids.anchor;
 }
 
 // A PES in the jump test: the jump test, a joint or a wrap, and the PTS and DTS rewrites. True

@@ -86,13 +86,16 @@ TimedPes timedPesStart(const ProgramPids& pids, const std::uint8_t* packet) {
     role = StreamRole::audio;
   } else if (containsPid(pids.captions, pid)) {
     role = StreamRole::caption;
+  } else if (containsPid(pids.others, pid)) {
+    role = StreamRole::other;
   } else {
     return TimedPes{};
   }
   int o = pesOffsetOf(packet);
   // Nothing is read or written outside the packet: a header whose flags, PTS or flagged DTS
   // would pass its last byte is left alone.
-  if (!startsPesHeader(packet, o) || !pesHasPts(packet, o) || !pesTimestampsFit(packet, o)) {
+  if (scrambled(packet) || !startsPesHeader(packet, o) || !pesHasPts(packet, o) ||
+      !pesTimestampsFit(packet, o)) {
     return TimedPes{};
   }
   return TimedPes{o, role};
@@ -116,7 +119,7 @@ bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, Eve
   int pesOffset = pes.offset;
   // MPEG-2 video is measured by the PTS of its reference pictures, H.264 and HEVC video by the
   // decode time of every picture: the DTS, or the PTS where a PES carries no DTS because the two
-  // are equal.
+  // are equal. A service without video is measured by its anchor's audio in the same way.
   bool mpeg2 = service.pids.videoCoding == VideoCoding::mpeg2;
   bool hasDts = pesHasDts(packet, pesOffset);
   int timeField = mpeg2 || !hasDts ? kPtsField : kDtsField;
@@ -137,8 +140,8 @@ bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, Eve
       kind = EventKind::wrap;
     } else {
       // A jump. MPEG-2: join the new stretch three frames after the last reference picture.
-      // H.264 and HEVC: decode the new stretch's first picture one frame period after the last
-      // picture of the old one.
+      // H.264, HEVC and audio: decode the new stretch's first unit one step (the frame period)
+      // after the last unit of the old one.
       timeline.ptsOffset =
           mpeg2 ? source - timeline.lastRefPts - kJointGap
                 : source - timeline.lastDecodeTime - framePeriod(timeline.frameSteps);

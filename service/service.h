@@ -44,6 +44,18 @@ struct Service {
   PidList pmtPids;   // from the PAT
   ProgramPids pids;  // from the PMT, and in the survey from PES headers too
   Timeline timeline;
+
+  // A service of a multiplex. The one service of a one-service run is started by the survey and
+  // has no program number.
+  int programNumber = -1;
+  // Its offset is set: from its first PCR, or for a service without PCR from its anchor's first
+  // PTS. Nothing of it is rebased before.
+  bool started = false;
+  // Its anchor is scrambled, or it has no stream: it gets its counters and nothing else.
+  bool countersOnly = false;
+  bool anchorSeen = false;           // its anchor's first packet with payload has been met
+  std::int64_t firstAnchorPts = -1;  // the survey's: its anchor's first PTS in the first block
+  StreamListing listing;             // its streams as its first PMT lists them
 };
 
 }  // namespace corvane

@@ -40,6 +40,10 @@ Refusal checkCounts(const ProgramPids& pids, const CountRefusals& refusals) {
 // NAL units tell.
 Refusal checkPesStart(ProgramPids& pids, const std::uint8_t* p, bool& startFound) {
   if (!hasPayload(p)) return Refusal::none;
+  if (scrambled(p)) {
+    if (containsPid(pids.video, packetPid(p))) return Refusal::scrambledVideo;
+    return startFound ? Refusal::none : Refusal::notAtStart;
+  }
   int o = pesOffsetOf(p);
   if (startsPesHeader(p, o)) {
     int streamId = p[7 + o];
@@ -74,8 +78,8 @@ Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
     const std::uint8_t* packet = block + offset;
     if (transportError(packet)) continue;
     int pid = packetPid(packet);
-    // A section is read only from the packet that starts it.
-    int key = payloadUnitStart(packet) ? sectionKey(packet) : -1;
+    // A section is read only from the packet that starts it, and never from a scrambled one.
+    int key = payloadUnitStart(packet) && !scrambled(packet) ? sectionKey(packet) : -1;
     Refusal refusal;
     if (pid == 0 && key == kPatSectionKey) {
       readPat(packet, service.pmtPids);
@@ -92,6 +96,8 @@ Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
       ++pcrCount;
       // The stream checks at the second PCR end the survey either way.
       if (pcrCount >= 2) {
+        settleAnchor(service.pids);
+        service.started = true;
         return checkCounts(service.pids, {Refusal::noVideo, Refusal::severalVideos,
                                           Refusal::noAudio, Refusal::tooManyAudios});
       }

@@ -27,12 +27,13 @@ enum class Refusal : std::uint8_t {
   noVideo,
   severalVideos,  // the video PIDs are listed after the message
   noAudio,
-  tooManyAudios,  // the audio PIDs are listed after the message
+  tooManyAudios,   // the audio PIDs are listed after the message
+  scrambledVideo,  // the video's packets are scrambled, so its timestamps cannot be reached
 };
 
 // Surveys the first block of the source, `blockBytes` bytes at `block`, into `service`. Errored
-// packets and a partial last packet are passed by. With `nogop` the recording may begin with any
-// packet.
+// packets and a partial last packet are passed by, and nothing is read from the payload of a
+// scrambled packet. With `nogop` the recording may begin with any packet.
 Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
                      std::int32_t blockBytes);
 

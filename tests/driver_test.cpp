@@ -42,6 +42,7 @@ TEST(Driver, UsageTextIsExact) {
             "          -nogop {on|off}     : no-check GOP start\n"
             "          -pmtcheck {on|off}  : check PMT change\n"
             "          -log {on|off}       : make log-file\n"
+            "          -services {one|all} : repair every service of a multiplex\n"
             "\n\n" +
                 std::string(msg::kUsagePressEnter));
 }

@@ -19,6 +19,7 @@ class Rebase : public ::testing::Test {
  protected:
   void SetUp() override {
     insertPid(service_.pids.video, gen::kVideoPid);
+    service_.pids.anchor = gen::kVideoPid;
     insertPid(service_.pids.audio, gen::kAudio1Pid);
     insertPid(service_.pids.captions, gen::kCaptionPid);
     insertPid(service_.pids.pcr, gen::kPcrPid);
@@ -218,6 +219,7 @@ TEST_F(Rebase, H264JointDecodesOneFramePeriodAfterTheLastPicture) {
   // Without a step seen, HEVC takes 3,003 ticks.
   service_ = Service{};
   insertPid(service_.pids.video, gen::kVideoPid);
+  service_.pids.anchor = gen::kVideoPid;
   service_.pids.videoCoding = VideoCoding::hevc;
   jumpTest(500000, 497000);
   jumpTest(1500000, 1497000);

@@ -141,13 +141,13 @@ void appendPat(Bytes& out, const std::vector<ProgramEntry>& programs, int cc) {
 }
 
 void appendPmt(Bytes& out, int pmtPid, int pcrPid, const std::vector<PmtEntry>& streams, int cc,
-               const Bytes& programDescriptors) {
+               const Bytes& programDescriptors, int programNumber) {
   std::uint8_t* p = newPacket(out, pmtPid, true, 0x1, cc);
   int infoLength = static_cast<int>(programDescriptors.size());
   int entries = 0;
   for (const PmtEntry& stream : streams) entries += 5 + static_cast<int>(stream.descriptors.size());
   int length = 13 + infoLength + entries;
-  Bytes section = sectionStart(0x02, length, 0x0408);  // program_number 0x0408
+  Bytes section = sectionStart(0x02, length, programNumber);
   appendField(section, 0xE000 | pcrPid);
   appendField(section, 0xF000 | infoLength);
   section.insert(section.end(), programDescriptors.begin(), programDescriptors.end());
@@ -249,6 +249,35 @@ void appendStrayPmtContinuation(Bytes& out, int pmtPid, int cc) {
   out[out.size() - kPacket + 1] &= 0xBF;  // payload_unit_start_indicator clear
 }
 
+Bytes interleave(const std::vector<const Recording*>& services,
+                 const std::vector<ProgramEntry>& programs, std::uint32_t seed) {
+  Bytes out;
+  std::vector<std::size_t> next(services.size(), 0);
+  std::size_t left = 0;
+  for (const Recording* service : services) left += service->bytes.size() / kPacket;
+  std::uint32_t noise = seed | 1;
+  for (; left > 0; --left) {
+    noise ^= noise << 13;  // xorshift32, the same on every system
+    noise ^= noise >> 17;
+    noise ^= noise << 5;
+    // Each recording is taken in proportion to the packets it has left, so that all end together.
+    std::size_t pick = noise % left;
+    std::size_t k = 0;
+    for (;; ++k) {
+      std::size_t remaining = services[k]->bytes.size() / kPacket - next[k];
+      if (pick < remaining) break;
+      pick -= remaining;
+    }
+    const std::uint8_t* packet = services[k]->bytes.data() + next[k]++ * kPacket;
+    if (((packet[1] & 0x1F) << 8 | packet[2]) == 0) {
+      appendPat(out, programs, packet[3] & 0x0F);
+    } else {
+      out.insert(out.end(), packet, packet + kPacket);
+    }
+  }
+  return out;
+}
+
 RecordingOptions sampleOptions() {
   RecordingOptions options;
   options.jumps = {{35 * 90000, 600 * 90000}, {50 * 90000, -300 * 90000}};
@@ -264,16 +293,17 @@ Recording makeRecording(const RecordingOptions& options) {
   auto packetIndex = [&out]() { return static_cast<std::int64_t>(out.size() / kPacket); };
 
   const Bytes videoTag = {0x52, 0x01, 0x00};
-  std::vector<int> audioPids = {kAudio1Pid, kAudio2Pid};
-  const int pcrPid = options.pcrOnVideoPid ? kVideoPid : kPcrPid;
+  const ServicePids& pids = options.pids;
+  std::vector<int> audioPids = {pids.audio1, pids.audio2};
+  const int pcrPid = options.pcrOnVideoPid ? pids.video : pids.pcr;
   auto tables = [&]() {
-    std::vector<PmtEntry> streams = {{options.videoStreamType, kVideoPid, videoTag}};
+    std::vector<PmtEntry> streams = {{options.videoStreamType, pids.video, videoTag}};
     for (std::size_t i = 0; i < audioPids.size(); ++i) {
       streams.push_back({0x0F, audioPids[i], {0x52, 0x01, static_cast<std::uint8_t>(0x10 + i)}});
     }
-    streams.push_back({0x06, kCaptionPid, {0x52, 0x01, 0x30, 0xFD, 0x03, 0x00, 0x08, 0x3D}});
-    appendPat(out, {{0, 0x0010}, {0x0408, kPmtPid}}, nextCc(0));
-    appendPmt(out, kPmtPid, pcrPid, streams, nextCc(kPmtPid));
+    streams.push_back({0x06, pids.caption, {0x52, 0x01, 0x30, 0xFD, 0x03, 0x00, 0x08, 0x3D}});
+    appendPat(out, {{0, 0x0010}, {pids.programNumber, pids.pmt}}, nextCc(0));
+    appendPmt(out, pids.pmt, pcrPid, streams, nextCc(pids.pmt), {}, pids.programNumber);
   };
 
   std::int64_t sourceBase = wrap33(options.sourceStart);  // source clock at program time 0
@@ -326,18 +356,18 @@ Recording makeRecording(const RecordingOptions& options) {
     bool pcrDue = f % 3 == 0;
     std::int64_t dts = now + kPresentationDelay;
     std::int64_t pts = delayed ? dts + 2 * kFrameTicks : dts;
-    addPes(kVideoPid, 0xE0, pts, delayed ? dts : -1,
+    addPes(pids.video, 0xE0, pts, delayed ? dts : -1,
            options.pcrOnVideoPid && pcrDue ? now * 300 : -1,
            options.videoStreamType == 0x02 ? Bytes{}
                                            : videoNalUnits(options.videoStreamType, gopStart));
     for (int i = 1; i < options.videoPacketsPerFrame; ++i) {
-      appendPayload(out, kVideoPid, nextCc(kVideoPid), static_cast<std::uint8_t>(f + i));
+      appendPayload(out, pids.video, nextCc(pids.video), static_cast<std::uint8_t>(f + i));
     }
     if (!options.pcrOnVideoPid && pcrDue) {
       std::int64_t pcr = wrap33(sourceBase + now) * 300;
       recording.pcrs.push_back(
-          {packetIndex(), kPcrPid, pcr, now * 300, segment, sourceBase + now >= kPtsModulus});
-      appendPcrOnly(out, kPcrPid, pcr, cc[kPcrPid]);
+          {packetIndex(), pids.pcr, pcr, now * 300, segment, sourceBase + now >= kPtsModulus});
+      appendPcrOnly(out, pids.pcr, pcr, cc[pids.pcr]);
     }
     for (; audioFrame * kAudioTicks <= now; ++audioFrame) {
       std::int64_t audioPts = audioFrame * kAudioTicks + kPresentationDelay;
@@ -345,7 +375,7 @@ Recording makeRecording(const RecordingOptions& options) {
         addPes(audioPids[i], 0xC0 + static_cast<int>(i), audioPts, -1, -1);
       }
     }
-    if (f % 30 == 15) addPes(kCaptionPid, 0xBD, now + kPresentationDelay, -1, -1);
+    if (f % 30 == 15) addPes(pids.caption, 0xBD, now + kPresentationDelay, -1, -1);
     if (f % 3 == 1) tables();
     if (f % 30 == 7) appendSiPacket(out, 0x0012, nextCc(0x0012));
     if (f % 10 == 5) appendNull(out);

@@ -27,7 +27,7 @@ struct PmtEntry {
 // Appends one 188-byte packet each. `cc` is the source continuity counter.
 void appendPat(Bytes& out, const std::vector<ProgramEntry>& programs, int cc = 0);
 void appendPmt(Bytes& out, int pmtPid, int pcrPid, const std::vector<PmtEntry>& streams, int cc = 0,
-               const Bytes& programDescriptors = {});
+               const Bytes& programDescriptors = {}, int programNumber = 0x0408);
 void appendPcrOnly(Bytes& out, int pid, std::int64_t pcr, int cc = 0);
 
 struct PesStart {
@@ -77,6 +77,17 @@ constexpr int kAudio2Pid = 0x0113;
 constexpr int kCaptionPid = 0x0130;
 constexpr int kPcrPid = 0x01FF;
 
+// The program number and PIDs of a generated service.
+struct ServicePids {
+  int programNumber = 0x0408;
+  int pmt = kPmtPid;
+  int video = kVideoPid;
+  int audio1 = kAudio1Pid;
+  int audio2 = kAudio2Pid;
+  int caption = kCaptionPid;
+  int pcr = kPcrPid;  // unless the PCR is on the video PID
+};
+
 // A jump of the source clock at a program time, in 90 kHz ticks.
 struct Jump {
   std::int64_t atTime;  // program time; the jump happens at the first GOP start from there on
@@ -99,6 +110,7 @@ struct RecordingOptions {
   int videoStreamType = 0x02;
   // Without B-frames every picture is presented as it is decoded: its PES carries no DTS.
   bool bFrames = true;
+  ServicePids pids;
 };
 
 struct PesRecord {
@@ -132,6 +144,12 @@ struct Recording {
 // and B pictures with PTS only, audio frames, captions, SI and null packets. It begins with PAT,
 // PMT and a GOP start, and its source clock follows options.jumps.
 Recording makeRecording(const RecordingOptions& options);
+
+// A multiplex of several recordings, each a service with PIDs of its own: their packets
+// interleaved at random, each recording's in its own order, and every PAT packet naming all the
+// programs.
+Bytes interleave(const std::vector<const Recording*>& services,
+                 const std::vector<ProgramEntry>& programs, std::uint32_t seed);
 
 // The sample: one minute, a 33-bit wrap at about 20 s, a forward jump of ten minutes at about
 // 35 s and a backward jump of five minutes at about 50 s.

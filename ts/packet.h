@@ -9,6 +9,7 @@ namespace corvane {
 constexpr int kPacketSize = 188;
 constexpr int kLastPacketByte = kPacketSize - 1;
 constexpr int kPidCount = 8192;
+constexpr int kNullPid = 0x1FFF;  // null packets; as a PCR_PID, a program without PCR
 
 // Section keys: table_id followed by the top four bits of the byte after it
 // (section_syntax_indicator 1, '0', reserved 11).
@@ -22,6 +23,9 @@ inline int packetPid(const std::uint8_t* packet) { return ((packet[1] & 0x1F) <<
 inline bool payloadUnitStart(const std::uint8_t* packet) { return packet[1] & 0x40; }
 inline bool hasAdaptationField(const std::uint8_t* packet) { return packet[3] & 0x20; }
 inline bool hasPayload(const std::uint8_t* packet) { return packet[3] & 0x10; }
+// transport_scrambling_control not 00: the payload is encrypted, so nothing in it can be read or
+// written without corrupting what a descrambler needs. The adaptation field is never scrambled.
+inline bool scrambled(const std::uint8_t* packet) { return packet[3] & 0xC0; }
 
 // The adaptation field's length when it carries a PCR: the flags byte and the six PCR bytes.
 constexpr int kPcrAdaptationLength = 7;

@@ -19,6 +19,9 @@ struct PidList {
 inline void insertPid(PidList& list, int pid) {
   if (pid >= 0 && pid < kPidCount) list.bits[pid >> 6] |= std::uint64_t{1} << (pid & 63);
 }
+inline void erasePid(PidList& list, int pid) {
+  if (pid >= 0 && pid < kPidCount) list.bits[pid >> 6] &= ~(std::uint64_t{1} << (pid & 63));
+}
 inline bool containsPid(const PidList& list, int pid) {
   return pid >= 0 && pid < kPidCount && (list.bits[pid >> 6] >> (pid & 63) & 1);
 }

@@ -15,48 +15,134 @@ bool holdsCaptionTag(const std::uint8_t* descriptors, int length) {
   return false;
 }
 
-}  // namespace
+// The audio coding that a descriptor of a private stream (stream_type 0x06) announces: AC-3
+// (tag 0x6A), E-AC-3 (0x7A) or DTS (0x7B). Other: none of them.
+StreamCoding privateAudioCoding(const std::uint8_t* descriptors, int length) {
+  for (int k = 0; k + 2 <= length; k += 2 + descriptors[k + 1]) {
+    switch (descriptors[k]) {
+      case 0x6A:
+        return StreamCoding::ac3;
+      case 0x7A:
+        return StreamCoding::eac3;
+      case 0x7B:
+        return StreamCoding::dts;
+      default:
+        break;
+    }
+  }
+  return StreamCoding::other;
+}
 
-void readPat(const std::uint8_t* p, PidList& pmtPids) {
-  int entryBytes = sectionLength(p) - 9;  // section_length counts bytes 8..12 and the CRC too
-  // Entries are read only where all four bytes lie inside the packet.
-  for (int j = 0; j < entryBytes && 13 + j + 4 <= kPacketSize; j += 4) {
-    const std::uint8_t* entry = p + 13 + j;
-    int programNumber = entry[0] << 8 | entry[1];
-    if (programNumber == 0) continue;
-    insertPid(pmtPids, (entry[2] & 0x1F) << 8 | entry[3]);
+// A stream of a service in a multiplex, by its stream_type and descriptors.
+StreamCoding codingOf(int streamType, const std::uint8_t* descriptors, int length) {
+  switch (streamType) {
+    case 0x02:
+      return StreamCoding::mpeg2Video;
+    case 0x1B:
+      return StreamCoding::h264;
+    case 0x24:
+      return StreamCoding::hevc;
+    case 0x03:
+      return StreamCoding::mpeg1Audio;
+    case 0x04:
+      return StreamCoding::mpeg2Audio;
+    case 0x0F:
+      return StreamCoding::aac;
+    case 0x11:
+      return StreamCoding::aacLatm;
+    case 0x81:
+      return StreamCoding::ac3;
+    case 0x87:
+      return StreamCoding::eac3;
+    case 0x06:
+      return holdsCaptionTag(descriptors, length) ? StreamCoding::caption
+                                                  : privateAudioCoding(descriptors, length);
+    default:
+      return StreamCoding::other;
   }
 }
 
-void readPmt(const std::uint8_t* p, ProgramPids& pids) {
+// Stream types whose packets carry sections, not PES: private sections, DSM-CC and splice
+// information. They have nothing to rebase.
+bool carriesSections(int streamType) {
+  return streamType == 0x05 || (streamType >= 0x0A && streamType <= 0x0D) || streamType == 0x86;
+}
+
+}  // namespace
+
+void readPat(const std::uint8_t* p, PidList& pmtPids) {
+  forEachPatProgram(p, [&pmtPids](int, int pmtPid) { insertPid(pmtPids, pmtPid); });
+}
+
+void readPmt(const std::uint8_t* p, ProgramPids& pids, PmtStreams streams, StreamListing* listing) {
+  bool anyStream = streams == PmtStreams::anyStream;
   insertPid(pids.pcr, (p[13] & 0x1F) << 8 | p[14]);
+  if (listing != nullptr) listing->count = 0;
 
   int programInfoLength = (p[15] & 0x0F) << 8 | p[16];
   int entryArea = 17 + programInfoLength;
   int entryBytes = sectionLength(p) - programInfoLength - 13;
-  // Entries are read only while their 5-byte header lies inside the packet, and the caption
-  // search only over descriptor bytes inside it.
+  // Entries are read only while their 5-byte header lies inside the packet, and descriptors
+  // only where they lie inside it.
   for (int j = 0; j < entryBytes && entryArea + j + 5 <= kPacketSize;) {
     const std::uint8_t* entry = p + entryArea + j;
     int streamType = entry[0];
     int pid = (entry[1] & 0x1F) << 8 | entry[2];
     int esInfoLength = (entry[3] & 0x0F) << 8 | entry[4];
+    int inside = kPacketSize - (entryArea + j + 5);
+    int descriptorBytes = esInfoLength < inside ? esInfoLength : inside;
+    j += 5 + esInfoLength;
+
     PidList* list = nullptr;
-    if (streamType == 0x02 || streamType == 0x1B || streamType == 0x24) {
-      list = &pids.video;
-      pids.videoCoding = streamType == 0x02   ? VideoCoding::mpeg2
-                         : streamType == 0x1B ? VideoCoding::h264
-                                              : VideoCoding::hevc;
-    } else if (streamType == 0x0F) {
-      list = &pids.audio;
-    } else if (streamType == 0x06) {
-      int inside = kPacketSize - (entryArea + j + 5);
-      if (holdsCaptionTag(entry + 5, esInfoLength < inside ? esInfoLength : inside)) {
+    if (!anyStream) {
+      if (streamType == 0x02 || streamType == 0x1B || streamType == 0x24) {
+        list = &pids.video;
+      } else if (streamType == 0x0F) {
+        list = &pids.audio;
+      } else if (streamType == 0x06 && holdsCaptionTag(entry + 5, descriptorBytes)) {
         list = &pids.captions;
+      }
+    } else {
+      if (pid < 0x0010 || pid == kNullPid || carriesSections(streamType)) continue;
+      StreamCoding coding = codingOf(streamType, entry + 5, descriptorBytes);
+      switch (coding) {
+        case StreamCoding::mpeg2Video:
+        case StreamCoding::h264:
+        case StreamCoding::hevc:
+          list = &pids.video;
+          break;
+        case StreamCoding::caption:
+          list = &pids.captions;
+          break;
+        case StreamCoding::other:
+          list = &pids.others;
+          break;
+        default:
+          list = &pids.audio;
+          break;
+      }
+      if (listing != nullptr && listing->count < kMaxListedStreams) {
+        listing->streams[listing->count++] = {static_cast<std::uint16_t>(pid), coding};
+      }
+    }
+    if (list == &pids.video) {
+      VideoCoding coding = streamType == 0x02   ? VideoCoding::mpeg2
+                           : streamType == 0x1B ? VideoCoding::h264
+                                                : VideoCoding::hevc;
+      // For a multiplex the first video stream is the anchor, and its coding counts.
+      if (!anyStream || pids.video == PidList{} || pid < nextPid(pids.video, -1)) {
+        pids.videoCoding = coding;
       }
     }
     if (list != nullptr) insertPid(*list, pid);
-    j += 5 + esInfoLength;
+  }
+}
+
+void settleAnchor(ProgramPids& pids) {
+  pids.anchor = nextPid(pids.video, -1);
+  if (pids.anchor < 0) {
+    pids.videoCoding = VideoCoding::none;
+    pids.anchor = nextPid(pids.audio, -1);
   }
 }
 

@@ -6,28 +6,92 @@
 
 #include <cstdint>
 
+#include "ts/packet.h"
 #include "ts/pid_list.h"
 
 namespace corvane {
 
-// How the video stream is coded, from its stream_type in the PMT: 0x02, 0x1B or 0x24.
-enum class VideoCoding : std::uint8_t { mpeg2, h264, hevc };
+// How the video stream is coded, from its stream_type in the PMT: 0x02, 0x1B or 0x24; none for a
+// program without video, such as a radio service.
+enum class VideoCoding : std::uint8_t { mpeg2, h264, hevc, none };
 
 // A program's PIDs as its PMTs list them.
 struct ProgramPids {
   PidList pcr;
   PidList video;
-  PidList audio;  // AAC in ADTS (stream_type 0x0F)
+  // AAC in ADTS (stream_type 0x0F); read for a whole multiplex, every audio coding
+  PidList audio;
   // stream_type 0x06 with component_tag 0x30, which broadcasters give the caption stream
   PidList captions;
+  // Read for a whole multiplex only: every other stream that may carry PES with a PTS, such as
+  // superimposed text, subtitles and teletext.
+  PidList others;
   VideoCoding videoCoding = VideoCoding::mpeg2;  // as the last PMT read gave it
+  // The stream whose PES the jump test follows: the first video stream, or without video the
+  // first audio stream; -1 for none. Set by settleAnchor.
+  int anchor = -1;
+
+  friend bool operator==(const ProgramPids&, const ProgramPids&) = default;
 };
 
-// Adds the PMT PID of each program of the PAT section in the packet; the network PID
-// (program_number 0) is no program.
+// What a stream of a PMT carries, as the console names it.
+enum class StreamCoding : std::uint8_t {
+  mpeg2Video,
+  h264,
+  hevc,
+  mpeg1Audio,
+  mpeg2Audio,
+  aac,
+  aacLatm,
+  ac3,
+  eac3,
+  dts,
+  caption,
+  other,
+};
+
+// The streams of the last PMT read, in the order it lists them; a section in one packet holds at
+// most 33 of them.
+constexpr int kMaxListedStreams = 34;
+struct StreamListing {
+  struct Entry {
+    std::uint16_t pid;
+    StreamCoding coding;
+  };
+  Entry streams[kMaxListedStreams];
+  int count = 0;
+};
+
+// Which streams a PMT reading takes: those of the one-service repair (MPEG-2, H.264 and HEVC
+// video, AAC audio in ADTS, ARIB captions), or every stream of a service in a multiplex.
+enum class PmtStreams : std::uint8_t { oneService, anyStream };
+
+// Calls visit(program_number, program_map_PID) for each program of the PAT section in the
+// packet; the network PID (program_number 0) is no program. Entries are read only where all four
+// bytes lie inside the packet.
+template <class Visit>
+void forEachPatProgram(const std::uint8_t* p, Visit visit) {
+  int entryBytes = sectionLength(p) - 9;  // section_length counts bytes 8..12 and the CRC too
+  for (int j = 0; j < entryBytes && 13 + j + 4 <= kPacketSize; j += 4) {
+    const std::uint8_t* entry = p + 13 + j;
+    int programNumber = entry[0] << 8 | entry[1];
+    if (programNumber != 0) visit(programNumber, (entry[2] & 0x1F) << 8 | entry[3]);
+  }
+}
+
+// Adds the PMT PID of each program of the PAT section in the packet.
 void readPat(const std::uint8_t* packet, PidList& pmtPids);
 
-// Adds the PCR PID and the video, audio and caption streams of the PMT section in the packet.
-void readPmt(const std::uint8_t* packet, ProgramPids& pids);
+// The program_number of the PMT section in the packet.
+inline int pmtProgramNumber(const std::uint8_t* packet) { return packet[8] << 8 | packet[9]; }
+
+// Adds the PCR PID and the streams of the PMT section in the packet. With `anyStream`, PIDs
+// below 0x0010 (the tables) and the null PID are no streams, and `listing`, when given, receives
+// the streams.
+void readPmt(const std::uint8_t* packet, ProgramPids& pids,
+             PmtStreams streams = PmtStreams::oneService, StreamListing* listing = nullptr);
+
+// Sets the anchor from the lists, and the coding to none when there is no video.
+void settleAnchor(ProgramPids& pids);
 
 }  // namespace corvane

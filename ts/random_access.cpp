@@ -41,7 +41,9 @@ NalKind classify(VideoCoding coding, const std::uint8_t* packet, int at) {
 bool startsAtRandomAccess(VideoCoding coding, const std::uint8_t* packet, int pesOffset) {
   constexpr int kHeaderDataLength = 12;  // PES_header_data_length, behind the flags
   int o = pesOffset;
-  if (coding == VideoCoding::mpeg2 || kHeaderDataLength + o > kLastPacketByte) return false;
+  if (coding == VideoCoding::mpeg2 || coding == VideoCoding::none ||
+      kHeaderDataLength + o > kLastPacketByte)
+    return false;
   bool sequenceParameters = false;
   bool intraAccessUnit = false;
   // Start codes 00 00 01 from the first byte of the PES payload on, with the NAL unit header

@@ -1,0 +1,178 @@
+#include "service/multiplex.h"
+
+#include <algorithm>
+#include <iterator>
+#include <new>
+
+#include "service/pmt_change.h"
+#include "service/rebase.h"
+#include "ts/packet.h"
+#include "ts/timestamp.h"
+
+namespace corvane {
+
+namespace {
+
+// PIDs that a service's stream may be: not a table, not a PMT, not null packets.
+bool streamPid(const Multiplex& multiplex, int pid) {
+  return pid >= 0x0010 && pid != kNullPid && !containsPid(multiplex.pmtPids, pid);
+}
+
+void claim(Multiplex& multiplex, const PidList& list, std::uint16_t program) {
+  for (int pid = nextPid(list, -1); pid >= 0; pid = nextPid(list, pid)) {
+    if (multiplex.owner[pid] == kNoOwner && streamPid(multiplex, pid)) {
+      multiplex.owner[pid] = program;
+    }
+  }
+}
+
+// Each PID goes to the first program, in the PATs' order, that lists it.
+void settleOwners(Multiplex& multiplex) {
+  std::fill(std::begin(multiplex.owner), std::end(multiplex.owner), kNoOwner);
+  for (std::size_t i = 0; i < multiplex.programs.size(); ++i) {
+    const Service* service = multiplex.programs[i].service.get();
+    if (service == nullptr) continue;
+    auto program = static_cast<std::uint16_t>(i);
+    const ProgramPids& pids = service->pids;
+    for (const PidList* list :
+         {&pids.pcr, &pids.video, &pids.audio, &pids.captions, &pids.others}) {
+      claim(multiplex, *list, program);
+    }
+  }
+}
+
+void waitForPcr(Multiplex& multiplex, const Service& service) {
+  if (!service.started && !withoutPcr(service)) {
+    insertPid(multiplex.waitingPcr, nextPid(service.pids.pcr, -1));
+  }
+}
+
+void start(Service& service, std::int64_t ptsOffset) {
+  service.timeline.ptsOffset = ptsOffset;
+  service.timeline.prevPtsOffset = ptsOffset;
+  service.started = true;
+}
+
+}  // namespace
+
+Multiplex::Multiplex() {
+  programs.reserve(kMaxServices);
+  std::fill(std::begin(owner), std::end(owner), kNoOwner);
+}
+
+void takePat(Multiplex& multiplex, const std::uint8_t* packet) {
+  multiplex.patSeen = true;
+  bool added = false;
+  forEachPatProgram(packet, [&](int number, int pmtPid) {
+    if (pmtPid < 0x0010 || pmtPid == kNullPid) return;  // a table's PID cannot carry a PMT
+    for (const Program& program : multiplex.programs) {
+      if (program.number == number) return;
+    }
+    if (multiplex.programs.size() >= kMaxServices) return;
+    multiplex.programs.push_back(Program{number, pmtPid, nullptr});
+    insertPid(multiplex.pmtPids, pmtPid);
+    added = true;
+  });
+  if (added) settleOwners(multiplex);
+}
+
+void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events) {
+  int pid = packetPid(packet);
+  int number = pmtProgramNumber(packet);
+  auto program =
+      std::find_if(multiplex.programs.begin(), multiplex.programs.end(),
+                   [&](const Program& p) { return p.number == number && p.pmtPid == pid; });
+  if (program == multiplex.programs.end()) return;
+  if (program->service == nullptr) {
+    // Without the memory for it, the program is passed through with its counters.
+    program->service.reset(new (std::nothrow) Service);
+    if (program->service == nullptr) return;
+    Service& service = *program->service;
+    service.programNumber = number;
+    insertPid(service.pmtPids, pid);
+    readPmt(packet, service.pids, PmtStreams::anyStream, &service.listing);
+    settleAnchor(service.pids);
+    const ProgramPids& pids = service.pids;
+    service.countersOnly = pids.video == PidList{} && pids.audio == PidList{} &&
+                           pids.captions == PidList{} && pids.others == PidList{};
+    waitForPcr(multiplex, service);
+    settleOwners(multiplex);
+    return;
+  }
+  if (!follow) return;
+  Service& service = *program->service;
+  const ProgramPids before = service.pids;
+  events.program = number;
+  trackPmtChange(service.pids, packet, events, PmtStreams::anyStream);
+  if (service.pids == before) return;
+  waitForPcr(multiplex, service);
+  settleOwners(multiplex);
+}
+
+void startOnPcr(Multiplex& multiplex, int pid, std::int64_t pcr) {
+  for (Program& program : multiplex.programs) {
+    Service* service = program.service.get();
+    if (service == nullptr || service->started || !containsPid(service->pids.pcr, pid)) continue;
+    // The first PCR lands at one hour; truncating division, as the offset is in 90 kHz.
+    start(*service, (pcr - kPcrOrigin) / 300);
+  }
+  erasePid(multiplex.waitingPcr, pid);
+}
+
+void startOnPts(Service& service, std::int64_t pts) { start(service, pts - kOneHour); }
+
+void noteAnchorPacket(Service& service, const std::uint8_t* packet) {
+  if (packetPid(packet) != service.pids.anchor || !hasPayload(packet)) return;
+  service.anchorSeen = true;
+  if (scrambled(packet)) service.countersOnly = true;
+}
+
+Refusal surveyMultiplex(Multiplex& multiplex, const std::uint8_t* block, std::int32_t blockBytes) {
+  EventSink none{dropEvent};
+  for (std::int32_t offset = 0; offset + kPacketSize <= blockBytes; offset += kPacketSize) {
+    const std::uint8_t* packet = block + offset;
+    if (transportError(packet)) continue;
+    int pid = packetPid(packet);
+    if (payloadUnitStart(packet) && !scrambled(packet)) {
+      int key = sectionKey(packet);
+      if (pid == 0 && key == kPatSectionKey) {
+        takePat(multiplex, packet);
+        continue;
+      }
+      if (key == kPmtSectionKey && containsPid(multiplex.pmtPids, pid)) {
+        takePmt(multiplex, packet, false, none);
+        continue;
+      }
+    }
+    if (carriesPcr(packet) && containsPid(multiplex.waitingPcr, pid)) {
+      startOnPcr(multiplex, pid, readPcr(packet));
+    }
+    if (multiplex.owner[pid] == kNoOwner) continue;
+    Service& service = *multiplex.programs[multiplex.owner[pid]].service;
+    if (!service.anchorSeen) noteAnchorPacket(service, packet);
+    if (service.firstAnchorPts < 0 && pid == service.pids.anchor && payloadUnitStart(packet) &&
+        hasPayload(packet)) {
+      TimedPes pes = timedPesStart(service.pids, packet);
+      if (pes.offset >= 0)
+        service.firstAnchorPts = readPesTimestamp(packet + kPtsField + pes.offset);
+    }
+  }
+
+  bool anyService = false;
+  multiplex.waitingPcr = PidList{};
+  for (Program& program : multiplex.programs) {
+    Service* service = program.service.get();
+    if (service == nullptr) continue;
+    anyService = true;
+    // Its PCR did not come in the first block, or it has none: its anchor's first PTS counts.
+    if (!service->started && service->firstAnchorPts >= 0) {
+      startOnPts(*service, service->firstAnchorPts);
+    }
+    waitForPcr(multiplex, *service);
+  }
+  if (anyService) return Refusal::none;
+  return multiplex.patSeen && multiplex.programs.empty() ? Refusal::noService
+                                                         : Refusal::noSecondPcr;
+}
+
+}  // namespace corvane
