@@ -16,6 +16,7 @@
 #include "driver/driver.h"
 #include "output/outputs.h"
 #include "pass/rewrite_pass.h"
+#include "service/multiplex.h"
 #include "service/survey.h"
 #include "ts/continuity.h"
 
@@ -42,8 +43,9 @@ void changeableBits(const std::uint8_t* packet, std::size_t length, std::uint8_t
     for (int i = 6; i <= 11; ++i) mask[i] = 0xFF;
   }
   int o = adaptation ? p[4] + 1 : 0;
-  bool start = (p[1] & 0x40) && (p[3] & 0x10) && 11 + o < 188 && p[4 + o] == 0 && p[5 + o] == 0 &&
-               p[6 + o] == 1 && (p[10 + o] & 0xC0) == 0x80;
+  // The payload of a scrambled packet is never touched.
+  bool start = (p[1] & 0x40) && (p[3] & 0x10) && !(p[3] & 0xC0) && 11 + o < 188 && p[4 + o] == 0 &&
+               p[5 + o] == 0 && p[6 + o] == 1 && (p[10 + o] & 0xC0) == 0x80;
   if (start && (p[11 + o] & 0x80) && 17 + o < 188) {
     for (int i = 0; i < 5; ++i) mask[13 + o + i] |= kTimestampBits[i];
     if ((p[11 + o] & 0x40) && 22 + o < 188) {
@@ -151,6 +153,7 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
   bool pmtcheck = data[0] & 2;
   bool log = data[0] & 4;
   bool uncuttable = data[0] & 8;
+  bool allServices = data[0] & 16;
 #ifdef _WIN32
   static std::FILE* nowhere = std::fopen("NUL", "wb");
 #else
@@ -163,10 +166,14 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
   PassBuffer buffer{packetBuffer()};
   SourceReader source{files.sourceFile};
   Service service;
+  Multiplex multiplex;
   std::string broken;
-  if (!readFirstBlock(source, buffer).failed &&
-      surveyStream(service, nogop, buffer.bytes, static_cast<std::int32_t>(buffer.read)) ==
-          Refusal::none) {
+  auto survey = [&] {
+    auto blockBytes = static_cast<std::int32_t>(buffer.read);
+    return allServices ? surveyMultiplex(multiplex, buffer.bytes, blockBytes)
+                       : surveyStream(service, nogop, buffer.bytes, blockBytes);
+  };
+  if (!readFirstBlock(source, buffer).failed && survey() == Refusal::none) {
     Destination output;
     if (openDestination(output, files.destinationPath(), files.sourceFile, platform::kNoFile)
             .failed) {
@@ -176,7 +183,7 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
     if (uncuttable) output.cuttable = false;
     ContinuityCounters counters;
     EventSink events = sinkTo(outputs);
-    PacketRules rules{service, counters, events, pmtcheck};
+    PacketRules rules{service, counters, events, pmtcheck, allServices ? &multiplex : nullptr};
     startProgress(outputs.progress);
     PassOutcome outcome =
         settleDestination(output, buffer, rewriteFile(rules, source, buffer, output));
