@@ -26,6 +26,31 @@ void claim(Multiplex& multiplex, const PidList& list, std::uint16_t program) {
   }
 }
 
+// The service's anchor among the PIDs it repairs: its first video stream, or without one its
+// first audio stream, with the coding its PMT gave the video.
+void settleOwnAnchor(const Multiplex& multiplex, Service& service, std::uint16_t program) {
+  ProgramPids& pids = service.pids;
+  auto firstOwned = [&](const PidList& list) {
+    int pid = nextPid(list, -1);
+    while (pid >= 0 && multiplex.owner[pid] != program) pid = nextPid(list, pid);
+    return pid;
+  };
+  pids.anchor = firstOwned(pids.video);
+  pids.videoCoding = VideoCoding::none;
+  if (pids.anchor < 0) {
+    pids.anchor = firstOwned(pids.audio);
+    return;
+  }
+  const StreamListing& listing = service.listing;
+  for (int i = 0; i < listing.count; ++i) {
+    if (listing.streams[i].pid != pids.anchor) continue;
+    StreamCoding coding = listing.streams[i].coding;
+    pids.videoCoding = coding == StreamCoding::h264   ? VideoCoding::h264
+                       : coding == StreamCoding::hevc ? VideoCoding::hevc
+                                                      : VideoCoding::mpeg2;
+  }
+}
+
 // Each PID goes to the first program, in the PATs' order, that lists it.
 void settleOwners(Multiplex& multiplex) {
   std::fill(std::begin(multiplex.owner), std::end(multiplex.owner), kNoOwner);
@@ -37,6 +62,11 @@ void settleOwners(Multiplex& multiplex) {
     for (const PidList* list :
          {&pids.pcr, &pids.video, &pids.audio, &pids.captions, &pids.others}) {
       claim(multiplex, *list, program);
+    }
+  }
+  for (std::size_t i = 0; i < multiplex.programs.size(); ++i) {
+    if (Service* service = multiplex.programs[i].service.get()) {
+      settleOwnAnchor(multiplex, *service, static_cast<std::uint16_t>(i));
     }
   }
 }
@@ -91,7 +121,6 @@ void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, Even
     service.programNumber = number;
     insertPid(service.pmtPids, pid);
     readPmt(packet, service.pids, PmtStreams::anyStream, &service.listing);
-    settleAnchor(service.pids);
     const ProgramPids& pids = service.pids;
     service.countersOnly = pids.video == PidList{} && pids.audio == PidList{} &&
                            pids.captions == PidList{} && pids.others == PidList{};
@@ -103,7 +132,10 @@ void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, Even
   Service& service = *program->service;
   const ProgramPids before = service.pids;
   events.program = number;
-  trackPmtChange(service.pids, packet, events, PmtStreams::anyStream);
+  trackPmtChange(service.pids, packet, events, PmtStreams::anyStream, &service.listing);
+  // The anchor is the owners' to settle, and only when a list changed.
+  service.pids.anchor = before.anchor;
+  service.pids.videoCoding = before.videoCoding;
   if (service.pids == before) return;
   waitForPcr(multiplex, service);
   settleOwners(multiplex);

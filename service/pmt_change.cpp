@@ -38,14 +38,14 @@ void reportFirst(const PidList& oldList, const PidList& newList, StreamRole role
 }  // namespace
 
 Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink& events,
-                       PmtStreams streams) {
+                       PmtStreams streams, StreamListing* listing) {
   // The old lists are held aside, so that the reader's verdict covers this section alone.
   const PidList oldPcr = std::exchange(pids.pcr, {});
   const PidList oldVideo = std::exchange(pids.video, {});
   const PidList oldAudio = std::exchange(pids.audio, {});
   const PidList oldCaptions = std::exchange(pids.captions, {});
   const PidList oldOthers = std::exchange(pids.others, {});
-  readPmt(packet, pids, streams);
+  readPmt(packet, pids, streams, listing);
   if (streams == PmtStreams::oneService) {
     if (Refusal refusal = checkPmt(pids); refusal != Refusal::none) return refusal;
   }

@@ -15,8 +15,10 @@ namespace corvane {
 // for a changed PCR PID, one for a changed video PID, then for audio and for captions one per
 // PID that left or came, paired in ascending order (a PID that left with one that came, as long
 // as both are left). The refusal when they do not pass. A service of a multiplex takes any
-// stream, with no check, and changes of its other streams are reported last.
+// stream, with no check, and changes of its other streams are reported last; `listing`, when
+// given, receives its streams.
 Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink& events,
-                       PmtStreams streams = PmtStreams::oneService);
+                       PmtStreams streams = PmtStreams::oneService,
+                       StreamListing* listing = nullptr);
 
 }  // namespace corvane

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "output/messages.h"
 #include "tests/test_support.h"
 #include "tools/stream_generator.h"
 #include "ts/psi.h"
@@ -146,6 +149,150 @@ TEST(Multiplex, EveryServiceIsRepairedAsItIsAlone) {
     // No line of the multiplex's log is left without its program.
     EXPECT_EQ(logLines(log).size(), serviceLines);
   }
+}
+
+// Two services of five seconds, 1024 on PIDs 0x01xx and 1032 on PIDs 0x02xx, and the packets
+// of the PIDs their streams use.
+struct TwoServices {
+  std::vector<gen::Recording> services;
+  Bytes multiplex;
+  std::vector<int> streamPids = {0x0111, 0x0112, 0x0113, 0x0130, 0x01FF,
+                                 0x0211, 0x0212, 0x0213, 0x0230, 0x02FF};
+};
+
+TwoServices twoServices() {
+  TwoServices two;
+  for (int n = 0; n < 2; ++n) {
+    gen::RecordingOptions options;
+    options.durationTicks = 5 * 90000;
+    int base = 0x0100 * (n + 1);
+    options.pids = {0x0400 + 8 * n, 0x1F00 + n,  base + 0x11, base + 0x12,
+                    base + 0x13,    base + 0x30, base + 0xFF};
+    options.videoStreamType = n == 0 ? 0x02 : 0x1B;
+    two.services.push_back(gen::makeRecording(options));
+  }
+  two.multiplex = gen::interleave({&two.services[0], &two.services[1]},
+                                  {{0, 0x0010}, {0x0400, 0x1F00}, {0x0408, 0x1F01}}, 5);
+  return two;
+}
+
+// Each packet of `pid` replaced by `packet`, which keeps its continuity counter.
+void replacePackets(Bytes& stream, int pid, const Bytes& packet) {
+  for (std::size_t at = 0; at + 188 <= stream.size(); at += 188) {
+    if (((stream[at + 1] & 0x1F) << 8 | stream[at + 2]) != pid) continue;
+    std::uint8_t counter = stream[at + 3] & 0x0F;
+    std::copy(packet.begin(), packet.end(), stream.begin() + static_cast<std::ptrdiff_t>(at));
+    stream[at + 3] = static_cast<std::uint8_t>((stream[at + 3] & 0xF0) | counter);
+  }
+}
+
+// The PMT of service 1032: its video and audio, then `more`, then its captions.
+Bytes pmtOf1032With(const std::vector<gen::PmtEntry>& more) {
+  std::vector<gen::PmtEntry> streams = {{0x1B, 0x0211, {}}, {0x0F, 0x0212, {}}, {0x0F, 0x0213, {}}};
+  streams.insert(streams.end(), more.begin(), more.end());
+  streams.push_back({0x06, 0x0230, {0x52, 0x01, 0x30}});
+  Bytes packet;
+  gen::appendPmt(packet, 0x1F01, 0x02FF, streams, 0, {}, 0x0408);
+  return packet;
+}
+
+// Damaged and unusual tables: each run completes, every packet keeps its place, and the streams
+// of both services come out as from the clean multiplex, unless the case says otherwise.
+TEST(Multiplex, BadTablesAreTakenOrPassedThrough) {
+  const TwoServices two = twoServices();
+  ToolFolder folder;
+  writeFile(folder / "clean.ts", two.multiplex);
+  ASSERT_EQ(folder.run({"-services", "all", "clean.ts", "clean.out.ts"}).status, 1);
+  const Bytes clean = readFile(folder / "clean.out.ts");
+
+  Bytes manyPrograms = two.multiplex;  // 280 programs more, behind the first PAT
+  for (int k = 0; k < 7; ++k) {
+    std::vector<gen::ProgramEntry> programs;
+    for (int j = 0; j < 40; ++j) programs.push_back({2000 + 40 * k + j, 0x1000 + 40 * k + j});
+    Bytes pat;
+    gen::appendPat(pat, programs);
+    manyPrograms.insert(manyPrograms.begin() + 188, pat.begin(), pat.end());
+  }
+  Bytes otherProgramsPid = two.multiplex;  // 1032 lists 1024's video and audio as well
+  replacePackets(otherProgramsPid, 0x1F01, pmtOf1032With({{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}}));
+  Bytes tablePids = two.multiplex;  // 1032 lists the PAT's PID and both PMT PIDs as streams
+  replacePackets(tablePids, 0x1F01,
+                 pmtOf1032With({{0x02, 0x0000, {}}, {0x0F, 0x1F00, {}}, {0x06, 0x1F01, {}}}));
+  Bytes withoutPmt = two.multiplex;  // a third program whose PMT never comes
+  Bytes pat;
+  gen::appendPat(pat, {{0x0400, 0x1F00}, {0x0408, 0x1F01}, {0x0410, 0x1F02}});
+  replacePackets(withoutPmt, 0x0000, pat);
+  // 1032's PMT runs on beyond its packet, as a section that spans packets: what lies beyond,
+  // its caption stream, is not read.
+  Bytes spanning = two.multiplex;
+  std::vector<gen::PmtEntry> fillers;
+  for (int k = 0; k < 30; ++k) fillers.push_back({0x06, 0x0250 + k, {0x52, 0x01, 0x38}});
+  Bytes longPmt = pmtOf1032With(fillers);
+  replacePackets(spanning, 0x1F01, longPmt);
+  Bytes errored = two.multiplex;  // every other PAT and PMT packet errored, after the first ones
+  std::map<int, int> tables;
+  for (std::size_t at = 0; at < errored.size(); at += 188) {
+    int pid = (errored[at + 1] & 0x1F) << 8 | errored[at + 2];
+    if ((pid == 0 || pid >= 0x1F00) && tables[pid]++ % 2 == 1) {
+      gen::markErrored(errored, static_cast<std::int64_t>(at / 188), 1, 9);
+    }
+  }
+
+  const struct {
+    const char* name;
+    const Bytes& stream;
+    std::vector<int> changedPids;  // the streams that come out otherwise
+    std::string console;           // a text the console shows
+  } cases[] = {
+      {"280 programs more", manyPrograms, {}, "サービス 2253: PMTが見つかりません"},
+      {"a PMT lists another program's PIDs",
+       otherProgramsPid,
+       {},
+       "映像 0111(MPEG-2) 音声 0112(AAC)"},
+      {"a PMT lists table PIDs", tablePids, {}, "サービス 1032: PCR 02ff 映像 0211(H.264)"},
+      {"a PMT never comes", withoutPmt, {}, "サービス 1040: PMTが見つかりません"},
+      // The caption stream lies behind the packet's end: its packets get their counters only.
+      {"a PMT spans packets", spanning, {0x0230}, "その他 0250"},
+      {"errored tables", errored, {}, "サービス 1032: PCR 02ff"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(folder / "bad.ts", c.stream);
+    RunResult result = folder.run({"-services", "all", "bad.ts", "bad.out.ts"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.out.find(testing::toCp932(c.console)), std::string::npos) << result.out;
+    Bytes repaired = readFile(folder / "bad.out.ts");
+    ASSERT_EQ(repaired.size(), c.stream.size());
+    for (int pid : two.streamPids) {
+      bool changed =
+          std::find(c.changedPids.begin(), c.changedPids.end(), pid) != c.changedPids.end();
+      EXPECT_EQ(packetsOf(repaired, {pid}) == packetsOf(clean, {pid}), !changed) << "PID " << pid;
+    }
+    // Every packet that no service repairs keeps all but its counter.
+    for (std::size_t at = 0; at < repaired.size(); at += 188) {
+      int pid = (repaired[at + 1] & 0x1F) << 8 | repaired[at + 2];
+      bool repairedPid =
+          std::find(two.streamPids.begin(), two.streamPids.end(), pid) != two.streamPids.end();
+      if (repairedPid &&
+          std::find(c.changedPids.begin(), c.changedPids.end(), pid) == c.changedPids.end())
+        continue;
+      repaired[at + 3] &= 0xF0;
+      Bytes source(c.stream.begin() + static_cast<std::ptrdiff_t>(at),
+                   c.stream.begin() + static_cast<std::ptrdiff_t>(at) + 188);
+      source[3] &= 0xF0;
+      ASSERT_TRUE(std::equal(source.begin(), source.end(),
+                             repaired.begin() + static_cast<std::ptrdiff_t>(at)))
+          << "packet " << at / 188 << ", PID " << pid;
+    }
+  }
+
+  // Only a first block without any program is refused, as one without a PAT program.
+  Bytes noProgram;
+  for (int k = 0; k < 100; ++k) gen::appendPat(noProgram, {{0, 0x0010}});
+  writeFile(folder / "none.ts", noProgram);
+  RunResult refused = folder.run({"-services", "all", "none.ts", "none.out.ts"});
+  EXPECT_EQ(refused.status, 0);
+  EXPECT_EQ(refused.err, msg::kDamagedPat);
 }
 
 // What a service of a multiplex takes as video, as audio, as captions and as other timed streams.
