@@ -69,6 +69,8 @@ TEST(CommandLine, RefusesWhatTheUsageTextIsFor) {
       {"-o", "rec.ts", "-log", "maybe"},
       {"-x", "rec.ts"},     // an unknown option is a name, here the source
       {"-log", "on", "-"},  // no name for the time log
+      {"rec.ts", "-services", "two"},
+      {"rec.ts", "-services"},
   };
   for (const auto& words : refused) {
     EXPECT_FALSE(parse(words).accepted) << (words.empty() ? "(none)" : words.back());
@@ -97,6 +99,9 @@ TEST(CommandLine, OptionsOverrideTheSettingsFileAndIgnoreCase) {
   ASSERT_TRUE(parsed.accepted);
   EXPECT_FALSE(parsed.line.settings.log);
   EXPECT_TRUE(parsed.line.settings.pmtcheck);
+  EXPECT_TRUE(parse({"-SERVICES", "All", "rec.ts"}, fromFile).line.settings.allServices);
+  fromFile.allServices = true;
+  EXPECT_FALSE(parse({"rec.ts", "-services", "one"}, fromFile).line.settings.allServices);
 }
 
 TEST(NameRules, ReplaceTheExtensionOrAppend) {
@@ -147,6 +152,13 @@ TEST_F(SettingsFile, ValuesAreOffOnlyWhenTheyReadOff) {
     EXPECT_TRUE(loaded.log);
     EXPECT_FALSE(loaded.pmtcheck);
   }
+}
+
+TEST_F(SettingsFile, ServicesAreAllOnlyWhenTheyReadAll) {
+  EXPECT_TRUE(loadWith("[Default]\r\nservices='ALL'\r\n").allServices);
+  EXPECT_FALSE(loadWith("[Default]\r\nservices=one\r\n").allServices);
+  EXPECT_FALSE(loadWith("[Default]\r\nservices=every\r\n").allServices);
+  EXPECT_FALSE(loadWith("[Default]\r\nlog=on\r\n").allServices);  // a file without the key
 }
 
 TEST_F(SettingsFile, OnlyTheDefaultSectionCountsAndTheFileIsLeftAlone) {

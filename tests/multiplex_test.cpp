@@ -295,6 +295,74 @@ TEST(Multiplex, BadTablesAreTakenOrPassedThrough) {
   EXPECT_EQ(refused.err, msg::kDamagedPat);
 }
 
+// Sets transport_scrambling_control on every packet of `pid`.
+Bytes scrambled(Bytes stream, int pid) {
+  for (std::size_t at = 0; at + 188 <= stream.size(); at += 188) {
+    if (((stream[at + 1] & 0x1F) << 8 | stream[at + 2]) == pid) stream[at + 3] |= 0x80;
+  }
+  return stream;
+}
+
+// A packet's bytes but its counter.
+Bytes withoutCounter(const Bytes& packet) {
+  Bytes bytes = packet;
+  bytes[3] &= 0xF0;
+  return bytes;
+}
+
+// The payload of a scrambled packet is never read nor written, in either mode; a service whose
+// video is scrambled is refused alone, and passed through with its counters in a multiplex.
+TEST(Multiplex, ScrambledPayloadIsNeverTouched) {
+  const TwoServices two = twoServices();
+  ToolFolder folder;
+  auto run = [&folder](const Bytes& stream, const std::string& services) {
+    writeFile(folder / "in.ts", stream);
+    RunResult result = folder.run({"-services", services, "-nogop", "on", "in.ts", "out.ts"});
+    return std::make_pair(result, readFile(folder / "out.ts"));
+  };
+
+  // One service, with its second audio stream scrambled: those packets keep their bytes, and
+  // every other one comes out as from the clear recording.
+  const Bytes& alone = two.services[0].bytes;
+  Bytes clear = run(alone, "one").second;
+  Bytes audio = scrambled(alone, 0x0113);
+  auto [result, repaired] = run(audio, "one");
+  EXPECT_EQ(result.status, 1);
+  ASSERT_EQ(repaired.size(), audio.size());
+  for (std::size_t at = 0; at < audio.size(); at += 188) {
+    Bytes in(audio.begin() + at, audio.begin() + at + 188);
+    Bytes out(repaired.begin() + at, repaired.begin() + at + 188);
+    if (audio[at + 3] & 0xC0) {
+      EXPECT_EQ(withoutCounter(out), withoutCounter(in)) << "packet " << at / 188;
+    } else {
+      EXPECT_TRUE(std::equal(out.begin(), out.end(), clear.begin() + at)) << "packet " << at / 188;
+    }
+  }
+
+  // Scrambled video cannot be repaired alone.
+  result = run(scrambled(alone, 0x0111), "one").first;
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, msg::kScrambledVideoInfo);
+
+  // In a multiplex that service gets its counters only, and the other one its repair.
+  Bytes multiplex = scrambled(two.multiplex, 0x0111);
+  Bytes clean = run(two.multiplex, "all").second;
+  std::tie(result, repaired) = run(multiplex, "all");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.out.find(msg::kServiceScrambled), std::string::npos);
+  for (int pid : {0x0111, 0x0112, 0x0113, 0x0130, 0x01FF}) {
+    std::vector<Bytes> in = packetsOf(multiplex, {pid});
+    std::vector<Bytes> out = packetsOf(repaired, {pid});
+    ASSERT_EQ(out.size(), in.size());
+    for (std::size_t k = 0; k < in.size(); ++k) {
+      EXPECT_EQ(withoutCounter(out[k]), withoutCounter(in[k])) << "PID " << pid;
+    }
+  }
+  for (int pid : {0x0211, 0x0212, 0x0213, 0x0230, 0x02FF}) {
+    EXPECT_EQ(packetsOf(repaired, {pid}), packetsOf(clean, {pid})) << "PID " << pid;
+  }
+}
+
 // What a service of a multiplex takes as video, as audio, as captions and as other timed streams.
 TEST(Multiplex, StreamTypesCountAsTheirKind) {
   enum Kind { video, audio, caption, other, none };
