@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""Whole transport streams that ffmpeg multiplexes, joined with jumps and a 33-bit wrap, repaired
+with -services all and read back by ffprobe and ffmpeg.
+
+Two recordings:
+- three programs (ffmpeg's -program): MPEG-2 video with MPEG-1 audio, H.264 at 15 frames per
+  second with AAC in LATM, HEVC at 59.94 with AC-3;
+- one program of MPEG-2 video with MPEG-1 audio and AC-3 as a private stream with its
+  descriptor (System B).
+
+For each it checks that the file keeps its length and every packet its place and its bytes but
+for the counter and the PCR, PTS and DTS fields; that each service's video decode times rise
+without a step back or a gap of a second; that every frame decodes to the same picture as in its
+stretch's own file (framemd5); and that the time log shows each service's joints and wrap under
+its program number.
+
+Usage: multiplex_codings_test.py TOOL [EMULATOR...]. Skipped (status 77) without ffmpeg, unless
+CORVANE_NEED_FFMPEG is set.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from video_codings_test import (PACKET, STRETCH_CLOCKS, STRETCH_SECONDS, frame_hashes,  # noqa: E402
+                                masked, probe, run)
+
+# (program number, video PID, audio PIDs, frame rate, video encoder, audio encoders)
+MULTIPLEX = [
+    (1024, 0x100, [0x101], "30000/1001", ["mpeg2video", "-b:v", "1M"], ["mp2"]),
+    (1032, 0x102, [0x103], "15", ["libx264", "-preset", "veryfast", "-bf", "0", "-g", "15"],
+     ["aac"]),
+    (1040, 0x104, [0x105], "60000/1001",
+     ["libx265", "-preset", "ultrafast", "-x265-params", "log-level=error:bframes=2", "-g", "30"],
+     ["ac3"]),
+]
+ONE_SERVICE = [
+    (1, 0x100, [0x101, 0x102], "30000/1001", ["mpeg2video", "-b:v", "1M"], ["mp2", "ac3"]),
+]
+RECORDINGS = [("programs", MULTIPLEX, ["-mpegts_flags", "latm"]),
+              ("private-ac3", ONE_SERVICE, ["-mpegts_flags", "system_b"])]
+
+
+def make_stretch(path, services, flags, clock):
+    inputs, maps, codecs, programs = [], [], [], []
+    stream = 0
+    for k, (number, _, audio, rate, video_encoder, audio_encoders) in enumerate(services):
+        inputs += ["-f", "lavfi", "-i", f"testsrc2=size=320x240:rate={rate}"]
+        video_input = len(inputs) // 4 - 1
+        maps += ["-map", f"{video_input}:v"]
+        codecs += [f"-c:{stream}", video_encoder[0]]
+        # Encoder options apply to this output stream only.
+        options = video_encoder[1:]
+        for i in range(0, len(options), 2):
+            codecs += [f"{options[i].removesuffix(':v')}:{stream}", options[i + 1]]
+        members = [f"st={stream}"]
+        stream += 1
+        for j, encoder in enumerate(audio_encoders):
+            inputs += ["-f", "lavfi", "-i", f"sine=frequency={440 + 110 * (k + j)}:sample_rate=48000"]
+            maps += ["-map", f"{len(inputs) // 4 - 1}:a"]
+            codecs += [f"-c:{stream}", encoder]
+            members.append(f"st={stream}")
+            stream += 1
+        programs += ["-program", ":".join([f"program_num={number}"] + members)]
+    run(["ffmpeg", "-v", "error", "-y", *inputs, "-t", str(STRETCH_SECONDS), *maps, *codecs,
+         *programs, *flags, "-output_ts_offset", str(clock), "-f", "mpegts", path])
+
+
+def check_recording(command, folder, name, services, flags):
+    failures = []
+
+    def expect(condition, what):
+        if not condition:
+            failures.append(f"{name}: {what}")
+
+    source = os.path.join(folder, f"{name}.ts")
+    stretches = []
+    with open(source, "wb") as out:
+        for k, clock in enumerate(STRETCH_CLOCKS):
+            path = os.path.join(folder, f"{name}-{k}.ts")
+            make_stretch(path, services, flags, clock)
+            with open(path, "rb") as f:
+                out.write(f.read())
+            stretches.append({
+                video: {"decode": [dts for _, dts in probe(path, f"i:{video}")],
+                        "frames": frame_hashes_of(path, video)}
+                for _, video, *_ in services})
+
+    result = subprocess.run([*command, "-services", "all", "-pmtcheck", "on", "-log", "on", source],
+                            cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=dict(os.environ, LC_ALL="C"))
+    expect(result.returncode == 1 and result.stderr == b"",
+           f"status {result.returncode}, errors {result.stderr!r}")
+    repaired = os.path.join(folder, f"{name}.000.ts")
+    if result.returncode != 1:
+        return failures
+    with open(source, "rb") as f:
+        before = f.read()
+    with open(repaired, "rb") as f:
+        after = f.read()
+    expect(len(after) == len(before), f"length {len(after)}, source {len(before)}")
+    timed = {pid for _, video, audio, *_ in services for pid in [video, *audio]}
+    differing = [i for i in range(0, min(len(before), len(after)), PACKET)
+                 if masked(before[i:i + PACKET], timed) != masked(after[i:i + PACKET], timed)]
+    expect(not differing, f"packets changed beyond their timestamps: {differing[:5]}")
+
+    with open(os.path.join(folder, f"{name}_Time.log"), "rb") as f:
+        log = f.read()
+    for number, video, *_ in services:
+        decode = [dts for _, dts in probe(repaired, f"i:{video}")]
+        expect(len(decode) == sum(len(s[video]["decode"]) for s in stretches),
+               f"{number}: video packets lost")
+        steps = [b - a for a, b in zip(decode, decode[1:])]
+        expect(steps and 0 < min(steps) and max(steps) < 90000,
+               f"{number}: decode times step by {min(steps, default=0)} to {max(steps, default=0)}")
+        expected = [h for s in stretches for h in s[video]["frames"]]
+        got = frame_hashes_of(repaired, video)
+        expect(got == expected, f"{number}: {len(got)} frames decoded, "
+               f"{sum(a != b for a, b in zip(got, expected))} unlike the source's {len(expected)}")
+        mark = b"[%5d] " % number
+        joints = log.count(mark + b"********* Joint GOP")
+        wraps = log.count(mark + b"********* wrap around GOP")
+        expect(joints == len(STRETCH_CLOCKS) - 1 and wraps == 1,
+               f"{number}: {joints} joints and {wraps} wraps logged")
+    return failures
+
+
+def frame_hashes_of(path, pid):
+    text = run(["ffmpeg", "-v", "error", "-i", path, "-map", f"0:i:{pid}", "-fps_mode",
+                "passthrough", "-f", "framemd5", "-"]).decode()
+    return [line.split(",")[-1].strip() for line in text.splitlines() if not line.startswith("#")]
+
+
+def main():
+    tool = os.path.abspath(sys.argv[1])
+    emulator = sys.argv[2:]
+    if shutil.which("ffmpeg") is None or shutil.which("ffprobe") is None:
+        print("ffmpeg and ffprobe are needed: bash tools/install-deps.sh full")
+        return 1 if os.environ.get("CORVANE_NEED_FFMPEG") else 77
+    failures = []
+    with tempfile.TemporaryDirectory() as folder:
+        shutil.copy(tool, folder)  # so that its settings file is made here
+        command = [*emulator, os.path.join(folder, os.path.basename(tool))]
+        for name, services, flags in RECORDINGS:
+            failures += check_recording(command, folder, name, services, flags)
+    for failure in failures:
+        print(failure)
+    print(f"{len(RECORDINGS)} recordings, {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
