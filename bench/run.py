@@ -6,9 +6,10 @@ Generates a broadcast-like recording of at least --size-mb MB with the project's
 and once on the video PID), warms the page cache, then runs, alternately and --runs times each:
 `cat src > dst`, two copies through user space (`dd bs=256K` and `dd bs=1M`), corvane, and
 corvane with the time log on; then, through pipes, `cat src | cat > dst` and
-`cat src | corvane - - > dst`. Before each run the destination is removed and the disk synced,
-so that no run pays for the write-back of the one before, and each round takes the commands in
-a new order. Prints, for each, the median wall,
+`cat src | corvane - - > dst`; and corvane -services all on the same recording, with its ratio
+to corvane in each round. Before each run the destination is removed and the disk synced, so
+that no run pays for the write-back of the one before, and each round takes the commands in a
+new order. At the end a multiplex of 16 services is repaired, for the peak memory. Prints, for each, the median wall,
 user and system seconds, throughput and peak resident memory, and the ratios to cat and to the
 floor, the faster of the two dd copies; for corvane also the median of the ratios of each round
 (its run against the faster dd of the same round), which the machine's drift between rounds
@@ -138,7 +139,7 @@ def bench_file(args, label, source, work):
     copy = os.path.join(work, "copy.ts")
     output = os.path.join(work, "out.ts")
     samples = {"cat": [], "dd 256K": [], "dd 1M": [], "corvane": [], "corvane -log on": [],
-               "cat | cat": [], "cat | corvane": []}
+               "corvane -services all": [], "cat | cat": [], "cat | corvane": []}
 
     def checked(what, result):
         if result[4] != 1:
@@ -158,6 +159,8 @@ def bench_file(args, label, source, work):
         ("dd 1M", lambda: user_space_copy(source, copy, 1024 * 1024)),
         ("corvane", lambda: corvane([args.corvane, source, output], output)),
         ("corvane -log on", lambda: corvane([args.corvane, "-log", "on", source, output], output)),
+        ("corvane -services all",
+         lambda: corvane([args.corvane, "-services", "all", source, output], output)),
         ("cat | cat", lambda: pipeline(source, "cat", copy)),
         ("cat | corvane", corvane_piped),
     ]
@@ -173,10 +176,16 @@ def bench_file(args, label, source, work):
     by_1m = summary("dd bs=1M", samples["dd 1M"], size, [("cat", by_cat)])
     references = [("cat", by_cat), ("floor", min(by_256k, by_1m))]
     floors = [min(a[0], b[0]) for a, b in zip(samples["dd 256K"], samples["dd 1M"])]
-    for name in ("corvane", "corvane -log on"):
+    for name in ("corvane", "corvane -log on", "corvane -services all"):
         summary(name, samples[name], size, references)
         paired = statistics.median(s[0] / floor for s, floor in zip(samples[name], floors))
         print(f"{'':<18} paired: median of each round's {name} / faster dd = {paired:.2f}")
+    paired = statistics.median(a[0] / b[0] for a, b in
+                               zip(samples["corvane -services all"], samples["corvane"]))
+    best = min(s[0] for s in samples["corvane -services all"]) / min(
+        s[0] for s in samples["corvane"])
+    print(f"{'':<18} -services all / -services one: median of the rounds {paired:.2f}, "
+          f"best runs {best:.2f}")
     by_pipe = summary("cat | cat", samples["cat | cat"], size)
     summary("cat | corvane - -", samples["cat | corvane"], size, [("cat|cat", by_pipe)])
     if shutil.which("ffmpeg"):
@@ -220,6 +229,20 @@ def main():
                        check=True, stdout=subprocess.DEVNULL)
         bench_file(args, label, source, work)
         os.remove(source)
+    # Memory with many services: a multiplex of 16.
+    source = os.path.join(work, "services.ts")
+    output = os.path.join(work, "out.ts")
+    subprocess.run([os.path.join(args.build, "make_sample"), source, "--seconds", str(seconds // 4),
+                    "--packets-per-frame", str(PACKETS_PER_FRAME), "--services", "16"],
+                   check=True, stdout=subprocess.DEVNULL)
+    print(f"\n== 16 services: {os.path.getsize(source) / 1e9:.3f} GB")
+    runs = [run([args.corvane, "-services", "all", source, output], output)
+            for _ in range(max(1, args.runs // 2))]
+    if any(r[4] != 1 for r in runs):
+        sys.exit(f"corvane -services all failed with status {runs[0][4]}")
+    summary("corvane -services all", runs, os.path.getsize(source))
+    for name in (source, output):
+        os.remove(name)
 
 
 if __name__ == "__main__":

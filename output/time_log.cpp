@@ -23,7 +23,7 @@ unsigned pid(std::int64_t value) { return static_cast<unsigned>(value); }
 
 // A line of a service in a multiplex begins with its program number: "[ 1024] ".
 void logProgram(TimeLog& log, const Event& event) {
-  if (event.program >= 0) writeLog(log, "[%5d] ", event.program);
+  if (event.program != 0) writeLog(log, "[%5d] ", event.program);
 }
 
 // The name of a PID in the change lines, with the blanks up to the colon.

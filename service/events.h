@@ -30,8 +30,9 @@ enum class StreamRole : std::uint8_t { pcr, video, audio, caption, other };
 struct Event {
   EventKind kind;
   StreamRole role = StreamRole::video;
+  // The program_number of the service; 0, which names no program, in a one-service run.
+  std::uint16_t program = 0;
   int pid = 0;
-  int program = -1;         // the program_number of the service, -1 in a one-service run
   std::int64_t offset = 0;  // the source offset of the packet, in bytes
   std::int64_t source = 0;
   std::int64_t value = 0;
@@ -46,7 +47,7 @@ struct EventSink {
   void (*receive)(void* outputs, const Event& event);
   void* outputs = nullptr;
   std::int64_t packetOffset = 0;
-  int program = -1;
+  std::uint16_t program = 0;
 };
 
 inline void emit(EventSink& sink, Event event) {

@@ -18,21 +18,21 @@ bool streamPid(const Multiplex& multiplex, int pid) {
   return pid >= 0x0010 && pid != kNullPid && !containsPid(multiplex.pmtPids, pid);
 }
 
-void claim(Multiplex& multiplex, const PidList& list, std::uint16_t program) {
+void claim(Multiplex& multiplex, const PidList& list, Service* service) {
   for (int pid = nextPid(list, -1); pid >= 0; pid = nextPid(list, pid)) {
-    if (multiplex.owner[pid] == kNoOwner && streamPid(multiplex, pid)) {
-      multiplex.owner[pid] = program;
+    if (multiplex.owner[pid] == nullptr && streamPid(multiplex, pid)) {
+      multiplex.owner[pid] = service;
     }
   }
 }
 
 // The service's anchor among the PIDs it repairs: its first video stream, or without one its
 // first audio stream, with the coding its PMT gave the video.
-void settleOwnAnchor(const Multiplex& multiplex, Service& service, std::uint16_t program) {
+void settleOwnAnchor(const Multiplex& multiplex, Service& service) {
   ProgramPids& pids = service.pids;
   auto firstOwned = [&](const PidList& list) {
     int pid = nextPid(list, -1);
-    while (pid >= 0 && multiplex.owner[pid] != program) pid = nextPid(list, pid);
+    while (pid >= 0 && multiplex.owner[pid] != &service) pid = nextPid(list, pid);
     return pid;
   };
   pids.anchor = firstOwned(pids.video);
@@ -53,27 +53,25 @@ void settleOwnAnchor(const Multiplex& multiplex, Service& service, std::uint16_t
 
 // Each PID goes to the first program, in the PATs' order, that lists it.
 void settleOwners(Multiplex& multiplex) {
-  std::fill(std::begin(multiplex.owner), std::end(multiplex.owner), kNoOwner);
-  for (std::size_t i = 0; i < multiplex.programs.size(); ++i) {
-    const Service* service = multiplex.programs[i].service.get();
+  std::fill(std::begin(multiplex.owner), std::end(multiplex.owner), nullptr);
+  for (const Program& program : multiplex.programs) {
+    Service* service = program.service.get();
     if (service == nullptr) continue;
-    auto program = static_cast<std::uint16_t>(i);
     const ProgramPids& pids = service->pids;
     for (const PidList* list :
          {&pids.pcr, &pids.video, &pids.audio, &pids.captions, &pids.others}) {
-      claim(multiplex, *list, program);
+      claim(multiplex, *list, service);
     }
   }
-  for (std::size_t i = 0; i < multiplex.programs.size(); ++i) {
-    if (Service* service = multiplex.programs[i].service.get()) {
-      settleOwnAnchor(multiplex, *service, static_cast<std::uint16_t>(i));
-    }
+  for (const Program& program : multiplex.programs) {
+    if (Service* service = program.service.get()) settleOwnAnchor(multiplex, *service);
   }
 }
 
 void waitForPcr(Multiplex& multiplex, const Service& service) {
   if (!service.started && !withoutPcr(service)) {
     insertPid(multiplex.waitingPcr, nextPid(service.pids.pcr, -1));
+    multiplex.waiting = true;
   }
 }
 
@@ -87,11 +85,21 @@ void start(Service& service, std::int64_t ptsOffset) {
 
 Multiplex::Multiplex() {
   programs.reserve(kMaxServices);
-  std::fill(std::begin(owner), std::end(owner), kNoOwner);
+  std::fill(std::begin(owner), std::end(owner), nullptr);
 }
 
 void takePat(Multiplex& multiplex, const std::uint8_t* packet) {
   multiplex.patSeen = true;
+  // A PAT repeats every tenth of a second; one whose length and CRC_32 are those of the last
+  // one read has nothing new.
+  int length = sectionLength(packet);
+  if (length >= 4 && 7 + length < kPacketSize) {
+    const std::uint8_t* crc = packet + 4 + length;
+    std::uint64_t key = std::uint64_t(length) << 32 | std::uint64_t(crc[0]) << 24 |
+                        std::uint64_t(crc[1]) << 16 | std::uint64_t(crc[2]) << 8 | crc[3];
+    if (key == multiplex.lastPat) return;
+    multiplex.lastPat = key;
+  }
   bool added = false;
   forEachPatProgram(packet, [&](int number, int pmtPid) {
     if (pmtPid < 0x0010 || pmtPid == kNullPid) return;  // a table's PID cannot carry a PMT
@@ -101,6 +109,7 @@ void takePat(Multiplex& multiplex, const std::uint8_t* packet) {
     if (multiplex.programs.size() >= kMaxServices) return;
     multiplex.programs.push_back(Program{number, pmtPid, nullptr});
     insertPid(multiplex.pmtPids, pmtPid);
+    insertPid(multiplex.newPmtPids, pmtPid);
     added = true;
   });
   if (added) settleOwners(multiplex);
@@ -108,6 +117,7 @@ void takePat(Multiplex& multiplex, const std::uint8_t* packet) {
 
 void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events) {
   int pid = packetPid(packet);
+  if (!follow && !containsPid(multiplex.newPmtPids, pid)) return;
   int number = pmtProgramNumber(packet);
   auto program =
       std::find_if(multiplex.programs.begin(), multiplex.programs.end(),
@@ -126,12 +136,17 @@ void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, Even
                            pids.captions == PidList{} && pids.others == PidList{};
     waitForPcr(multiplex, service);
     settleOwners(multiplex);
+    // The PID is new no more once every program on it has its service.
+    if (std::none_of(multiplex.programs.begin(), multiplex.programs.end(),
+                     [&](const Program& p) { return p.pmtPid == pid && p.service == nullptr; })) {
+      erasePid(multiplex.newPmtPids, pid);
+    }
     return;
   }
   if (!follow) return;
   Service& service = *program->service;
   const ProgramPids before = service.pids;
-  events.program = number;
+  events.program = static_cast<std::uint16_t>(number);
   trackPmtChange(service.pids, packet, events, PmtStreams::anyStream, &service.listing);
   // The anchor is the owners' to settle, and only when a list changed.
   service.pids.anchor = before.anchor;
@@ -139,6 +154,21 @@ void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, Even
   if (service.pids == before) return;
   waitForPcr(multiplex, service);
   settleOwners(multiplex);
+}
+
+bool takeTables(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events) {
+  if (!payloadUnitStart(packet) || scrambled(packet)) return false;
+  int pid = packetPid(packet);
+  int key = sectionKey(packet);
+  if (pid == 0 && key == kPatSectionKey) {
+    takePat(multiplex, packet);
+    return true;
+  }
+  if (key == kPmtSectionKey && containsPid(multiplex.pmtPids, pid)) {
+    takePmt(multiplex, packet, follow, events);
+    return true;
+  }
+  return false;
 }
 
 void startOnPcr(Multiplex& multiplex, int pid, std::int64_t pcr) {
@@ -149,9 +179,29 @@ void startOnPcr(Multiplex& multiplex, int pid, std::int64_t pcr) {
     start(*service, (pcr - kPcrOrigin) / 300);
   }
   erasePid(multiplex.waitingPcr, pid);
+  multiplex.waiting = multiplex.waitingPcr != PidList{};
 }
 
 void startOnPts(Service& service, std::int64_t pts) { start(service, pts - kOneHour); }
+
+bool takeUnready(Service& service, const std::uint8_t* packet) {
+  if (!service.anchorSeen) noteAnchorPacket(service, packet);
+  if (service.countersOnly) return false;
+  if (!service.started) {
+    // Without PCR the service starts at its anchor's first PES with a PTS; until a service has
+    // started, nothing of it is rebased.
+    int pid = packetPid(packet);
+    if (!withoutPcr(service) || pid != service.pids.anchor || !payloadUnitStart(packet) ||
+        !hasPayload(packet)) {
+      return false;
+    }
+    TimedPes pes = timedPesStart(service.pids, packet);
+    if (pes.offset < 0) return false;
+    startOnPts(service, readPesTimestamp(packet + kPtsField + pes.offset));
+  }
+  service.ready = service.anchorSeen;
+  return true;
+}
 
 void noteAnchorPacket(Service& service, const std::uint8_t* packet) {
   if (packetPid(packet) != service.pids.anchor || !hasPayload(packet)) return;
@@ -165,22 +215,14 @@ Refusal surveyMultiplex(Multiplex& multiplex, const std::uint8_t* block, std::in
     const std::uint8_t* packet = block + offset;
     if (transportError(packet)) continue;
     int pid = packetPid(packet);
-    if (payloadUnitStart(packet) && !scrambled(packet)) {
-      int key = sectionKey(packet);
-      if (pid == 0 && key == kPatSectionKey) {
-        takePat(multiplex, packet);
-        continue;
-      }
-      if (key == kPmtSectionKey && containsPid(multiplex.pmtPids, pid)) {
-        takePmt(multiplex, packet, false, none);
-        continue;
-      }
+    if (multiplex.owner[pid] == nullptr) {
+      takeTables(multiplex, packet, false, none);
+      continue;
     }
-    if (carriesPcr(packet) && containsPid(multiplex.waitingPcr, pid)) {
+    if (multiplex.waiting && containsPid(multiplex.waitingPcr, pid) && carriesPcr(packet)) {
       startOnPcr(multiplex, pid, readPcr(packet));
     }
-    if (multiplex.owner[pid] == kNoOwner) continue;
-    Service& service = *multiplex.programs[multiplex.owner[pid]].service;
+    Service& service = *multiplex.owner[pid];
     if (!service.anchorSeen) noteAnchorPacket(service, packet);
     if (service.firstAnchorPts < 0 && pid == service.pids.anchor && payloadUnitStart(packet) &&
         hasPayload(packet)) {
@@ -192,6 +234,7 @@ Refusal surveyMultiplex(Multiplex& multiplex, const std::uint8_t* block, std::in
 
   bool anyService = false;
   multiplex.waitingPcr = PidList{};
+  multiplex.waiting = false;
   for (Program& program : multiplex.programs) {
     Service* service = program.service.get();
     if (service == nullptr) continue;

@@ -15,7 +15,6 @@ namespace corvane {
 
 // Programs beyond this many are passed through with their counters.
 constexpr int kMaxServices = 256;
-constexpr std::uint16_t kNoOwner = 0xFFFF;
 
 struct Program {
   int number = 0;  // program_number
@@ -28,11 +27,14 @@ struct Multiplex {
 
   std::vector<Program> programs;  // in the order the PATs list them; room for kMaxServices
   PidList pmtPids;                // the PMT PID of every program
+  PidList newPmtPids;             // the PMT PIDs of programs whose PMT has not come yet
   PidList waitingPcr;             // the PCR PIDs of services not started yet
+  bool waiting = false;           // waitingPcr holds a PID
   bool patSeen = false;
-  // The program, by its place in `programs`, whose service repairs each PID: the first program
-  // that lists the PID. Tables (PIDs below 0x0010), PMT PIDs and null packets have none.
-  std::uint16_t owner[kPidCount];
+  std::uint64_t lastPat = 0;  // section_length and CRC_32 of the last PAT section read
+  // The service that repairs each PID: that of the first program that lists the PID. Tables
+  // (PIDs below 0x0010), PMT PIDs and null packets have none.
+  Service* owner[kPidCount];
 };
 
 // A PAT section: programs it names that are new are added.
@@ -41,6 +43,11 @@ void takePat(Multiplex& multiplex, const std::uint8_t* packet);
 // A PMT section on a PMT PID. The first of a program makes its service; with `follow` the later
 // ones are followed as PMT changes, reported to `events`.
 void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events);
+
+// A packet that starts a PAT section or a PMT section on a PMT PID goes to takePat or takePmt;
+// true for such a packet, which holds nothing else to repair. Nothing is read from a scrambled
+// packet.
+bool takeTables(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events);
 
 // A PCR on a PID that services wait for starts them: it lands at one hour.
 void startOnPcr(Multiplex& multiplex, int pid, std::int64_t pcr);
@@ -54,6 +61,11 @@ inline bool withoutPcr(const Service& service) { return containsPid(service.pids
 // The first packet with payload of the service's anchor: when it is scrambled, the service's
 // timestamps cannot be reached, and it gets its counters only.
 void noteAnchorPacket(Service& service, const std::uint8_t* packet);
+
+// A packet of a service that is not ready yet: its anchor's first packet is noted, and a service
+// without PCR starts at its anchor's first PES with a PTS. True when the service's rules are to
+// see the packet; the service is ready once it has started and its anchor has been seen.
+bool takeUnready(Service& service, const std::uint8_t* packet);
 
 // Surveys the first block: its programs, each service's first PCR (or without one its anchor's
 // first PTS) and whether its anchor is scrambled. Refused only when no program can be found.

@@ -54,6 +54,7 @@ struct Service {
   // Its anchor is scrambled, or it has no stream: it gets its counters and nothing else.
   bool countersOnly = false;
   bool anchorSeen = false;           // its anchor's first packet with payload has been met
+  bool ready = false;                // started, anchor seen and not left to its counters
   std::int64_t firstAnchorPts = -1;  // the survey's: its anchor's first PTS in the first block
   StreamListing listing;             // its streams as its first PMT lists them
 };

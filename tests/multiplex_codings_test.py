@@ -19,14 +19,12 @@ CORVANE_NEED_FFMPEG is set.
 """
 
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from video_codings_test import (PACKET, STRETCH_CLOCKS, STRETCH_SECONDS, frame_hashes,  # noqa: E402
-                                masked, probe, run)
+from video_codings_test import (PACKET, STRETCH_CLOCKS, STRETCH_SECONDS, masked,  # noqa: E402
+                                probe, run, run_checks)
 
 # (program number, video PID, audio PIDs, frame rate, video encoder, audio encoders)
 MULTIPLEX = [
@@ -135,21 +133,7 @@ def frame_hashes_of(path, pid):
 
 
 def main():
-    tool = os.path.abspath(sys.argv[1])
-    emulator = sys.argv[2:]
-    if shutil.which("ffmpeg") is None or shutil.which("ffprobe") is None:
-        print("ffmpeg and ffprobe are needed: bash tools/install-deps.sh full")
-        return 1 if os.environ.get("CORVANE_NEED_FFMPEG") else 77
-    failures = []
-    with tempfile.TemporaryDirectory() as folder:
-        shutil.copy(tool, folder)  # so that its settings file is made here
-        command = [*emulator, os.path.join(folder, os.path.basename(tool))]
-        for name, services, flags in RECORDINGS:
-            failures += check_recording(command, folder, name, services, flags)
-    for failure in failures:
-        print(failure)
-    print(f"{len(RECORDINGS)} recordings, {len(failures)} failures")
-    return 1 if failures else 0
+    return run_checks(RECORDINGS, check_recording)
 
 
 if __name__ == "__main__":

@@ -221,7 +221,9 @@ def check_recording(command, folder, name, rate, encoder):
     return failures
 
 
-def main():
+def run_checks(recordings, check):
+    """Runs check(command, folder, *recording) for each recording with a copy of the tool given
+    on the command line, and returns the exit status: 77 without ffmpeg."""
     tool = os.path.abspath(sys.argv[1])
     emulator = sys.argv[2:]
     if shutil.which("ffmpeg") is None or shutil.which("ffprobe") is None:
@@ -231,13 +233,17 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         # A copy of the tool, so that its settings file is made here.
         shutil.copy(tool, folder)
-        for name, rate, encoder in RECORDINGS:
-            command = [*emulator, os.path.join(folder, os.path.basename(tool))]
-            failures += check_recording(command, folder, name, rate, encoder)
+        command = [*emulator, os.path.join(folder, os.path.basename(tool))]
+        for recording in recordings:
+            failures += check(command, folder, *recording)
     for failure in failures:
         print(failure)
-    print(f"{len(RECORDINGS)} recordings, {len(failures)} failures")
+    print(f"{len(recordings)} recordings, {len(failures)} failures")
     return 1 if failures else 0
+
+
+def main():
+    return run_checks(RECORDINGS, check_recording)
 
 
 if __name__ == "__main__":
