@@ -2,12 +2,12 @@
 
 namespace corvane {
 
-void receiveEvent(void* outputs, const Event& event) {
-  RunOutputs& run = *static_cast<RunOutputs*>(outputs);
+void receiveEvent(const EventSink& sink, const Event& event) {
+  RunOutputs& run = *static_cast<RunOutputs*>(sink.outputs);
   if (event.kind == EventKind::packetCounted) {
     showProgress(run.progress, event.offset);
   } else if (run.timeLog.stream != nullptr) {
-    logEvent(run.timeLog, event);
+    logEvent(run.timeLog, event, sink.program);
   }
 }
 

@@ -12,8 +12,8 @@ struct RunOutputs {
   Progress progress;
 };
 
-// Hands an event to each output; `outputs` is a RunOutputs.
-void receiveEvent(void* outputs, const Event& event);
+// Hands an event to each output; the sink's `outputs` is a RunOutputs.
+void receiveEvent(const EventSink& sink, const Event& event);
 
 inline EventSink sinkTo(RunOutputs& outputs) { return EventSink{receiveEvent, &outputs}; }
 

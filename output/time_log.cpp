@@ -22,8 +22,8 @@ long long ll(std::int64_t value) { return static_cast<long long>(value); }
 unsigned pid(std::int64_t value) { return static_cast<unsigned>(value); }
 
 // A line of a service in a multiplex begins with its program number: "[ 1024] ".
-void logProgram(TimeLog& log, const Event& event) {
-  if (event.program != 0) writeLog(log, "[%5d] ", event.program);
+void logProgram(TimeLog& log, int program) {
+  if (program != 0) writeLog(log, "[%5d] ", program);
 }
 
 // The name of a PID in the change lines, with the blanks up to the colon.
@@ -46,8 +46,8 @@ const char* changeName(StreamRole role) {
 // "*** Change PCRPID     : 01ff -> 0100", and for audio and captions also "*** Add    AUDIOPID
 // : ---- -> 0112" and "*** Delete CAPTIONPID  : 0130 -> ----". A PCR or video PID is always
 // changed, to or from 0000 when a list is empty.
-void logPidChange(TimeLog& log, const Event& event) {
-  logProgram(log, event);
+void logPidChange(TimeLog& log, const Event& event, int program) {
+  logProgram(log, program);
   const char* name = changeName(event.role);
   bool paired = event.role == StreamRole::audio || event.role == StreamRole::caption;
   if (paired && event.previous == 0) {
@@ -61,11 +61,11 @@ void logPidChange(TimeLog& log, const Event& event) {
 
 }  // namespace
 
-void logEvent(TimeLog& log, const Event& event) {
+void logEvent(TimeLog& log, const Event& event, int program) {
   if (log.stream == nullptr) return;
   switch (event.kind) {
     case EventKind::pcrRebased:
-      logProgram(log, event);
+      logProgram(log, program);
       writeLog(log, "PCR   : %13lld, %13lld, %13lld, %13lld\r\n", ll(event.source),
                ll(event.source / 300), ll(event.ptsOffset), ll(event.value / 300));
       return;
@@ -74,13 +74,13 @@ void logEvent(TimeLog& log, const Event& event) {
                         : event.role == StreamRole::audio   ? "A-PTS"
                         : event.role == StreamRole::caption ? "C-PTS"
                                                             : "O-PTS";
-      logProgram(log, event);
+      logProgram(log, program);
       writeLog(log, "%s :                %13lld, %13lld, %13lld\r\n", tag, ll(event.source),
                ll(event.ptsOffset), ll(event.value));
       return;
     }
     case EventKind::jumpTestPes:
-      logProgram(log, event);
+      logProgram(log, program);
       // The step column is the distance to the last PES in the test, and the new value the plain
       // difference, before any fallback.
       writeLog(log, "V-GOP :                %13lld, %13lld, %13lld, %13lld, %13lld\r\n",
@@ -88,17 +88,17 @@ void logEvent(TimeLog& log, const Event& event) {
                ll(event.previous), ll(std::llabs(event.source - event.previous)));
       return;
     case EventKind::joint:
-      logProgram(log, event);
+      logProgram(log, program);
       writeLog(log, "********* Joint GOP *********\r\n");
-      logProgram(log, event);
+      logProgram(log, program);
       writeLog(log, "GOPPTS: %13lld, %13lld\r\n", ll(event.prevPtsOffset), ll(event.ptsOffset));
       return;
     case EventKind::wrap:
-      logProgram(log, event);
+      logProgram(log, program);
       writeLog(log, "********* wrap around GOP *********\r\n");
       return;
     case EventKind::pidChanged:
-      logPidChange(log, event);
+      logPidChange(log, event, program);
       return;
     default:
       return;  // progress and damage have no lines

@@ -15,9 +15,10 @@ struct TimeLog {
   int error = 0;  // the system's code of the first write that failed, 0 while none has
 };
 
-// Writes the lines of one event; nothing while the log is not open. A write that fails is
-// remembered, not reported: the run goes on and the driver reports it at the end.
-void logEvent(TimeLog& log, const Event& event);
+// Writes the lines of one event; nothing while the log is not open. Each line of a service in a
+// multiplex begins with its `program` number; 0 is none. A write that fails is remembered, not
+// reported: the run goes on and the driver reports it at the end.
+void logEvent(TimeLog& log, const Event& event, int program = 0);
 
 // Opens the time log at `path` without cutting it, and cuts it only when it is not the source,
 // so that a log name which leads to the source (a link) cannot empty it. The source is the file

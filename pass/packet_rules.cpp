@@ -16,9 +16,11 @@ template <bool kMultiplex>
 RulesEnd rewriteLoop(PacketRules& rules, std::uint8_t* begin, std::uint8_t* end,
                      std::int64_t offset) {
   EventSink& events = rules.events;
+  ContinuityCounters& counters = rules.counters;
+  Service* const oneService = &rules.service;
   for (std::uint8_t* packet = begin; packet < end; packet += kPacketSize, offset += kPacketSize) {
     events.packetOffset = offset;
-    int pid = renumber(rules.counters, packet);
+    int pid = renumber(counters, packet);
     // Nothing behind the header of an errored packet is taken for a section or a timestamp.
     if (transportError(packet)) {
       if constexpr (kMultiplex) events.program = 0;
@@ -26,7 +28,7 @@ RulesEnd rewriteLoop(PacketRules& rules, std::uint8_t* begin, std::uint8_t* end,
       continue;
     }
 
-    Service* service = &rules.service;
+    Service* service = oneService;
     if constexpr (kMultiplex) {
       // Every service on its own clock; the tables are read as they come and stop nothing.
       Multiplex& multiplex = *rules.multiplex;
@@ -57,7 +59,7 @@ RulesEnd rewriteLoop(PacketRules& rules, std::uint8_t* begin, std::uint8_t* end,
       pcrDue = carriesPcr(packet);
       if (!pcrDue) emit(events, Event{.kind = EventKind::pcrWithoutRoom, .pid = pid});
     }
-    TimedPes pes = payloadUnitStart(packet) && hasPayload(packet)
+    TimedPes pes = payloadUnitStart(packet) && clearPayload(packet)
                        ? timedPesStart(service->pids, packet)
                        : TimedPes{};
     if (!pcrDue && pes.offset < 0) continue;
@@ -68,7 +70,7 @@ RulesEnd rewriteLoop(PacketRules& rules, std::uint8_t* begin, std::uint8_t* end,
       if (!inJumpTest(service->pids, packet, pes.offset)) {
         rebasePes(*service, packet, pes, events);
       } else if (rebaseJumpTestPes(*service, packet, pes, events)) {
-        skipOneCount(rules.counters, packet);
+        skipOneCount(counters, packet);
       }
     }
     emit(events, Event{.kind = EventKind::packetCounted, .pid = pid});

@@ -30,8 +30,6 @@ enum class StreamRole : std::uint8_t { pcr, video, audio, caption, other };
 struct Event {
   EventKind kind;
   StreamRole role = StreamRole::video;
-  // The program_number of the service; 0, which names no program, in a one-service run.
-  std::uint16_t program = 0;
   int pid = 0;
   std::int64_t offset = 0;  // the source offset of the packet, in bytes
   std::int64_t source = 0;
@@ -42,9 +40,11 @@ struct Event {
 };
 
 // Where the rules report to. The pass keeps `packetOffset` on the packet the rules work on, and
-// `program` on the service they work for; every event is stamped with both.
+// every event is stamped with it; in a multiplex it keeps `program` on the program_number of the
+// service the rules work for, which the receiver reads from the sink (0, which names no program,
+// in a one-service run).
 struct EventSink {
-  void (*receive)(void* outputs, const Event& event);
+  void (*receive)(const EventSink& sink, const Event& event);
   void* outputs = nullptr;
   std::int64_t packetOffset = 0;
   std::uint16_t program = 0;
@@ -52,11 +52,10 @@ struct EventSink {
 
 inline void emit(EventSink& sink, Event event) {
   event.offset = sink.packetOffset;
-  event.program = sink.program;
-  sink.receive(sink.outputs, event);
+  sink.receive(sink, event);
 }
 
 // A sink that drops every event.
-inline void dropEvent(void*, const Event&) {}
+inline void dropEvent(const EventSink&, const Event&) {}
 
 }  // namespace corvane

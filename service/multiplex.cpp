@@ -192,7 +192,7 @@ bool takeUnready(Service& service, const std::uint8_t* packet) {
     // started, nothing of it is rebased.
     int pid = packetPid(packet);
     if (!withoutPcr(service) || pid != service.pids.anchor || !payloadUnitStart(packet) ||
-        !hasPayload(packet)) {
+        !clearPayload(packet)) {
       return false;
     }
     TimedPes pes = timedPesStart(service.pids, packet);
@@ -225,7 +225,7 @@ Refusal surveyMultiplex(Multiplex& multiplex, const std::uint8_t* block, std::in
     Service& service = *multiplex.owner[pid];
     if (!service.anchorSeen) noteAnchorPacket(service, packet);
     if (service.firstAnchorPts < 0 && pid == service.pids.anchor && payloadUnitStart(packet) &&
-        hasPayload(packet)) {
+        clearPayload(packet)) {
       TimedPes pes = timedPesStart(service.pids, packet);
       if (pes.offset >= 0)
         service.firstAnchorPts = readPesTimestamp(packet + kPtsField + pes.offset);

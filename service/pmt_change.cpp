@@ -44,9 +44,11 @@ Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink&
   const PidList oldVideo = std::exchange(pids.video, {});
   const PidList oldAudio = std::exchange(pids.audio, {});
   const PidList oldCaptions = std::exchange(pids.captions, {});
-  const PidList oldOthers = std::exchange(pids.others, {});
+  // Only a service of a multiplex has other streams.
+  bool anyStream = streams == PmtStreams::anyStream;
+  const PidList oldOthers = anyStream ? std::exchange(pids.others, {}) : PidList{};
   readPmt(packet, pids, streams, listing);
-  if (streams == PmtStreams::oneService) {
+  if (!anyStream) {
     if (Refusal refusal = checkPmt(pids); refusal != Refusal::none) return refusal;
   }
   settleAnchor(pids);
@@ -54,7 +56,7 @@ Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink&
   reportFirst(oldVideo, pids.video, StreamRole::video, events);
   reportPairs(oldAudio, pids.audio, StreamRole::audio, events);
   reportPairs(oldCaptions, pids.captions, StreamRole::caption, events);
-  reportPairs(oldOthers, pids.others, StreamRole::other, events);
+  if (anyStream) reportPairs(oldOthers, pids.others, StreamRole::other, events);
   return Refusal::none;
 }
 

@@ -29,8 +29,8 @@ struct TimedPes {
 };
 
 // The PES start of a packet that starts a PES of a video, audio, caption or other timed PID, when
-// that PES carries a PTS whose field (and the DTS, when flagged) lies inside the packet. Nothing
-// is taken from the payload of a scrambled packet.
+// that PES carries a PTS whose field (and the DTS, when flagged) lies inside the packet. The
+// caller has made sure that the packet's payload is there and not scrambled (clearPayload).
 TimedPes timedPesStart(const ProgramPids& pids, const std::uint8_t* packet);
 
 // True when the PES takes part in the jump test: with MPEG-2 video every PES that carries a DTS,

@@ -94,8 +94,7 @@ TimedPes timedPesStart(const ProgramPids& pids, const std::uint8_t* packet) {
   int o = pesOffsetOf(packet);
   // Nothing is read or written outside the packet: a header whose flags, PTS or flagged DTS
   // would pass its last byte is left alone.
-  if (scrambled(packet) || !startsPesHeader(packet, o) || !pesHasPts(packet, o) ||
-      !pesTimestampsFit(packet, o)) {
+  if (!startsPesHeader(packet, o) || !pesHasPts(packet, o) || !pesTimestampsFit(packet, o)) {
     return TimedPes{};
   }
   return TimedPes{o, role};

@@ -132,8 +132,8 @@ struct RecordedEvents {
   std::vector<Event> of(EventKind kind) const;
 
   std::vector<Event> all;
-  EventSink sink{[](void* self, const Event& event) {
-                   static_cast<RecordedEvents*>(self)->all.push_back(event);
+  EventSink sink{[](const EventSink& from, const Event& event) {
+                   static_cast<RecordedEvents*>(from.outputs)->all.push_back(event);
                  },
                  this};
 };

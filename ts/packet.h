@@ -26,6 +26,8 @@ inline bool hasPayload(const std::uint8_t* packet) { return packet[3] & 0x10; }
 // transport_scrambling_control not 00: the payload is encrypted, so nothing in it can be read or
 // written without corrupting what a descrambler needs. The adaptation field is never scrambled.
 inline bool scrambled(const std::uint8_t* packet) { return packet[3] & 0xC0; }
+// A payload that can be read: present and not scrambled, in one test.
+inline bool clearPayload(const std::uint8_t* packet) { return (packet[3] & 0xD0) == 0x10; }
 
 // The adaptation field's length when it carries a PCR: the flags byte and the six PCR bytes.
 constexpr int kPcrAdaptationLength = 7;
