@@ -128,6 +128,17 @@ TEST(Multiplex, EveryServiceIsRepairedAsItIsAlone) {
     ASSERT_EQ(repaired.size(), multiplex.size());
     std::string log = readText(folder / "mux_Time.log");
     std::size_t serviceLines = 0;
+    // Through a pipe, a stream of unknown size, the same bytes.
+    testing::RunOptions piped;
+    piped.input = folder / "mux.ts";
+    piped.inputThroughPipe = true;
+    EXPECT_EQ(
+        folder
+            .run({"-services", "all", "-pmtcheck", pmtcheck, "-log", "on", "-", "piped.ts"}, piped)
+            .status,
+        1);
+    EXPECT_EQ(readFile(folder / "piped.ts"), repaired);
+    EXPECT_EQ(readText(folder / "piped_Time.log"), log);
 
     for (int n = 0; n < count; ++n) {
       const GeneratedService& service = services[n];
