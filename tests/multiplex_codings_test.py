@@ -1,30 +1,18 @@
 #!/usr/bin/env python3
-"""Whole transport streams that ffmpeg multiplexes, joined with jumps and a 33-bit wrap, repaired
-with -services all and read back by ffprobe and ffmpeg.
-
-Two recordings:
-- three programs (ffmpeg's -program): MPEG-2 video with MPEG-1 audio, H.264 at 15 frames per
-  second with AAC in LATM, HEVC at 59.94 with AC-3;
-- one program of MPEG-2 video with MPEG-1 audio and AC-3 as a private stream with its
-  descriptor (System B).
-
-For each it checks that the file keeps its length and every packet its place and its bytes but
-for the counter and the PCR, PTS and DTS fields; that each service's video decode times rise
-without a step back or a gap of a second; that every frame decodes to the same picture as in its
-stretch's own file (framemd5); and that the time log shows each service's joints and wrap under
-its program number.
-
-Usage: multiplex_codings_test.py TOOL [EMULATOR...]. Skipped (status 77) without ffmpeg, unless
-CORVANE_NEED_FFMPEG is set.
-"""
+"""Whole transport streams that ffmpeg multiplexes (-program), joined from stretches with jumps
+and a 33-bit wrap, repaired with -services all and read back by ffprobe and ffmpeg: three programs
+(MPEG-2 with MPEG-1 audio, H.264 at 15 frames/s with AAC in LATM, HEVC with AC-3), and one program
+with AC-3 as a private stream with its descriptor (System B). Checked as video_codings_test.py
+checks one service, per service: packets in place, decode times rising, frames as the source's,
+joints and the wrap in the time log under the program's number. Usage and skipping as there."""
 
 import os
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from video_codings_test import (PACKET, STRETCH_CLOCKS, STRETCH_SECONDS, masked,  # noqa: E402
-                                probe, run, run_checks)
+from video_codings_test import (PACKET, STRETCH_CLOCKS, STRETCH_SECONDS,  # noqa: E402
+                                frame_hashes, masked, probe, run, run_checks)
 
 # (program number, video PID, audio PIDs, frame rate, video encoder, audio encoders)
 MULTIPLEX = [
@@ -44,24 +32,20 @@ RECORDINGS = [("programs", MULTIPLEX, ["-mpegts_flags", "latm"]),
 
 def make_stretch(path, services, flags, clock):
     inputs, maps, codecs, programs = [], [], [], []
-    stream = 0
-    for k, (number, _, audio, rate, video_encoder, audio_encoders) in enumerate(services):
-        inputs += ["-f", "lavfi", "-i", f"testsrc2=size=320x240:rate={rate}"]
-        video_input = len(inputs) // 4 - 1
-        maps += ["-map", f"{video_input}:v"]
-        codecs += [f"-c:{stream}", video_encoder[0]]
-        # Encoder options apply to this output stream only.
-        options = video_encoder[1:]
-        for i in range(0, len(options), 2):
-            codecs += [f"{options[i].removesuffix(':v')}:{stream}", options[i + 1]]
-        members = [f"st={stream}"]
-        stream += 1
-        for j, encoder in enumerate(audio_encoders):
-            inputs += ["-f", "lavfi", "-i", f"sine=frequency={440 + 110 * (k + j)}:sample_rate=48000"]
-            maps += ["-map", f"{len(inputs) // 4 - 1}:a"]
-            codecs += [f"-c:{stream}", encoder]
+    for k, (number, _, _, rate, video_encoder, audio_encoders) in enumerate(services):
+        members = []
+        sources = [f"testsrc2=size=320x240:rate={rate}"] + [
+            f"sine=frequency={440 + 110 * (k + j)}:sample_rate=48000"
+            for j in range(len(audio_encoders))]
+        for source, encoder in zip(sources, [video_encoder] + [[e] for e in audio_encoders]):
+            stream = len(maps) // 2
+            inputs += ["-f", "lavfi", "-i", source]
+            maps += ["-map", f"{stream}:0"]
+            # Encoder options apply to this output stream only.
+            codecs += [f"-c:{stream}", encoder[0]] + [
+                f"{option.removesuffix(':v')}:{stream}" if i % 2 == 0 else option
+                for i, option in enumerate(encoder[1:])]
             members.append(f"st={stream}")
-            stream += 1
         programs += ["-program", ":".join([f"program_num={number}"] + members)]
     run(["ffmpeg", "-v", "error", "-y", *inputs, "-t", str(STRETCH_SECONDS), *maps, *codecs,
          *programs, *flags, "-output_ts_offset", str(clock), "-f", "mpegts", path])
@@ -84,7 +68,7 @@ def check_recording(command, folder, name, services, flags):
                 out.write(f.read())
             stretches.append({
                 video: {"decode": [dts for _, dts in probe(path, f"i:{video}")],
-                        "frames": frame_hashes_of(path, video)}
+                        "frames": frame_hashes(path, f"i:{video}")}
                 for _, video, *_ in services})
 
     result = subprocess.run([*command, "-services", "all", "-pmtcheck", "on", "-log", "on", source],
@@ -115,7 +99,7 @@ def check_recording(command, folder, name, services, flags):
         expect(steps and 0 < min(steps) and max(steps) < 90000,
                f"{number}: decode times step by {min(steps, default=0)} to {max(steps, default=0)}")
         expected = [h for s in stretches for h in s[video]["frames"]]
-        got = frame_hashes_of(repaired, video)
+        got = frame_hashes(repaired, f"i:{video}")
         expect(got == expected, f"{number}: {len(got)} frames decoded, "
                f"{sum(a != b for a, b in zip(got, expected))} unlike the source's {len(expected)}")
         mark = b"[%5d] " % number
@@ -124,12 +108,6 @@ def check_recording(command, folder, name, services, flags):
         expect(joints == len(STRETCH_CLOCKS) - 1 and wraps == 1,
                f"{number}: {joints} joints and {wraps} wraps logged")
     return failures
-
-
-def frame_hashes_of(path, pid):
-    text = run(["ffmpeg", "-v", "error", "-i", path, "-map", f"0:i:{pid}", "-fps_mode",
-                "passthrough", "-f", "framemd5", "-"]).decode()
-    return [line.split(",")[-1].strip() for line in text.splitlines() if not line.startswith("#")]
 
 
 def main():

@@ -59,10 +59,10 @@ def probe(path, streams):
     return [[int(v) for v in line.split(",")[:2]] for line in text.split()]
 
 
-def frame_hashes(path):
-    """The MD5 of every decoded video frame, in output order."""
-    text = run(["ffmpeg", "-v", "error", "-i", path, "-map", "0:v", "-fps_mode", "passthrough",
-                "-f", "framemd5", "-"]).decode()
+def frame_hashes(path, stream="v"):
+    """The MD5 of every decoded frame of the video stream, in output order."""
+    text = run(["ffmpeg", "-v", "error", "-i", path, "-map", f"0:{stream}", "-fps_mode",
+                "passthrough", "-f", "framemd5", "-"]).decode()
     return [line.split(",")[-1].strip() for line in text.splitlines() if not line.startswith("#")]
 
 

@@ -29,13 +29,6 @@ RecordingOptions large(std::int64_t seconds) {
 
 constexpr std::int64_t kBlockPackets = 12288;
 
-// Sets transport_scrambling_control on the packets of a PID.
-void scramble(Bytes& stream, int pid) {
-  for (std::size_t at = 0; at + 188 <= stream.size(); at += 188) {
-    if (((stream[at + 1] & 0x1F) << 8 | stream[at + 2]) == pid) stream[at + 3] |= 0x80;
-  }
-}
-
 // Three services of `base`'s length interleaved: the first as `base`, the second H.264 with its
 // PCR on the video PID and a PMT that moves its audio, whose second audio stream is scrambled,
 // and the third with scrambled video.
@@ -45,8 +38,7 @@ Bytes multiplexOf(const RecordingOptions& base) {
   for (int n = 0; n < 3; ++n) {
     RecordingOptions options = base;
     int pidBase = 0x0100 * (n + 1);
-    options.pids = {0x0400 + 8 * n, 0x1F00 + n,     pidBase + 0x11, pidBase + 0x12,
-                    pidBase + 0x13, pidBase + 0x30, pidBase + 0xFF};
+    options.pids = multiplexServicePids(n);
     if (n == 1) {
       options.videoStreamType = 0x1B;
       options.pcrOnVideoPid = true;
@@ -54,8 +46,8 @@ Bytes multiplexOf(const RecordingOptions& base) {
       options.audioPidsAfterChange = {pidBase + 0x12, pidBase + 0x14};
     }
     services.push_back(makeRecording(options));
-    if (n == 1) scramble(services.back().bytes, pidBase + 0x13);
-    if (n == 2) scramble(services.back().bytes, pidBase + 0x11);
+    if (n == 1) scramblePid(services.back().bytes, pidBase + 0x13);
+    if (n == 2) scramblePid(services.back().bytes, pidBase + 0x11);
     programs.push_back({options.pids.programNumber, options.pids.pmt});
   }
   return interleave({&services[0], &services[1], &services[2]}, programs, 7);

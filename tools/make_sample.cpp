@@ -55,9 +55,7 @@ int main(int argc, char** argv) {
       part.durationTicks = seconds * 90000;
       for (Jump& jump : part.jumps)
         jump.atTime = jump.atTime * seconds * 90000 / options.durationTicks;
-      int base = 0x0100 * (n + 1);
-      part.pids = {0x0400 + 8 * n, 0x1F00 + n,  base + 0x11, base + 0x12,
-                   base + 0x13,    base + 0x30, base + 0xFF};
+      part.pids = multiplexServicePids(n);
       parts.push_back(makeRecording(part));
       const Recording& made = parts.back();
       recording.pes.insert(recording.pes.end(), made.pes.begin(), made.pes.end());

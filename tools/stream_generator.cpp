@@ -278,6 +278,18 @@ Bytes interleave(const std::vector<const Recording*>& services,
   return out;
 }
 
+ServicePids multiplexServicePids(int n) {
+  int base = 0x0100 * (n + 1);
+  return ServicePids{0x0400 + 8 * n, 0x1F00 + n,  base + 0x11, base + 0x12,
+                     base + 0x13,    base + 0x30, base + 0xFF};
+}
+
+void scramblePid(Bytes& stream, int pid) {
+  for (std::size_t at = 0; at + kPacket <= stream.size(); at += kPacket) {
+    if (((stream[at + 1] & 0x1F) << 8 | stream[at + 2]) == pid) stream[at + 3] |= 0x80;
+  }
+}
+
 RecordingOptions sampleOptions() {
   RecordingOptions options;
   options.jumps = {{35 * 90000, 600 * 90000}, {50 * 90000, -300 * 90000}};

@@ -63,6 +63,9 @@ void shortenAdaptationField(Bytes& stream, std::int64_t packet, int length);
 // happen to read as the start of a PMT section, one that lists no audio.
 void appendStrayPmtContinuation(Bytes& out, int pmtPid, int cc = 0);
 
+// Sets transport_scrambling_control (to 10) on every packet of `pid`.
+void scramblePid(Bytes& stream, int pid);
+
 // Encodes a 33-bit value into a 5-byte PTS/DTS field with the given prefix nibble.
 void encodeTimestamp(std::uint8_t* field, int prefix, std::int64_t value);
 std::int64_t decodeTimestamp(const std::uint8_t* field);
@@ -87,6 +90,11 @@ struct ServicePids {
   int caption = kCaptionPid;
   int pcr = kPcrPid;  // unless the PCR is on the video PID
 };
+
+// The PIDs of the n-th service of a generated multiplex (n from 0): program 0x0400 + 8n, PMT
+// 0x1F00 + n, and with b = 0x0100 (n + 1) video b + 0x11, audio b + 0x12 and b + 0x13, captions
+// b + 0x30 and PCR b + 0xFF.
+ServicePids multiplexServicePids(int n);
 
 // A jump of the source clock at a program time, in 90 kHz ticks.
 struct Jump {
