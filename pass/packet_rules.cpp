@@ -4,7 +4,6 @@
 #include "service/pmt_change.h"
 #include "service/rebase.h"
 #include "ts/packet.h"
-#include "ts/timestamp.h"
 
 namespace corvane {
 
@@ -31,17 +30,9 @@ RulesEnd rewriteLoop(PacketRules& rules, std::uint8_t* begin, std::uint8_t* end,
     Service* service = oneService;
     if constexpr (kMultiplex) {
       // Every service on its own clock; the tables are read as they come and stop nothing.
-      Multiplex& multiplex = *rules.multiplex;
-      service = multiplex.owner[pid];
       // Tables and packets of PIDs that no service lists have their counters only.
-      if (service == nullptr) {
-        if (payloadUnitStart(packet)) takeTables(multiplex, packet, rules.pmtcheck, events);
-        continue;
-      }
-      if (multiplex.waiting && containsPid(multiplex.waitingPcr, pid) && carriesPcr(packet)) {
-        startOnPcr(multiplex, pid, readPcr(packet));
-      }
-      if (!service->ready && !takeUnready(*service, packet)) continue;
+      service = meetPacket(*rules.multiplex, packet, pid, rules.pmtcheck, events);
+      if (service == nullptr || (!service->ready && !takeUnready(*service, packet))) continue;
       events.program = static_cast<std::uint16_t>(service->programNumber);
     } else if (rules.pmtcheck && sectionKey(packet) == kPmtSectionKey &&
                containsPid(service->pmtPids, pid) && !scrambled(packet)) {

@@ -148,27 +148,20 @@ void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, Even
   const ProgramPids before = service.pids;
   events.program = static_cast<std::uint16_t>(number);
   trackPmtChange(service.pids, packet, events, PmtStreams::anyStream, &service.listing);
-  // The anchor is the owners' to settle, and only when a list changed.
-  service.pids.anchor = before.anchor;
-  service.pids.videoCoding = before.videoCoding;
   if (service.pids == before) return;
   waitForPcr(multiplex, service);
   settleOwners(multiplex);
 }
 
-bool takeTables(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events) {
-  if (!payloadUnitStart(packet) || scrambled(packet)) return false;
+void takeTables(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events) {
+  if (!payloadUnitStart(packet) || scrambled(packet)) return;
   int pid = packetPid(packet);
   int key = sectionKey(packet);
   if (pid == 0 && key == kPatSectionKey) {
     takePat(multiplex, packet);
-    return true;
-  }
-  if (key == kPmtSectionKey && containsPid(multiplex.pmtPids, pid)) {
+  } else if (key == kPmtSectionKey && containsPid(multiplex.pmtPids, pid)) {
     takePmt(multiplex, packet, follow, events);
-    return true;
   }
-  return false;
 }
 
 void startOnPcr(Multiplex& multiplex, int pid, std::int64_t pcr) {
@@ -215,14 +208,9 @@ Refusal surveyMultiplex(Multiplex& multiplex, const std::uint8_t* block, std::in
     const std::uint8_t* packet = block + offset;
     if (transportError(packet)) continue;
     int pid = packetPid(packet);
-    if (multiplex.owner[pid] == nullptr) {
-      takeTables(multiplex, packet, false, none);
-      continue;
-    }
-    if (multiplex.waiting && containsPid(multiplex.waitingPcr, pid) && carriesPcr(packet)) {
-      startOnPcr(multiplex, pid, readPcr(packet));
-    }
-    Service& service = *multiplex.owner[pid];
+    Service* owner = meetPacket(multiplex, packet, pid, false, none);
+    if (owner == nullptr) continue;
+    Service& service = *owner;
     if (!service.anchorSeen) noteAnchorPacket(service, packet);
     if (service.firstAnchorPts < 0 && pid == service.pids.anchor && payloadUnitStart(packet) &&
         clearPayload(packet)) {

@@ -10,6 +10,8 @@
 #include "service/events.h"
 #include "service/service.h"
 #include "service/survey.h"
+#include "ts/packet.h"
+#include "ts/timestamp.h"
 
 namespace corvane {
 
@@ -44,13 +46,26 @@ void takePat(Multiplex& multiplex, const std::uint8_t* packet);
 // ones are followed as PMT changes, reported to `events`.
 void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events);
 
-// A packet that starts a PAT section or a PMT section on a PMT PID goes to takePat or takePmt;
-// true for such a packet, which holds nothing else to repair. Nothing is read from a scrambled
-// packet.
-bool takeTables(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events);
+// A packet that starts a PAT section or a PMT section on a PMT PID goes to takePat or takePmt.
+// Nothing is read from a scrambled packet.
+void takeTables(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events);
 
 // A PCR on a PID that services wait for starts them: it lands at one hour.
 void startOnPcr(Multiplex& multiplex, int pid, std::int64_t pcr);
+
+// Meets a packet of the multiplex, as the survey and the pass do: a PID that no service repairs
+// may carry tables, which are taken; a PCR that services wait for starts them. The service that
+// repairs the packet's PID, or none.
+inline Service* meetPacket(Multiplex& multiplex, const std::uint8_t* packet, int pid, bool follow,
+                           EventSink& events) {
+  Service* service = multiplex.owner[pid];
+  if (service == nullptr) {
+    if (payloadUnitStart(packet)) takeTables(multiplex, packet, follow, events);
+  } else if (multiplex.waiting && containsPid(multiplex.waitingPcr, pid) && carriesPcr(packet)) {
+    startOnPcr(multiplex, pid, readPcr(packet));
+  }
+  return service;
+}
 
 // Starts a service without PCR at its anchor's PTS, which lands at one hour.
 void startOnPts(Service& service, std::int64_t pts);

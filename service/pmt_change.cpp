@@ -50,8 +50,8 @@ Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink&
   readPmt(packet, pids, streams, listing);
   if (!anyStream) {
     if (Refusal refusal = checkPmt(pids); refusal != Refusal::none) return refusal;
+    pids.anchor = nextPid(pids.video, -1);
   }
-  settleAnchor(pids);
   reportFirst(oldPcr, pids.pcr, StreamRole::pcr, events);
   reportFirst(oldVideo, pids.video, StreamRole::video, events);
   reportPairs(oldAudio, pids.audio, StreamRole::audio, events);

@@ -16,7 +16,7 @@ namespace corvane {
 // PID that left or came, paired in ascending order (a PID that left with one that came, as long
 // as both are left). The refusal when they do not pass. A service of a multiplex takes any
 // stream, with no check, and changes of its other streams are reported last; `listing`, when
-// given, receives its streams.
+// given, receives its streams. Its anchor is left as it was, for its multiplex to settle.
 Refusal trackPmtChange(ProgramPids& pids, const std::uint8_t* packet, EventSink& events,
                        PmtStreams streams = PmtStreams::oneService,
                        StreamListing* listing = nullptr);

@@ -45,8 +45,8 @@ struct Service {
   ProgramPids pids;  // from the PMT, and in the survey from PES headers too
   Timeline timeline;
 
-  // A service of a multiplex. The one service of a one-service run is started by the survey and
-  // has no program number.
+  // Only a service of a multiplex uses what follows; the one service of a one-service run has its
+  // offset from the survey and passes every check of it.
   int programNumber = -1;
   // Its offset is set: from its first PCR, or for a service without PCR from its anchor's first
   // PTS. Nothing of it is rebased before.
@@ -56,7 +56,7 @@ struct Service {
   bool anchorSeen = false;           // its anchor's first packet with payload has been met
   bool ready = false;                // started, anchor seen and not left to its counters
   std::int64_t firstAnchorPts = -1;  // the survey's: its anchor's first PTS in the first block
-  StreamListing listing;             // its streams as its first PMT lists them
+  StreamListing listing;             // its streams as the last PMT read lists them
 };
 
 }  // namespace corvane

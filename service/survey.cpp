@@ -96,8 +96,7 @@ Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
       ++pcrCount;
       // The stream checks at the second PCR end the survey either way.
       if (pcrCount >= 2) {
-        settleAnchor(service.pids);
-        service.started = true;
+        service.pids.anchor = nextPid(service.pids.video, -1);
         return checkCounts(service.pids, {Refusal::noVideo, Refusal::severalVideos,
                                           Refusal::noAudio, Refusal::tooManyAudios});
       }

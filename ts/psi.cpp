@@ -125,24 +125,13 @@ void readPmt(const std::uint8_t* p, ProgramPids& pids, PmtStreams streams, Strea
         listing->streams[listing->count++] = {static_cast<std::uint16_t>(pid), coding};
       }
     }
-    if (list == &pids.video) {
-      VideoCoding coding = streamType == 0x02   ? VideoCoding::mpeg2
-                           : streamType == 0x1B ? VideoCoding::h264
-                                                : VideoCoding::hevc;
-      // For a multiplex the first video stream is the anchor, and its coding counts.
-      if (!anyStream || pids.video == PidList{} || pid < nextPid(pids.video, -1)) {
-        pids.videoCoding = coding;
-      }
+    // A multiplex's service takes the coding of its anchor, which is settled from the listing.
+    if (!anyStream && list == &pids.video) {
+      pids.videoCoding = streamType == 0x02   ? VideoCoding::mpeg2
+                         : streamType == 0x1B ? VideoCoding::h264
+                                              : VideoCoding::hevc;
     }
     if (list != nullptr) insertPid(*list, pid);
-  }
-}
-
-void settleAnchor(ProgramPids& pids) {
-  pids.anchor = nextPid(pids.video, -1);
-  if (pids.anchor < 0) {
-    pids.videoCoding = VideoCoding::none;
-    pids.anchor = nextPid(pids.audio, -1);
   }
 }
 

@@ -27,8 +27,9 @@ struct ProgramPids {
   // superimposed text, subtitles and teletext.
   PidList others;
   VideoCoding videoCoding = VideoCoding::mpeg2;  // as the last PMT read gave it
-  // The stream whose PES the jump test follows: the first video stream, or without video the
-  // first audio stream; -1 for none. Set by settleAnchor.
+  // The stream whose PES the jump test follows: the video of one service; for a service of a
+  // multiplex the first video stream it repairs, or without one its first audio stream (its
+  // multiplex sets it); -1 for none.
   int anchor = -1;
 
   friend bool operator==(const ProgramPids&, const ProgramPids&) = default;
@@ -85,13 +86,10 @@ void readPat(const std::uint8_t* packet, PidList& pmtPids);
 // The program_number of the PMT section in the packet.
 inline int pmtProgramNumber(const std::uint8_t* packet) { return packet[8] << 8 | packet[9]; }
 
-// Adds the PCR PID and the streams of the PMT section in the packet. With `anyStream`, PIDs
-// below 0x0010 (the tables) and the null PID are no streams, and `listing`, when given, receives
-// the streams.
+// Adds the PCR PID and the streams of the PMT section in the packet, and for one service the
+// video's coding. With `anyStream`, PIDs below 0x0010 (the tables) and the null PID are no
+// streams, and `listing`, when given, receives the streams with their codings.
 void readPmt(const std::uint8_t* packet, ProgramPids& pids,
              PmtStreams streams = PmtStreams::oneService, StreamListing* listing = nullptr);
-
-// Sets the anchor from the lists, and the coding to none when there is no video.
-void settleAnchor(ProgramPids& pids);
 
 }  // namespace corvane
