@@ -40,16 +40,23 @@ Settings loadSettingsFile(const Path& settingsPath) {
       platform::readProfileString(settingsPath, CORVANE_PATH("Default"), CORVANE_PATH("services"),
                                   CORVANE_PATH("one")),
       CORVANE_PATH("all"));
+  result.status = platform::equalsIgnoreCase(
+                      platform::readProfileString(settingsPath, CORVANE_PATH("Default"),
+                                                  CORVANE_PATH("status"), CORVANE_PATH("classic")),
+                      CORVANE_PATH("posix"))
+                      ? StatusStyle::posix
+                      : StatusStyle::classic;
   return result;
 }
 
-bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaults,
-                      CommandLine* result) {
+namespace {
+
+// The words of the command line into `line`, which holds the defaults. False when the usage text
+// is to be shown.
+bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
   using platform::equalsIgnoreCase;
   if (arguments.size() < 2) return false;
 
-  CommandLine line;
-  line.settings = defaults;
   bool haveSource = false;
   bool haveDestination = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -65,8 +72,10 @@ bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaul
     bool isName =
         equalsIgnoreCase(word, CORVANE_PATH("-i")) || equalsIgnoreCase(word, CORVANE_PATH("-o"));
     bool isServices = equalsIgnoreCase(word, CORVANE_PATH("-services"));
+    bool isStatus = equalsIgnoreCase(word, CORVANE_PATH("-status"));
+    bool isReport = equalsIgnoreCase(word, CORVANE_PATH("-report"));
 
-    if (setting == nullptr && !isName && !isServices) {
+    if (setting == nullptr && !isName && !isServices && !isStatus && !isReport) {
       // A positional name, also an unknown word that begins with '-'.
       if (!haveSource) {
         line.source = word;
@@ -87,6 +96,18 @@ bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaul
       } else {
         return false;
       }
+    } else if (isStatus) {
+      if (equalsIgnoreCase(value, CORVANE_PATH("posix"))) {
+        line.settings.status = StatusStyle::posix;
+      } else if (equalsIgnoreCase(value, CORVANE_PATH("classic"))) {
+        line.settings.status = StatusStyle::classic;
+      } else {
+        return false;
+      }
+    } else if (isReport) {
+      // A report goes to a file of its own, never to a standard stream.
+      if (value.empty() || platform::namesStandardStream(value)) return false;
+      line.report = value;
     } else if (setting != nullptr) {
       if (equalsIgnoreCase(value, CORVANE_PATH("on"))) {
         *setting = true;
@@ -120,8 +141,19 @@ bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaul
   // With both ends standard streams, no name is left for the time log.
   if (fromStandardInput && platform::namesStandardStream(line.destination) && line.settings.log)
     return false;
-  *result = line;
   return true;
+}
+
+}  // namespace
+
+bool parseCommandLine(const std::vector<Path>& arguments, const Settings& defaults,
+                      CommandLine* result) {
+  CommandLine line;
+  line.settings = defaults;
+  bool accepted = readWords(arguments, line);
+  if (accepted) *result = line;
+  result->settings.status = line.settings.status;
+  return accepted;
 }
 
 Path timeLogPath(const CommandLine& line) {

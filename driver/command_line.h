@@ -1,11 +1,16 @@
 // Settings file and command line.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace corvane {
+
+// Which exit statuses a run ends with: the tool's own (a complete run 1, refusals 0), or those
+// that scripts and job runners read (0 complete, 1 file error, 2 usage, 3 refused, 4 stopped).
+enum class StatusStyle : std::uint8_t { classic, posix };
 
 struct Settings {
   bool nogop = false;     // do not require the file to begin where the video can be entered
@@ -14,6 +19,7 @@ struct Settings {
   // Repair every service of a multiplex, each on its own clock (services=all), instead of the one
   // service a recording must hold (services=one).
   bool allServices = false;
+  StatusStyle status = StatusStyle::classic;
 };
 
 // Exactly what a missing settings file is created with.
@@ -26,17 +32,20 @@ platform::Path replaceExtension(const platform::Path& path, const platform::Path
 // Creates the settings file with its default content when no file of its name exists (an
 // existing file is never changed, even one that cannot be read), then reads the settings from
 // its section Default. A switch is off only when its value is "off" in any case; `services` is
-// all only when its value is "all" in any case, and one otherwise, also when it is missing.
+// all only when its value is "all" in any case, and one otherwise, also when it is missing;
+// `status` is posix only when its value is "posix" in any case, and classic otherwise.
 Settings loadSettingsFile(const platform::Path& settingsPath);
 
 struct CommandLine {
   platform::Path source;
   platform::Path destination;
+  platform::Path report;  // the JSON report's name; empty for none
   Settings settings;
 };
 
 // Reads arguments 1.. of `arguments` (argument 0 is the program) over `defaults`. False when the
-// usage text is to be shown.
+// usage text is to be shown; `result->settings.status` is set even then, from `defaults` and the
+// last valid -status on the line, for the status the usage text ends with.
 bool parseCommandLine(const std::vector<platform::Path>& arguments, const Settings& defaults,
                       CommandLine* result);
 

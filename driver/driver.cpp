@@ -20,13 +20,21 @@ namespace {
 
 static_assert(kBufferSize % 4096 == 0, "the packet buffer is allocated in whole pages");
 
-RunEnd showUsage() {
+// How a run ended, and why: the report's reason, a code that scripts match.
+struct RunEnding {
+  RunEnd end;
+  const char* reason = "none";
+};
+
+RunEnding failedWith(const char* reason) { return RunEnding{RunEnd::failed, reason}; }
+
+RunEnding showUsage() {
   writeErr(msg::kUsageTitle);
   writeErr(msg::kUsageBody);
   writeErr(msg::kUsagePressEnter);  // Enterキーを押して下さい...
   char answer;
   if (std::scanf("%c", &answer) != 1) answer = 0;
-  return RunEnd::usage;
+  return RunEnding{RunEnd::usage, "usage"};
 }
 
 enum class Clock { start, end };
@@ -39,10 +47,28 @@ void printTime(Clock line) {
            now.second);
 }
 
-RunEnd sourceNotOpened() {
+RunEnding sourceNotOpened() {
   // 読込みファイルオープンエラー. error code %d.
   printErr(msg::kReadOpenError, platform::lastErrorCode());
-  return RunEnd::failed;
+  return failedWith("source-open-error");
+}
+
+RunEnding reportNotOpened(const CommandLine& line) {
+  printErr(msg::kReportOpenFailed, platform::pathForConsole(line.report).c_str());
+  return failedWith("report-open-error");
+}
+
+const char* outcomeName(RunEnd end) {
+  switch (end) {
+    case RunEnd::complete:
+      return "complete";
+    case RunEnd::refused:
+      return "refused";
+    case RunEnd::stopped:
+      return "stopped";
+    default:
+      return "failed";
+  }
 }
 
 platform::FileHandle openSource(const platform::Path& path) {
@@ -56,15 +82,48 @@ struct RunMemory {
   ContinuityCounters& counters;
 };
 
+// The bytes the destination holds once the pass has ended and the destination is settled.
+std::int64_t destinationBytes(const Destination& output, const PassBuffer& buffer, PassEnd end) {
+  return end == PassEnd::complete || !output.cuttable ? buffer.written
+                                                      : buffer.written / kBlockSize * kBlockSize;
+}
+
+// The pass from the open destination on, and how it ended.
+RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer,
+                    Destination& output, RunOutputs& outputs) {
+  startProgress(outputs.progress);
+  PassOutcome outcome = rewriteFile(rules, source, buffer, output);
+  if (outcome.end == PassEnd::complete) finishProgress();
+  if (outcome.stop != Refusal::none) printRefusal(outcome.stop, rules.service.pids);
+  outcome = settleDestination(output, buffer, outcome);
+  outputs.report.destinationBytes = destinationBytes(output, buffer, outcome.end);
+  switch (outcome.end) {
+    case PassEnd::complete:
+      return RunEnding{RunEnd::complete};
+    case PassEnd::stopped:
+      return RunEnding{RunEnd::stopped, refusalCode(outcome.stop)};
+    case PassEnd::readFailed:
+      printErr(msg::kReadError, outcome.errorCode);  // リードエラー. error code %d.
+      return failedWith("read-error");
+    case PassEnd::writeFailed:
+      // データ書き込み中にエラーが発生しました. error code %d.
+      printErr(msg::kWriteError, outcome.errorCode);
+      return failedWith("write-error");
+  }
+  return failedWith("write-error");
+}
+
 // The survey and the pass over the open source.
-RunEnd repair(const CommandLine& line, RunOutputs& outputs, platform::FileHandle sourceFile,
-              RunMemory memory) {
+RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHandle sourceFile,
+                 RunMemory memory) {
   PassBuffer buffer{memory.buffer};
   SourceReader source{sourceFile};
   writeOut(msg::kSurveyProgress);  // PAT,PMT,PCR,GOP 検索中
-  if (IoStatus status = readFirstBlock(source, buffer); status.failed) {
-    printErr(msg::kReadError, status.code);  // リードエラー. error code %d.
-    return RunEnd::failed;
+  IoStatus firstRead = readFirstBlock(source, buffer);
+  outputs.report.sourceRead = buffer.read;
+  if (firstRead.failed) {
+    printErr(msg::kReadError, firstRead.code);  // リードエラー. error code %d.
+    return failedWith("read-error");
   }
   Service service;
   std::unique_ptr<Multiplex> multiplex;
@@ -73,53 +132,46 @@ RunEnd repair(const CommandLine& line, RunOutputs& outputs, platform::FileHandle
     multiplex.reset(new (std::nothrow) Multiplex);
     if (multiplex == nullptr) {
       writeErr(msg::kMemoryAllocFailed);  // メモリの確保に失敗しました
-      return RunEnd::noMemory;
+      return RunEnding{RunEnd::noMemory, "no-memory"};
     }
     if (Refusal refusal = surveyMultiplex(*multiplex, buffer.bytes, blockBytes);
         refusal != Refusal::none) {
       printRefusal(refusal, service.pids);
-      return RunEnd::refused;
+      return RunEnding{RunEnd::refused, refusalCode(refusal)};
     }
     printServices(*multiplex);
   } else if (Refusal refusal = surveyStream(service, line.settings.nogop, buffer.bytes, blockBytes);
              refusal != Refusal::none) {
     printRefusal(refusal, service.pids);
-    return RunEnd::refused;
+    return RunEnding{RunEnd::refused, refusalCode(refusal)};
   }
+  outputs.report.program = service.programNumber;
 
   Destination output;
+  RunEnding ending;
   if (IoStatus status = openDestination(output, line.destination, sourceFile, outputs.timeLog.file);
       status.failed) {
     printErr(msg::kWriteOpenError, status.code);  // 書込みファイルオープンエラー. error code %d.
-    return RunEnd::failed;
+    ending = failedWith("destination-open-error");
+  } else if (reportLeadsTo(outputs.report, output.file)) {
+    // Nothing of the source is in it yet.
+    closeDestination(output);
+    abandonReport(outputs.report);
+    return reportNotOpened(line);
+  } else {
+    outputs.progress.streamed = !platform::isRegularFile(sourceFile);
+    if (!platform::fileSize(sourceFile, &outputs.progress.fileSize)) outputs.progress.fileSize = 0;
+    EventSink events = sinkTo(outputs);
+    PacketRules rules{service, memory.counters, events, line.settings.pmtcheck, multiplex.get()};
+    ending = passToEnd(rules, source, buffer, output, outputs);
   }
-  outputs.progress.streamed = !platform::isRegularFile(sourceFile);
-  if (!platform::fileSize(sourceFile, &outputs.progress.fileSize)) outputs.progress.fileSize = 0;
-  startProgress(outputs.progress);
-  EventSink events = sinkTo(outputs);
-  PacketRules rules{service, memory.counters, events, line.settings.pmtcheck, multiplex.get()};
-  PassOutcome outcome = rewriteFile(rules, source, buffer, output);
-  if (outcome.end == PassEnd::complete) finishProgress();
-  if (outcome.stop != Refusal::none) printRefusal(outcome.stop, service.pids);
-  outcome = settleDestination(output, buffer, outcome);
-  switch (outcome.end) {
-    case PassEnd::complete:
-      return RunEnd::complete;
-    case PassEnd::stopped:
-      return RunEnd::stopped;
-    case PassEnd::readFailed:
-      printErr(msg::kReadError, outcome.errorCode);  // リードエラー. error code %d.
-      return RunEnd::failed;
-    case PassEnd::writeFailed:
-      // データ書き込み中にエラーが発生しました. error code %d.
-      printErr(msg::kWriteError, outcome.errorCode);
-      return RunEnd::failed;
-  }
-  return RunEnd::failed;
+  outputs.report.sourceRead = buffer.read;
+  reportServices(outputs.report, multiplex == nullptr ? &service : nullptr, multiplex.get());
+  return ending;
 }
 
 // The time log, the source and the run on them. The time log is left open for the caller.
-RunEnd runOnFiles(const CommandLine& line, RunOutputs& outputs, RunMemory memory) {
+RunEnding runOnFiles(const CommandLine& line, RunOutputs& outputs, RunMemory memory) {
   // Standard input is taken before the time log is opened, which must not be it; a named source
   // after, so that a log that cannot be opened is reported first.
   platform::FileHandle source = platform::kNoFile;
@@ -133,19 +185,36 @@ RunEnd runOnFiles(const CommandLine& line, RunOutputs& outputs, RunMemory memory
     if (!openTimeLog(outputs.timeLog, logPath, line.source, source)) {
       printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
       platform::closeFile(source);
-      return RunEnd::logNotOpened;
+      return RunEnding{RunEnd::logNotOpened, "log-open-error"};
     }
   }
   if (source == platform::kNoFile) {
     source = openSource(line.source);
     if (source == platform::kNoFile) return sourceNotOpened();
   }
-  RunEnd end = repair(line, outputs, source, memory);
+  if (!line.report.empty()) {
+    const Settings& settings = line.settings;
+    ReportHead head{line.source,
+                    line.destination,
+                    settings.nogop,
+                    settings.pmtcheck,
+                    settings.log,
+                    settings.allServices,
+                    settings.status == StatusStyle::posix};
+    if (openReport(outputs.report, line.report, head, source, outputs.timeLog.file).failed) {
+      platform::closeFile(source);
+      return reportNotOpened(line);
+    }
+    if (platform::isRegularFile(source)) platform::fileSize(source, &outputs.report.sourceSize);
+  }
+  RunEnding ending = repair(line, outputs, source, memory);
   platform::closeFile(source);
-  return end;
+  return ending;
 }
 
-RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsPlace) {
+// The run, and the status style it ends with.
+RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsPlace,
+           StatusStyle& style) {
   Settings defaults;
   if (settingsPlace == SettingsPlace::besideExecutable) {
     platform::Path executable;
@@ -156,11 +225,14 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   }  // With no configuration folder to keep it in, the defaults apply.
 
   CommandLine line;
-  if (!parseCommandLine(arguments, defaults, &line)) return showUsage();
+  bool accepted = parseCommandLine(arguments, defaults, &line);
+  style = line.settings.status;
+  if (!accepted) return showUsage().end;
   bool toStandardOutput = platform::namesStandardStream(line.destination);
   // Recordings are not written to terminals.
-  if (toStandardOutput && platform::standardOutputIsTerminal()) return showUsage();
+  if (toStandardOutput && platform::standardOutputIsTerminal()) return showUsage().end;
   sendOutputTextsToStandardError(toStandardOutput);
+  keepErrorTexts(!line.report.empty());
 
   std::unique_ptr<std::uint8_t, void (*)(void*)> buffer(
       static_cast<std::uint8_t*>(platform::allocatePageAligned(kBufferSize)),
@@ -177,23 +249,45 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
 
   RunOutputs outputs;
   printTime(Clock::start);
-  RunEnd end = runOnFiles(line, outputs, RunMemory{buffer.get(), *counters});
-  IoStatus log = closeTimeLog(outputs.timeLog);
-  if (end == RunEnd::failed) return end;  // the failure is reported, whatever became of the log
+  RunEnding ending = runOnFiles(line, outputs, RunMemory{buffer.get(), *counters});
   // Lines that did not reach the time log make the run incomplete: the destination is kept, and
-  // the run ends as after any other write error.
-  if (log.failed) {
+  // the run ends as after any other write error. A failure before is reported already.
+  if (IoStatus log = closeTimeLog(outputs.timeLog); log.failed && ending.end != RunEnd::failed) {
     printErr(msg::kWriteError, log.code);  // データ書き込み中にエラーが発生しました. error code %d.
+    ending = failedWith("log-write-error");
+  }
+  if (IoStatus report = finishReport(
+          outputs.report, ReportEnd{outcomeName(ending.end), ending.reason, errorTextsInUtf8()});
+      report.failed) {
+    printErr(msg::kWriteError,
+             report.code);  // データ書き込み中にエラーが発生しました. error code %d.
     return RunEnd::failed;
   }
-  if (end != RunEnd::complete) return end;
+  if (ending.end != RunEnd::complete) return ending.end;
   printTime(Clock::end);
   return RunEnd::complete;
 }
 
 }  // namespace
 
-int exitStatus(RunEnd end) {
+int exitStatus(RunEnd end, StatusStyle style) {
+  if (style == StatusStyle::posix) {
+    switch (end) {
+      case RunEnd::complete:
+        return 0;
+      case RunEnd::usage:
+        return 2;
+      case RunEnd::refused:
+        return 3;
+      case RunEnd::stopped:
+        return 4;
+      case RunEnd::noMemory:
+      case RunEnd::logNotOpened:
+      case RunEnd::failed:
+        return 1;
+    }
+    return 1;
+  }
   switch (end) {
     case RunEnd::complete:
     case RunEnd::failed:
@@ -221,7 +315,9 @@ PassOutcome settleDestination(Destination& output, const PassBuffer& buffer, Pas
 }
 
 int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace settingsPlace) {
-  return exitStatus(run(arguments, settingsPlace));
+  StatusStyle style = StatusStyle::classic;
+  RunEnd end = run(arguments, settingsPlace, style);
+  return exitStatus(end, style);
 }
 
 }  // namespace corvane

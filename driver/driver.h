@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "driver/command_line.h"
 #include "pass/rewrite_pass.h"
 #include "platform/platform.h"
 
@@ -23,9 +24,10 @@ enum class RunEnd {
   failed,        // a file could not be opened, read, written, cut or closed
 };
 
-// The exit status of a run's end: 1 after a complete run and after a failed open, read, write,
-// cut or close; 0 after the usage text and every refusal or early stop.
-int exitStatus(RunEnd end);
+// The exit status of a run's end. Classic: 1 after a complete run and after a failed open, read,
+// write, cut or close; 0 after the usage text and every refusal or early stop. POSIX: 0 complete,
+// 1 a failure (a file, or memory), 2 the usage text, 3 refused, 4 stopped.
+int exitStatus(RunEnd end, StatusStyle style);
 
 // Runs the tool on the argument vector (argument 0 is the program's name) and returns the exit
 // status.

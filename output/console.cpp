@@ -27,22 +27,44 @@ bool isAscii(const char* text) {
   return true;
 }
 
-// A text or printf format in the console's character set. Each is converted once, on its first
-// print, and kept; the arguments a format takes, file names among them, go out as they are.
-// ASCII is the same in every set the console can have.
-const char* forConsole(const char* text) {
+// A text or printf format in another character set, by `convert`. Each is converted once, on its
+// first print, and kept in `texts`; the arguments a format takes, file names among them, go out
+// as they are. ASCII is the same in every set the console can have.
+const char* convertedText(std::deque<ConsoleText>& texts,
+                          bool (*convert)(const char* text, std::string& converted),
+                          const char* text) {
   if (isAscii(text)) return text;
-  static std::deque<ConsoleText> texts;  // a deque keeps each entry in place as it grows
   for (const ConsoleText& known : texts) {
     if (known.held == text) return known.isConverted ? known.converted.c_str() : text;
   }
   ConsoleText& added = texts.emplace_back(ConsoleText{text, {}, false});
   // A set that spells characters with ASCII bytes (a 7-bit one) could add a '%' to a format,
   // which would then read arguments that were never passed: such a text keeps its bytes.
-  added.isConverted = platform::convertConsoleText(text, added.converted) &&
+  added.isConverted = convert(text, added.converted) &&
                       std::count(added.converted.begin(), added.converted.end(), '%') ==
                           std::count(text, text + std::strlen(text), '%');
   return added.isConverted ? added.converted.c_str() : text;
+}
+
+// A deque keeps each entry in place as it grows.
+const char* forConsole(const char* text) {
+  static std::deque<ConsoleText> texts;
+  return convertedText(texts, platform::convertConsoleText, text);
+}
+
+const char* inUtf8(const char* text) {
+  static std::deque<ConsoleText> texts;
+  return convertedText(texts, platform::codePage932ToUtf8, text);
+}
+
+// The error texts kept for the run's report, in UTF-8, up to a bound: a run prints a few.
+constexpr std::size_t kMaxKeptText = 4096;
+bool keepingErrorTexts = false;
+std::string keptErrorTexts;
+
+void keep(const char* text) {
+  std::size_t room = kMaxKeptText - std::min(kMaxKeptText, keptErrorTexts.size());
+  keptErrorTexts.append(text, std::min(room, std::strlen(text)));
 }
 
 bool outputTextsToStandardError = false;
@@ -58,11 +80,22 @@ void printTo(std::FILE* stream, const char* format, va_list args) {
   std::vfprintf(stream, forConsole(format), args);
   std::fflush(stream);
 }
+void formatTo(char* text, std::size_t size, const char* format, va_list args) CORVANE_PRINTF(3, 0);
+void formatTo(char* text, std::size_t size, const char* format, va_list args) {
+  if (std::vsnprintf(text, size, format, args) < 0) text[0] = '\0';
+}
 #pragma GCC diagnostic pop
 
 }  // namespace
 
 void sendOutputTextsToStandardError(bool on) { outputTextsToStandardError = on; }
+
+void keepErrorTexts(bool on) {
+  keepingErrorTexts = on;
+  keptErrorTexts.clear();
+}
+
+const std::string& errorTextsInUtf8() { return keptErrorTexts; }
 
 void writeOut(const char* text) {
   std::fputs(forConsole(text), outputTexts());
@@ -72,6 +105,7 @@ void writeOut(const char* text) {
 void writeErr(const char* text) {
   std::fputs(forConsole(text), stderr);
   std::fflush(stderr);
+  if (keepingErrorTexts) keep(inUtf8(text));
 }
 
 void printOut(const char* format, ...) {
@@ -84,6 +118,14 @@ void printOut(const char* format, ...) {
 void printErr(const char* format, ...) {
   va_list args;
   va_start(args, format);
+  if (keepingErrorTexts) {
+    va_list again;
+    va_copy(again, args);
+    char text[1024];
+    formatTo(text, sizeof text, inUtf8(format), again);
+    va_end(again);
+    keep(text);
+  }
   printTo(stderr, format, args);
   va_end(args);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>  // on MinGW, also the name of its printf format family
+#include <string>
 
 namespace corvane {
 
@@ -23,6 +24,11 @@ namespace corvane {
 // While on, the texts meant for standard output go to standard error instead, in the same order:
 // standard output then carries the recording and nothing else.
 void sendOutputTextsToStandardError(bool on);
+
+// While on, every text that goes to standard error is also kept, in UTF-8 and up to a few KiB,
+// for the run's report. Turning it on forgets what was kept.
+void keepErrorTexts(bool on);
+const std::string& errorTextsInUtf8();
 
 // Plain text, no format.
 void writeOut(const char* text);

@@ -22,6 +22,8 @@ inline constexpr char kEndTime[] = "\x8FI\x97\xB9\x8E\x9E\x8D\x8F %02d\x8E\x9E%0
 
 // Open Log File: %s failed\n
 inline constexpr char kLogOpenFailed[] = "Open Log File: %s failed\n";
+// The report cannot be written where it is asked for, or its name leads to a file of the run.
+inline constexpr char kReportOpenFailed[] = "Open Report File: %s failed\n";
 
 // 読込みファイルオープンエラー. error code %d.\n
 inline constexpr char kReadOpenError[] = "\x93\xC7\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93\x83G\x83\x89\x81[. error code %d.\n";
@@ -136,6 +138,8 @@ inline constexpr char kUsageBody[] =
     "          -pmtcheck {on|off}  : check PMT change\n"
     "          -log {on|off}       : make log-file\n"
     "          -services {one|all} : repair every service of a multiplex\n"
+    "          -status {classic|posix} : exit status for scripts\n"
+    "          -report FILE        : write a JSON report of the run\n"
     "\n\n";
 
 }  // namespace corvane::msg

@@ -1,7 +1,9 @@
-// The run's outputs that the rules' events reach: the time log and the progress lines.
+// The run's outputs that the rules' events reach: the time log, the progress lines and the
+// report.
 #pragma once
 
 #include "output/progress.h"
+#include "output/report.h"
 #include "output/time_log.h"
 #include "service/events.h"
 
@@ -10,6 +12,7 @@ namespace corvane {
 struct RunOutputs {
   TimeLog timeLog;
   Progress progress;
+  Report report;
 };
 
 // Hands an event to each output; the sink's `outputs` is a RunOutputs.

@@ -1,7 +1,5 @@
 #include "output/refusals.h"
 
-#include <cstdio>
-
 #include "output/console.h"
 #include "output/messages.h"
 
@@ -12,6 +10,7 @@ namespace {
 struct RefusalText {
   const char* message;
   PidList ProgramPids::*listed;  // the PIDs listed after the message, or none
+  const char* code;              // the report's reason, which scripts match: never changed
 };
 
 RefusalText textOf(Refusal refusal) {
@@ -19,38 +18,40 @@ RefusalText textOf(Refusal refusal) {
     case Refusal::none:
       break;
     case Refusal::noService:  // ファイルが破損している可能性があります...終了します(PAT).
-      return {msg::kDamagedPat, nullptr};
+      return {msg::kDamagedPat, nullptr, "no-service"};
     case Refusal::severalServices:  // 複数のサービスが含まれています...処理できません(PAT).
-      return {msg::kSeveralServicesPat, nullptr};
+      return {msg::kSeveralServicesPat, nullptr, "several-services"};
     case Refusal::severalPcrPids:  // ファイルが破損している可能性があります...終了します(PMT).
-      return {msg::kDamagedPmt, nullptr};
+      return {msg::kDamagedPmt, nullptr, "several-pcr-pids"};
     case Refusal::noVideoInPmt:  // 映像が見つかりません...終了します(PMT).
-      return {msg::kNoVideoPmt, nullptr};
+      return {msg::kNoVideoPmt, nullptr, "no-video-in-pmt"};
     case Refusal::severalVideosInPmt:  // 複数の映像が含まれています...処理できません(PMT).
-      return {msg::kSeveralVideoPmt, &ProgramPids::video};
+      return {msg::kSeveralVideoPmt, &ProgramPids::video, "several-videos-in-pmt"};
     case Refusal::noAudioInPmt:  // 音声が見つかりません...終了します(PMT).
-      return {msg::kNoAudioPmt, nullptr};
+      return {msg::kNoAudioPmt, nullptr, "no-audio-in-pmt"};
     case Refusal::tooManyAudiosInPmt:  // 三つ以上の音声が含まれています...処理できません(PMT).
-      return {msg::kTooManyAudioPmt, &ProgramPids::audio};
+      return {msg::kTooManyAudioPmt, &ProgramPids::audio, "too-many-audios-in-pmt"};
     case Refusal::notAtStart:  // ファイルの先頭がGOPで区切られていません...終了します.
-      return {msg::kNotGopStart, nullptr};
+      return {msg::kNotGopStart, nullptr, "not-at-gop"};
     case Refusal::noSecondPcr:  // ファイルが破損している可能性があります...終了します(INFO).
-      return {msg::kDamagedInfo, nullptr};
+      return {msg::kDamagedInfo, nullptr, "no-second-pcr"};
     case Refusal::noVideo:  // 映像が見つかりません...終了します(INFO).
-      return {msg::kNoVideoInfo, nullptr};
+      return {msg::kNoVideoInfo, nullptr, "no-video"};
     case Refusal::severalVideos:  // 複数の映像が含まれています...処理できません(INFO).
-      return {msg::kSeveralVideoInfo, &ProgramPids::video};
+      return {msg::kSeveralVideoInfo, &ProgramPids::video, "several-videos"};
     case Refusal::noAudio:  // 音声が見つかりません...終了します(INFO).
-      return {msg::kNoAudioInfo, nullptr};
+      return {msg::kNoAudioInfo, nullptr, "no-audio"};
     case Refusal::tooManyAudios:  // 三つ以上の音声が含まれています...処理できません(INFO).
-      return {msg::kTooManyAudioInfo, &ProgramPids::audio};
+      return {msg::kTooManyAudioInfo, &ProgramPids::audio, "too-many-audios"};
     case Refusal::scrambledVideo:  // 映像がスクランブルされています...処理できません(INFO).
-      return {msg::kScrambledVideoInfo, nullptr};
+      return {msg::kScrambledVideoInfo, nullptr, "scrambled-video"};
   }
-  return {"", nullptr};
+  return {"", nullptr, "none"};
 }
 
 }  // namespace
+
+const char* refusalCode(Refusal refusal) { return textOf(refusal).code; }
 
 void printRefusal(Refusal refusal, const ProgramPids& pids) {
   RefusalText text = textOf(refusal);
@@ -59,7 +60,7 @@ void printRefusal(Refusal refusal, const ProgramPids& pids) {
   // " %d " for each PID of the list, then "\n".
   const PidList& list = pids.*text.listed;
   for (int pid = nextPid(list, -1); pid >= 0; pid = nextPid(list, pid)) {
-    std::fprintf(stderr, " %d ", pid);
+    printErr(" %d ", pid);
   }
   writeErr("\n");
 }

@@ -145,6 +145,17 @@ bool equalsIgnoreCase(const Path& a, const Path& b);
 // A path as bytes for the console.
 std::string pathForConsole(const Path& path);
 
+// A path in UTF-8, for the report: on POSIX its bytes as they are, which the report's writer
+// checks; on Windows converted from UTF-16.
+std::string pathInUtf8(const Path& path);
+
+// Gives `from` the name `to`, replacing a file that has it, in one step: a reader of `to` sees
+// the old file or the new one, never a part. False on error, with the reason in lastErrorCode().
+bool renameFile(const Path& from, const Path& to);
+
+// Removes the file's name. False on error.
+bool removeFile(const Path& path);
+
 // Makes the standard streams carry the console texts' bytes unchanged, without newline
 // translation, so that they are the same bytes on every system. On POSIX it also opens /dev/null
 // on a standard descriptor that is closed, so that no file the tool opens later takes its place,
@@ -157,6 +168,10 @@ void prepareConsole();
 // POSIX when the locale's set is code page 932 itself, cannot hold the text (the C locale's
 // ASCII), or cannot be converted into.
 bool convertConsoleText(const char* text, std::string& converted);
+
+// A text held as code page 932 bytes in UTF-8, whatever the console's set. False, leaving
+// `converted` alone, when the system cannot convert it.
+bool codePage932ToUtf8(const char* text, std::string& converted);
 
 }  // namespace corvane::platform
 

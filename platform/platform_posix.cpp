@@ -358,6 +358,14 @@ bool equalsIgnoreCase(const Path& a, const Path& b) {
 
 std::string pathForConsole(const Path& path) { return path; }
 
+std::string pathInUtf8(const Path& path) { return path; }
+
+bool renameFile(const Path& from, const Path& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeFile(const Path& path) { return ::unlink(path.c_str()) == 0; }
+
 void prepareConsole() {
   // A descriptor left closed by the caller would be the next one open() hands out, and the
   // console texts would land in the file that took it.
@@ -375,8 +383,9 @@ void prepareConsole() {
   openConsoleConverter();
 }
 
-bool convertConsoleText(const char* text, std::string& converted) {
-  if (consoleConverter == kNoConverter) return false;
+namespace {
+
+bool convertWith(iconv_t converter, const char* text, std::string& converted) {
   std::size_t inLeft = std::strlen(text);
   // Code page 932 takes one or two bytes per character; no set the console uses takes more than
   // three bytes for one byte of it (UTF-8, for the one-byte katakana).
@@ -384,14 +393,28 @@ bool convertConsoleText(const char* text, std::string& converted) {
   char* in = const_cast<char*>(text);
   char* out = output.data();
   std::size_t outLeft = output.size();
-  ::iconv(consoleConverter, nullptr, nullptr, nullptr, nullptr);
-  if (::iconv(consoleConverter, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
-      ::iconv(consoleConverter, nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1)) {
+  ::iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  if (::iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
+      ::iconv(converter, nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1)) {
     return false;
   }
   output.resize(output.size() - outLeft);
   converted = std::move(output);
   return true;
+}
+
+}  // namespace
+
+bool convertConsoleText(const char* text, std::string& converted) {
+  return consoleConverter != kNoConverter && convertWith(consoleConverter, text, converted);
+}
+
+bool codePage932ToUtf8(const char* text, std::string& converted) {
+  iconv_t converter = ::iconv_open("UTF-8", "CP932");
+  if (converter == kNoConverter) return false;
+  bool done = convertWith(converter, text, converted);
+  ::iconv_close(converter);
+  return done;
 }
 
 }  // namespace corvane::platform

@@ -5,6 +5,7 @@
 #include <malloc.h>
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -245,5 +246,38 @@ void prepareConsole() {
 }
 
 bool convertConsoleText(const char*, std::string&) { return false; }
+
+namespace {
+
+std::string wideToUtf8(const wchar_t* text, int length) {
+  int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string converted(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    ::WideCharToMultiByte(CP_UTF8, 0, text, length, converted.data(), size, nullptr, nullptr);
+  }
+  return converted;
+}
+
+}  // namespace
+
+std::string pathInUtf8(const Path& path) {
+  return wideToUtf8(path.c_str(), static_cast<int>(path.size()));
+}
+
+bool renameFile(const Path& from, const Path& to) {
+  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool removeFile(const Path& path) { return ::DeleteFileW(path.c_str()) != 0; }
+
+bool codePage932ToUtf8(const char* text, std::string& converted) {
+  int length = static_cast<int>(std::strlen(text));
+  int size = ::MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
+  if (size <= 0 && length > 0) return false;
+  std::vector<wchar_t> wide(static_cast<std::size_t>(size) + 1);
+  ::MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, length, wide.data(), size);
+  converted = wideToUtf8(wide.data(), size);
+  return true;
+}
 
 }  // namespace corvane::platform

@@ -14,6 +14,7 @@ enum class EventKind : std::uint8_t {
   joint,           // the jump test joined a new stretch: source, previous, ptsOffset, prevPtsOffset
   wrap,            // the source clock wrapped at 2^33: source, previous, ptsOffset, prevPtsOffset
   pidChanged,      // a PMT re-read changed a PID: role, previous (old PID), value (new PID)
+  randomAccess,    // the service's video begins its first picture that a start may be: pid
   packetCounted,   // a packet that progress counts, one that a rule rewrote
   erroredPacket,   // transport_error_indicator set: renumbered only
   pcrWithoutRoom,  // a PCR flagged in an adaptation field too short for it

@@ -8,6 +8,7 @@
 #include "service/events.h"
 #include "service/service.h"
 #include "ts/packet.h"
+#include "ts/random_access.h"
 
 namespace corvane {
 
@@ -41,6 +42,15 @@ inline bool inJumpTest(const ProgramPids& pids, const std::uint8_t* packet, int 
   return pids.videoCoding == VideoCoding::mpeg2
              ? pesHasDts(packet, pesOffset) && (pid == pids.anchor || !containsPid(pids.video, pid))
              : pid == pids.anchor;
+}
+
+// A video PES of the service's anchor before its first random-access picture: reports that
+// picture when the PES begins it.
+inline void noteRandomAccess(Service& service, const std::uint8_t* packet, TimedPes pes,
+                             EventSink& events) {
+  if (!entersVideo(service.pids.videoCoding, packet, pes.offset)) return;
+  service.randomAccessSeen = true;
+  emit(events, Event{.kind = EventKind::randomAccess, .pid = packetPid(packet)});
 }
 
 // A PES in the jump test: the jump test, a joint or a wrap, and the PTS and DTS rewrites. True

@@ -44,10 +44,13 @@ struct Service {
   PidList pmtPids;   // from the PAT
   ProgramPids pids;  // from the PMT, and in the survey from PES headers too
   Timeline timeline;
+  // Its video has begun a picture that a recording may begin with (reported once).
+  bool randomAccessSeen = false;
 
+  // The program_number of its PMT, for the report; -1 while none has been read.
+  int programNumber = -1;
   // Only a service of a multiplex uses what follows; the one service of a one-service run has its
   // offset from the survey and passes every check of it.
-  int programNumber = -1;
   // Its offset is set: from its first PCR, or for a service without PCR from its anchor's first
   // PTS. Nothing of it is rebased before.
   bool started = false;

@@ -50,10 +50,7 @@ Refusal checkPesStart(ProgramPids& pids, const std::uint8_t* p, bool& startFound
     int pid = packetPid(p);
     if ((streamId & 0xF0) == 0xE0) {
       insertPid(pids.video, pid);
-      bool entryPicture = pids.videoCoding == VideoCoding::mpeg2
-                              ? pesHasDts(p, o)
-                              : startsAtRandomAccess(pids.videoCoding, p, o);
-      if (pesHasPts(p, o) && entryPicture) startFound = true;
+      if (pesHasPts(p, o) && entersVideo(pids.videoCoding, p, o)) startFound = true;
     } else if ((streamId & 0xE0) == 0xC0) {
       insertPid(pids.audio, pid);
     }
@@ -86,6 +83,7 @@ Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
       refusal = checkPat(service.pmtPids);
     } else if (key == kPmtSectionKey && containsPid(service.pmtPids, pid)) {
       readPmt(packet, service.pids);
+      service.programNumber = pmtProgramNumber(packet);
       refusal = checkPmt(service.pids);
     } else {
       refusal = checkPesStart(service.pids, packet, startFound);

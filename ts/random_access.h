@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "ts/packet.h"
 #include "ts/psi.h"
 
 namespace corvane {
@@ -16,5 +17,13 @@ namespace corvane {
 //   random_access_indicator or an access unit delimiter that announces intra slices only.
 // Always false for MPEG-2 video.
 bool startsAtRandomAccess(VideoCoding coding, const std::uint8_t* packet, int pesOffset);
+
+// True when the video PES with a PTS at `pesOffset` begins a picture that a recording may begin
+// with: for MPEG-2 one that carries a DTS too (a reference picture, which a GOP opens with), for
+// H.264 and HEVC one that starts at random access. Always false without video.
+inline bool entersVideo(VideoCoding coding, const std::uint8_t* packet, int pesOffset) {
+  return coding == VideoCoding::mpeg2 ? pesHasDts(packet, pesOffset)
+                                      : startsAtRandomAccess(coding, packet, pesOffset);
+}
 
 }  // namespace corvane

@@ -1,0 +1,423 @@
+#include "output/report.h"
+
+#include <cstdarg>
+
+#include "output/console.h"
+
+#ifndef CORVANE_VERSION
+#define CORVANE_VERSION "unknown"
+#endif
+
+namespace corvane {
+
+namespace {
+
+void put(Report& report, const char* format, ...) CORVANE_PRINTF(2, 3);
+void put(Report& report, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int written = std::vfprintf(report.stream, format, args);
+  va_end(args);
+  if (written < 0 && report.error == 0) report.error = platform::lastStreamErrorCode();
+}
+
+long long ll(std::int64_t value) { return static_cast<long long>(value); }
+
+// The length of the UTF-8 sequence that starts at `text`, or 0 when it is not a valid one.
+int utf8Length(const unsigned char* text) {
+  unsigned char lead = text[0];
+  int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+  for (int i = 1; i < length; ++i) {
+    if ((text[i] & 0xC0) != 0x80) return 0;
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF.
+  if ((lead == 0xE0 && text[1] < 0xA0) || (lead == 0xED && text[1] >= 0xA0) ||
+      (lead == 0xF0 && text[1] < 0x90) || (lead == 0xF4 && text[1] >= 0x90)) {
+    return 0;
+  }
+  return length;
+}
+
+// A JSON string. A byte that begins no valid UTF-8 sequence (a file name on POSIX may hold any)
+// is written as U+FFFD.
+void putString(Report& report, const std::string& text) {
+  put(report, "\"");
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
+  for (std::size_t i = 0; i < text.size();) {
+    unsigned char c = bytes[i];
+    if (c == '"' || c == '\\') {
+      put(report, "\\%c", c);
+    } else if (c == '\n') {
+      put(report, "\\n");
+    } else if (c < 0x20) {
+      put(report, "\\u%04x", c);
+    } else if (c < 0x80) {
+      put(report, "%c", c);
+    } else if (int length = utf8Length(bytes + i); length > 0) {
+      put(report, "%.*s", length, text.c_str() + i);
+      i += static_cast<std::size_t>(length);
+      continue;
+    } else {
+      put(report, "\\ufffd");
+    }
+    ++i;
+  }
+  put(report, "\"");
+}
+
+// "name_ticks": 90 kHz ticks, "name_seconds": the same in seconds.
+void putTime(Report& report, const char* name, std::int64_t ticks) {
+  put(report, "\"%s_ticks\": %lld, \"%s_seconds\": %.6f", name, ll(ticks), name,
+      static_cast<double>(ticks) / 90000.0);
+}
+
+void putPcr(Report& report, const char* name, std::int64_t pcr) {
+  if (pcr < 0) {
+    put(report, "\"%s_ticks\": null, \"%s_seconds\": null", name, name);
+  } else {
+    putTime(report, name, pcr / 300);
+  }
+}
+
+// A count, or null when it is not known (below 0).
+void putCount(Report& report, std::int64_t count) {
+  if (count < 0) {
+    put(report, "null");
+  } else {
+    put(report, "%lld", ll(count));
+  }
+}
+
+void putPid(Report& report, const char* name, std::int64_t pid) {
+  if (pid == 0) {
+    put(report, "\"%s\": null", name);
+  } else {
+    put(report, "\"%s\": %lld", name, ll(pid));
+  }
+}
+
+const char* roleName(StreamRole role) {
+  switch (role) {
+    case StreamRole::pcr:
+      return "pcr";
+    case StreamRole::video:
+      return "video";
+    case StreamRole::audio:
+      return "audio";
+    case StreamRole::caption:
+      return "caption";
+    case StreamRole::other:
+      return "other";
+  }
+  return "other";
+}
+
+const char* codingName(StreamCoding coding) {
+  switch (coding) {
+    case StreamCoding::mpeg2Video:
+      return "mpeg2-video";
+    case StreamCoding::h264:
+      return "h264";
+    case StreamCoding::hevc:
+      return "hevc";
+    case StreamCoding::mpeg1Audio:
+      return "mpeg1-audio";
+    case StreamCoding::mpeg2Audio:
+      return "mpeg2-audio";
+    case StreamCoding::aac:
+      return "aac";
+    case StreamCoding::aacLatm:
+      return "aac-latm";
+    case StreamCoding::ac3:
+      return "ac3";
+    case StreamCoding::eac3:
+      return "eac3";
+    case StreamCoding::dts:
+      return "dts";
+    case StreamCoding::caption:
+      return "caption";
+    case StreamCoding::other:
+      break;
+  }
+  return "other";
+}
+
+// The tally of the service with the sink's `program`, or null once the table is full.
+ServiceTally* tallyOf(Report& report, int program) {
+  if (report.serviceCount > 0 && report.services[report.lastService].program == program) {
+    return &report.services[report.lastService];
+  }
+  for (int i = 0; i < report.serviceCount; ++i) {
+    if (report.services[i].program == program) {
+      report.lastService = i;
+      return &report.services[i];
+    }
+  }
+  if (report.serviceCount == kMaxServices + 1) return nullptr;
+  report.lastService = report.serviceCount++;
+  report.services[report.lastService] = ServiceTally{.program = program};
+  return &report.services[report.lastService];
+}
+
+// The head of an entry of the events list.
+void putEventHead(Report& report, const char* type, const Event& event, int program) {
+  put(report, "%s\n    {\"type\": \"%s\", \"program\": %d, \"pid\": %d, ",
+      report.events++ == 0 ? "" : ",", type, program != 0 ? program : report.program, event.pid);
+  put(report, "\"byte_offset\": %lld, \"packet_index\": %lld", ll(event.offset),
+      ll(event.offset / kPacketSize));
+}
+
+void putJumpEvent(Report& report, const char* type, const Event& event, int program) {
+  putEventHead(report, type, event, program);
+  put(report, ", ");
+  putTime(report, "before", event.previous);
+  put(report, ", ");
+  putTime(report, "after", event.source);
+  if (event.kind == EventKind::joint) {
+    // The time the joint took out of the timeline: the source's step less the output's.
+    put(report, ", ");
+    putTime(report, "gap", event.ptsOffset - event.prevPtsOffset);
+  }
+  put(report, "}");
+}
+
+// The coding of a PID of the service: as its last PMT listed it, or for the one service as the
+// one-service reader takes its streams.
+StreamCoding codingOf(const Service& service, int pid, StreamRole role) {
+  for (int i = 0; i < service.listing.count; ++i) {
+    if (service.listing.streams[i].pid == pid) return service.listing.streams[i].coding;
+  }
+  switch (role) {
+    case StreamRole::video:
+      return service.pids.videoCoding == VideoCoding::h264   ? StreamCoding::h264
+             : service.pids.videoCoding == VideoCoding::hevc ? StreamCoding::hevc
+                                                             : StreamCoding::mpeg2Video;
+    case StreamRole::audio:
+      return StreamCoding::aac;
+    case StreamRole::caption:
+      return StreamCoding::caption;
+    default:
+      return StreamCoding::other;
+  }
+}
+
+void putService(Report& report, int program, int pmtPid, const Service* service,
+                const ServiceTally& tally, bool first) {
+  put(report, "%s\n    {\"program\": %d, \"pmt_pid\": %d, \"repaired\": %s, ", first ? "" : ",",
+      program, pmtPid, service != nullptr && !service->countersOnly ? "true" : "false");
+  int pcrPid = service != nullptr ? nextPid(service->pids.pcr, -1) : -1;
+  putPid(report, "pcr_pid", pcrPid < 0 || pcrPid == kNullPid ? 0 : pcrPid);
+  put(report, ", \"streams\": [");
+  int streams = 0;
+  if (service != nullptr) {
+    struct RoleList {
+      StreamRole role;
+      const PidList* pids;
+    };
+    for (RoleList list : {RoleList{StreamRole::video, &service->pids.video},
+                          RoleList{StreamRole::audio, &service->pids.audio},
+                          RoleList{StreamRole::caption, &service->pids.captions},
+                          RoleList{StreamRole::other, &service->pids.others}}) {
+      for (int pid = nextPid(*list.pids, -1); pid >= 0; pid = nextPid(*list.pids, pid)) {
+        put(report, "%s{\"pid\": %d, \"kind\": \"%s\", \"coding\": \"%s\"}",
+            streams++ == 0 ? "" : ", ", pid, roleName(list.role),
+            codingName(codingOf(*service, pid, list.role)));
+      }
+    }
+  }
+  put(report, "],\n     ");
+  putPcr(report, "first_pcr", tally.firstPcr);
+  put(report, ", ");
+  putPcr(report, "output_first_pcr", tally.firstOutput);
+  put(report, ",\n     ");
+  putPcr(report, "output_last_pcr", tally.lastOutput);
+  put(report, ", \"joints\": %lld, \"wraps\": %lld, \"pmt_changes\": %lld, ", ll(tally.joints),
+      ll(tally.wraps), ll(tally.pmtChanges));
+  put(report, "\"packets_before_random_access\": ");
+  putCount(report, tally.randomAccessPacket);
+  put(report, "}");
+}
+
+// Ends the events list, once.
+void closeEvents(Report& report) {
+  if (report.servicesWritten) return;
+  put(report, "%s],\n", report.events == 0 ? "" : "\n  ");
+}
+
+const ServiceTally* findTally(const Report& report, int program) {
+  for (int i = 0; i < report.serviceCount; ++i) {
+    if (report.services[i].program == program) return &report.services[i];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool reportLeadsTo(const Report& report, platform::FileHandle file) {
+  return file != platform::kNoFile &&
+         (platform::isSameFile(file, report.path) || platform::isSameFile(file, report.temporary));
+}
+
+IoStatus openReport(Report& report, const platform::Path& path, const ReportHead& head,
+                    platform::FileHandle source, platform::FileHandle timeLog) {
+  report.path = path;
+  report.temporary = path + CORVANE_PATH(".tmp");
+  // A name that is the destination's, or leads to a file the run reads or writes, would lose it
+  // when the report is renamed over it.
+  for (const platform::Path& name : {report.path, report.temporary}) {
+    if (platform::equalsIgnoreCase(name, head.destination) ||
+        platform::equalsIgnoreCase(name, head.source)) {
+      return IoStatus{true, 0};
+    }
+  }
+  if (reportLeadsTo(report, source) || reportLeadsTo(report, timeLog)) return IoStatus{true, 0};
+  platform::FileHandle file = platform::openForWriting(report.temporary);
+  if (file == platform::kNoFile) return IoStatus{true, platform::lastErrorCode()};
+  if (reportLeadsTo(report, source) || reportLeadsTo(report, timeLog) ||
+      !platform::emptyFile(file)) {
+    platform::closeFile(file);
+    return IoStatus{true, 0};
+  }
+  report.stream = platform::streamOver(file);
+  if (report.stream == nullptr) return IoStatus{true, platform::lastErrorCode()};
+
+  put(report, "{\n  \"report\": \"corvane\", \"format\": 1, \"version\": \"%s\",\n  \"source\": ",
+      CORVANE_VERSION);
+  putString(report, platform::pathInUtf8(head.source));
+  put(report, ",\n  \"destination\": ");
+  putString(report, platform::pathInUtf8(head.destination));
+  put(report,
+      ",\n  \"settings\": {\"nogop\": %s, \"pmtcheck\": %s, \"log\": %s, \"services\": \"%s\", "
+      "\"status\": \"%s\"},\n  \"events\": [",
+      head.nogop ? "true" : "false", head.pmtcheck ? "true" : "false", head.log ? "true" : "false",
+      head.allServices ? "all" : "one", head.posixStatus ? "posix" : "classic");
+  return IoStatus{};
+}
+
+void reportEvent(Report& report, const Event& event, int program) {
+  switch (event.kind) {
+    case EventKind::packetCounted:
+      ++report.packets;
+      return;
+    case EventKind::pesRebased:
+    case EventKind::jumpTestPes:
+      ++report.pes;
+      return;
+    case EventKind::erroredPacket:
+      ++report.erroredPackets;
+      return;
+    case EventKind::pcrWithoutRoom:
+      ++report.pcrsWithoutRoom;
+      return;
+    case EventKind::straySection:
+      ++report.straySections;
+      return;
+    case EventKind::cutOffEnd:
+      report.cutOffBytes = event.value;
+      return;
+    default:
+      break;
+  }
+  ServiceTally* tally = tallyOf(report, program);
+  if (tally == nullptr) return;
+  switch (event.kind) {
+    case EventKind::pcrRebased:
+      ++report.pcrs;
+      if (tally->firstPcr < 0) {
+        tally->firstPcr = event.source;
+        tally->firstOutput = event.value;
+      }
+      tally->lastOutput = event.value;
+      return;
+    case EventKind::randomAccess:
+      tally->randomAccessPacket = event.offset / kPacketSize;
+      return;
+    case EventKind::joint:
+      ++tally->joints;
+      putJumpEvent(report, "joint", event, program);
+      return;
+    case EventKind::wrap:
+      ++tally->wraps;
+      putJumpEvent(report, "wrap", event, program);
+      return;
+    case EventKind::pidChanged:
+      ++tally->pmtChanges;
+      putEventHead(report, "pmt-change", event, program);
+      put(report, ", \"stream\": \"%s\", ", roleName(event.role));
+      putPid(report, "from", event.previous);
+      put(report, ", ");
+      putPid(report, "to", event.value);
+      put(report, "}");
+      return;
+    default:
+      return;
+  }
+}
+
+void reportServices(Report& report, const Service* service, const Multiplex* multiplex) {
+  if (report.stream == nullptr || report.servicesWritten) return;
+  closeEvents(report);
+  report.servicesWritten = true;
+  put(report, "  \"services\": [");
+  const ServiceTally none;
+  if (multiplex != nullptr) {
+    bool first = true;
+    for (const Program& program : multiplex->programs) {
+      const ServiceTally* tally = findTally(report, program.number);
+      putService(report, program.number, program.pmtPid, program.service.get(),
+                 tally != nullptr ? *tally : none, first);
+      first = false;
+    }
+  } else if (service != nullptr) {
+    const ServiceTally* tally = findTally(report, 0);
+    putService(report, service->programNumber, nextPid(service->pmtPids, -1), service,
+               tally != nullptr ? *tally : none, true);
+  }
+  put(report, "%s],\n", multiplex != nullptr || service != nullptr ? "\n  " : "");
+}
+
+IoStatus finishReport(Report& report, const ReportEnd& end) {
+  if (report.stream == nullptr) return IoStatus{};
+  if (!report.servicesWritten) reportServices(report, nullptr, nullptr);
+  put(report,
+      "  \"damage\": {\"errored_packets\": %lld, \"pcr_without_room\": %lld, "
+      "\"stray_sections\": %lld, ",
+      ll(report.erroredPackets), ll(report.pcrsWithoutRoom), ll(report.straySections));
+  put(report, "\"cut_off_end_bytes\": ");
+  putCount(report, report.cutOffBytes);
+  put(report, "},\n");
+  put(report, "  \"rewritten\": {\"packets\": %lld, \"pcrs\": %lld, \"pes\": %lld},\n",
+      ll(report.packets), ll(report.pcrs), ll(report.pes));
+  put(report, "  \"sizes\": {\"source_file\": ");
+  putCount(report, report.sourceSize);
+  put(report, ", \"source_read\": %lld, \"destination\": ", ll(report.sourceRead));
+  putCount(report, report.destinationBytes);
+  put(report, "},\n  \"outcome\": \"%s\", \"reason\": \"%s\",\n  \"console\": ", end.outcome,
+      end.reason);
+  putString(report, end.console);
+  put(report, "\n}\n");
+
+  IoStatus status{report.error != 0, report.error};
+  auto check = [&](bool fine) {
+    if (fine || status.failed) return;
+    status = IoStatus{true, platform::lastStreamErrorCode()};
+  };
+  check(std::fflush(report.stream) == 0);
+  check(!std::ferror(report.stream));
+  check(std::fclose(report.stream) == 0);
+  report.stream = nullptr;
+  if (!status.failed && !platform::renameFile(report.temporary, report.path)) {
+    status = IoStatus{true, platform::lastErrorCode()};
+  }
+  if (status.failed) platform::removeFile(report.temporary);
+  return status;
+}
+
+void abandonReport(Report& report) {
+  if (report.stream == nullptr) return;
+  std::fclose(report.stream);
+  report.stream = nullptr;
+  platform::removeFile(report.temporary);
+}
+
+}  // namespace corvane

@@ -1,0 +1,93 @@
+// The report: a JSON file that tells scripts what a run did. It is written under a temporary name
+// as the run goes, the joints, wraps and PMT changes as their events arrive, so that its memory
+// stays bounded however long the recording is; the end of the run adds the services, the damage,
+// the counts and the outcome, and only then is it renamed to its own name.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+#include "service/events.h"
+#include "service/multiplex.h"
+
+namespace corvane {
+
+// What the report tallies for one service from its events.
+struct ServiceTally {
+  int program = 0;                // the sink's program: 0 for the one service of a run
+  std::int64_t firstPcr = -1;     // source, 27 MHz; -1 until its first PCR
+  std::int64_t firstOutput = -1;  // output, 27 MHz
+  std::int64_t lastOutput = -1;
+  std::int64_t joints = 0;
+  std::int64_t wraps = 0;
+  std::int64_t pmtChanges = 0;
+  std::int64_t randomAccessPacket = -1;  // the packet index of its first random-access picture
+};
+
+struct Report {
+  std::FILE* stream = nullptr;  // null while no report is written
+  platform::Path path;          // its own name
+  platform::Path temporary;     // the name it is written under
+  int error = 0;                // the system's code of the first write that failed
+  int program = 0;              // the program_number of a one-service run's service
+  std::int64_t events = 0;      // entries of the events list so far
+
+  ServiceTally services[kMaxServices + 1];
+  int serviceCount = 0;
+  int lastService = 0;  // the tally the last event went to
+
+  std::int64_t packets = 0;  // packets the rules rewrote
+  std::int64_t pcrs = 0;
+  std::int64_t pes = 0;
+  std::int64_t erroredPackets = 0;
+  std::int64_t pcrsWithoutRoom = 0;
+  std::int64_t straySections = 0;
+  std::int64_t cutOffBytes = -1;  // the length of a packet the source ends inside, -1 for none
+
+  // What the driver knows of the files; -1 where unknown.
+  std::int64_t sourceSize = -1;  // a regular source's size
+  std::int64_t sourceRead = 0;
+  std::int64_t destinationBytes = -1;
+  bool servicesWritten = false;
+};
+
+// What the report's head says of the run.
+struct ReportHead {
+  platform::Path source;
+  platform::Path destination;
+  bool nogop, pmtcheck, log, allServices, posixStatus;
+};
+
+// Opens the report under its temporary name, `path` with ".tmp", and writes its head. Fails with
+// nothing open when the temporary file cannot be made, or when either name leads to the open
+// source, to the open time log (kNoFile when none) or to the destination's name.
+IoStatus openReport(Report& report, const platform::Path& path, const ReportHead& head,
+                    platform::FileHandle source, platform::FileHandle timeLog);
+
+// True when the report's name or its temporary one leads to the open file.
+bool reportLeadsTo(const Report& report, platform::FileHandle file);
+
+// Tallies an event, and writes the joints, wraps and PMT changes; nothing while no report is open.
+void reportEvent(Report& report, const Event& event, int program);
+
+// Writes each service's PIDs, codings and tallies: the one service, or every program of the
+// multiplex.
+void reportServices(Report& report, const Service* service, const Multiplex* multiplex);
+
+// How the run ended, for the report's last lines.
+struct ReportEnd {
+  const char* outcome;         // complete, refused, stopped or failed
+  const char* reason;          // a stable code: none, several-services, read-error, ...
+  const std::string& console;  // what the run printed on standard error, in UTF-8
+};
+
+// Writes the rest, closes the file and gives it its name. On failure the temporary file is
+// removed, and the status has the system's code.
+IoStatus finishReport(Report& report, const ReportEnd& end);
+
+// Closes and removes a report that is not to be finished.
+void abandonReport(Report& report);
+
+}  // namespace corvane
