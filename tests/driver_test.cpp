@@ -43,6 +43,8 @@ TEST(Driver, UsageTextIsExact) {
             "          -pmtcheck {on|off}  : check PMT change\n"
             "          -log {on|off}       : make log-file\n"
             "          -services {one|all} : repair every service of a multiplex\n"
+            "          -status {classic|posix} : exit status for scripts\n"
+            "          -report FILE        : write a JSON report of the run\n"
             "\n\n" +
                 std::string(msg::kUsagePressEnter));
 }
@@ -116,6 +118,68 @@ TEST(Driver, TimeLogThatLeadsToTheSourceIsRefusedBeforeAnythingIsCut) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "Open Log File: rec_Time.log failed\n");
     EXPECT_EQ(testing::readFile(folder / "rec.ts"), source);
+    EXPECT_FALSE(std::filesystem::exists(folder / "out.ts"));
+  }
+}
+
+// Both styles of exit status in one table, with the outcome of each run's report: none where the
+// source was never opened.
+TEST(Driver, ExitStatusesOfBothStylesAndTheOutcomeInTheReport) {
+  ToolFolder folder;
+  testing::writeFile(folder / "rec.ts", testing::acceptedStream());
+  testing::writeFile(folder / "empty.ts", {});
+  streamgen::RecordingOptions options;
+  options.pmtChangeAt = 10 * 90000;
+  options.audioPidsAfterChange = {};  // the PMT loses its audio
+  testing::writeFile(folder / "stop.ts", streamgen::makeRecording(options).bytes);
+  struct Case {
+    std::vector<std::string> words;
+    int classic;
+    int posix;
+    const char* outcome;
+  };
+  const Case cases[] = {{{"rec.ts"}, 1, 0, "complete"},
+                        {{"missing.ts"}, 1, 1, nullptr},
+                        {{"rec.m2ts"}, 0, 2, nullptr},
+                        {{"empty.ts"}, 0, 3, "refused"},
+                        {{"-pmtcheck", "on", "stop.ts"}, 0, 4, "stopped"}};
+  for (const Case& c : cases) {
+    for (std::string style : {"classic", "posix"}) {
+      SCOPED_TRACE(c.words.back() + " " + style);
+      std::filesystem::remove(folder / "r.json");
+      std::vector<std::string> words = {"-status", style, "-report", "r.json"};
+      words.insert(words.end(), c.words.begin(), c.words.end());
+      EXPECT_EQ(folder.run(words).status, style == "posix" ? c.posix : c.classic);
+      EXPECT_FALSE(std::filesystem::exists(folder / "r.json.tmp"));
+      if (c.outcome == nullptr) {
+        EXPECT_FALSE(std::filesystem::exists(folder / "r.json"));
+      } else {
+        EXPECT_NE(readText(folder / "r.json").find("\"outcome\": \"" + std::string(c.outcome)),
+                  std::string::npos);
+      }
+    }
+  }
+  // The settings file's style holds unless the command line names another, also for a command
+  // line that shows the usage.
+  writeText(folder.settingsFile(), "[Default]\r\nstatus = 'POSIX'\r\n");
+  EXPECT_EQ(folder.run({"rec.ts"}).status, 0);
+  EXPECT_EQ(folder.run({"-status", "classic", "rec.ts"}).status, 1);
+  EXPECT_EQ(folder.run({"-status", "bsd", "rec.ts"}).status, 2);
+}
+
+TEST(Driver, ReportThatCannotBeWrittenOrLeadsToAFileOfTheRunIsRefusedBeforeThePass) {
+  ToolFolder folder;
+  const testing::Bytes source = testing::acceptedStream();
+  testing::writeFile(folder / "rec.ts", source);
+  std::filesystem::create_hard_link(folder / "rec.ts", folder / "link.json");
+  for (std::string report : {"missing/r.json", "link.json", "out.ts", "rec_Time.log"}) {
+    SCOPED_TRACE(report);
+    RunResult result =
+        folder.run({"-status", "posix", "-log", "on", "-report", report, "rec.ts", "out.ts"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Open Report File: " + report + " failed\n");
+    EXPECT_EQ(testing::readFile(folder / "rec.ts"), source);
+    EXPECT_EQ(testing::readFile(folder / "link.json"), source);
     EXPECT_FALSE(std::filesystem::exists(folder / "out.ts"));
   }
 }
