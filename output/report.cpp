@@ -2,7 +2,7 @@
 
 #include <cstdarg>
 
-#include "output/console.h"
+#include "output/text_stream.h"
 
 #ifndef CORVANE_VERSION
 #define CORVANE_VERSION "unknown"
@@ -16,9 +16,8 @@ void put(Report& report, const char* format, ...) CORVANE_PRINTF(2, 3);
 void put(Report& report, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  int written = std::vfprintf(report.stream, format, args);
+  printText(report.stream, report.error, format, args);
   va_end(args);
-  if (written < 0 && report.error == 0) report.error = platform::lastStreamErrorCode();
 }
 
 long long ll(std::int64_t value) { return static_cast<long long>(value); }
@@ -397,14 +396,7 @@ IoStatus finishReport(Report& report, const ReportEnd& end) {
   putString(report, end.console);
   put(report, "\n}\n");
 
-  IoStatus status{report.error != 0, report.error};
-  auto check = [&](bool fine) {
-    if (fine || status.failed) return;
-    status = IoStatus{true, platform::lastStreamErrorCode()};
-  };
-  check(std::fflush(report.stream) == 0);
-  check(!std::ferror(report.stream));
-  check(std::fclose(report.stream) == 0);
+  IoStatus status = closeText(report.stream, report.error);
   report.stream = nullptr;
   if (!status.failed && !platform::renameFile(report.temporary, report.path)) {
     status = IoStatus{true, platform::lastErrorCode()};

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 
-#include "output/console.h"
+#include "output/text_stream.h"
 
 namespace corvane {
 
@@ -13,9 +13,8 @@ void writeLog(TimeLog& log, const char* format, ...) CORVANE_PRINTF(2, 3);
 void writeLog(TimeLog& log, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  int written = std::vfprintf(log.stream, format, args);
+  printText(log.stream, log.error, format, args);
   va_end(args);
-  if (written < 0 && log.error == 0) log.error = platform::lastStreamErrorCode();
 }
 
 long long ll(std::int64_t value) { return static_cast<long long>(value); }
@@ -124,14 +123,7 @@ bool openTimeLog(TimeLog& log, const platform::Path& path, const platform::Path&
 
 IoStatus closeTimeLog(TimeLog& log) {
   if (log.stream == nullptr) return IoStatus{};
-  IoStatus status{log.error != 0, log.error};
-  auto check = [&](bool fine) {
-    if (fine || status.failed) return;
-    status = IoStatus{true, platform::lastStreamErrorCode()};
-  };
-  check(std::fflush(log.stream) == 0);
-  check(!std::ferror(log.stream));
-  check(std::fclose(log.stream) == 0);
+  IoStatus status = closeText(log.stream, log.error);
   log = TimeLog{};
   return status;
 }
