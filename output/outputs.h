@@ -15,9 +15,15 @@ struct RunOutputs {
   Report report;
 };
 
-// Hands an event to each output; the sink's `outputs` is a RunOutputs.
+// Hands an event to the time log and the progress lines; the sink's `outputs` is a RunOutputs.
 void receiveEvent(const EventSink& sink, const Event& event);
+// The same, and to the report first.
+void receiveReportedEvent(const EventSink& sink, const Event& event);
 
-inline EventSink sinkTo(RunOutputs& outputs) { return EventSink{receiveEvent, &outputs}; }
+// A run without a report pays nothing for it per event.
+inline EventSink sinkTo(RunOutputs& outputs) {
+  return EventSink{outputs.report.stream != nullptr ? receiveReportedEvent : receiveEvent,
+                   &outputs};
+}
 
 }  // namespace corvane

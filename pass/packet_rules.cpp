@@ -58,10 +58,6 @@ RulesEnd rewriteLoop(PacketRules& rules, std::uint8_t* begin, std::uint8_t* end,
     // The PCR of a packet is rebased before its PES header, whose joint may move the offset.
     if (pcrDue) rebasePcr(service->timeline, packet, events);
     if (pes.offset >= 0) {
-      if (!service->randomAccessSeen && pid == service->pids.anchor &&
-          pes.role == StreamRole::video) {
-        noteRandomAccess(*service, packet, pes, events);
-      }
       if (!inJumpTest(service->pids, packet, pes.offset)) {
         rebasePes(*service, packet, pes, events);
       } else if (rebaseJumpTestPes(*service, packet, pes, events)) {

@@ -128,6 +128,11 @@ bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, Eve
   timeline.jumpTestTime = source;
   ++timeline.jumpTestCount;
   int pid = packetPid(packet);
+  // Every picture a recording may begin with is in the jump test: with MPEG-2 its PES carries a
+  // DTS, and with H.264 and HEVC every PES of the anchor is.
+  if (!service.randomAccessSeen && pes.role == StreamRole::video && pid == service.pids.anchor) {
+    noteRandomAccess(service, packet, pes, events);
+  }
 
   bool joined = false;
   if (timeline.jumpTestCount > 1 && std::llabs(step) > kJumpLimit) {

@@ -152,7 +152,9 @@ TEST_F(Rebase, FirstPesOfTheJumpTestKeepsTheSurveyOffset) {
   EXPECT_EQ(event.source, 50000000);
   EXPECT_EQ(event.previous, 0);
   EXPECT_EQ(event.ptsOffset, 1000);
-  EXPECT_EQ(events_.all.size(), 1u);
+  // No joint: the PES is the first picture a start may be, and is rebased.
+  ASSERT_EQ(events_.all.size(), 2u);
+  EXPECT_EQ(events_.all[0].kind, EventKind::randomAccess);
 }
 
 TEST_F(Rebase, StepsUpToTenSecondsChangeNothing) {
