@@ -80,9 +80,11 @@ void printTo(std::FILE* stream, const char* format, va_list args) {
   std::vfprintf(stream, forConsole(format), args);
   std::fflush(stream);
 }
-void formatTo(char* text, std::size_t size, const char* format, va_list args) CORVANE_PRINTF(3, 0);
-void formatTo(char* text, std::size_t size, const char* format, va_list args) {
-  if (std::vsnprintf(text, size, format, args) < 0) text[0] = '\0';
+// The same, in UTF-8 into `text`.
+void formatUtf8(char* text, std::size_t size, const char* format, va_list args)
+    CORVANE_PRINTF(3, 0);
+void formatUtf8(char* text, std::size_t size, const char* format, va_list args) {
+  if (std::vsnprintf(text, size, inUtf8(format), args) < 0) text[0] = '\0';
 }
 #pragma GCC diagnostic pop
 
@@ -122,7 +124,7 @@ void printErr(const char* format, ...) {
     va_list again;
     va_copy(again, args);
     char text[1024];
-    formatTo(text, sizeof text, inUtf8(format), again);
+    formatUtf8(text, sizeof text, format, again);
     va_end(again);
     keep(text);
   }
