@@ -141,21 +141,28 @@ const char* codingName(StreamCoding coding) {
   return "other";
 }
 
-// The tally of the service with the sink's `program`, or null once the table is full.
-ServiceTally* tallyOf(Report& report, int program) {
+// Where the tally of the service with the sink's `program` is, or -1.
+int tallyIndex(const Report& report, int program) {
   if (report.serviceCount > 0 && report.services[report.lastService].program == program) {
-    return &report.services[report.lastService];
+    return report.lastService;
   }
   for (int i = 0; i < report.serviceCount; ++i) {
-    if (report.services[i].program == program) {
-      report.lastService = i;
-      return &report.services[i];
-    }
+    if (report.services[i].program == program) return i;
   }
-  if (report.serviceCount == kMaxServices + 1) return nullptr;
-  report.lastService = report.serviceCount++;
-  report.services[report.lastService] = ServiceTally{.program = program};
-  return &report.services[report.lastService];
+  return -1;
+}
+
+// The tally of the service with the sink's `program`, made at its first event; null once the
+// table is full.
+ServiceTally* tallyOf(Report& report, int program) {
+  int i = tallyIndex(report, program);
+  if (i < 0) {
+    if (report.serviceCount == kMaxServices + 1) return nullptr;
+    i = report.serviceCount++;
+    report.services[i] = ServiceTally{.program = program};
+  }
+  report.lastService = i;
+  return &report.services[i];
 }
 
 // The head of an entry of the events list.
@@ -235,19 +242,6 @@ void putService(Report& report, int program, int pmtPid, const Service* service,
   put(report, "\"packets_before_random_access\": ");
   putCount(report, tally.randomAccessPacket);
   put(report, "}");
-}
-
-// Ends the events list, once.
-void closeEvents(Report& report) {
-  if (report.servicesWritten) return;
-  put(report, "%s],\n", report.events == 0 ? "" : "\n  ");
-}
-
-const ServiceTally* findTally(const Report& report, int program) {
-  for (int i = 0; i < report.serviceCount; ++i) {
-    if (report.services[i].program == program) return &report.services[i];
-  }
-  return nullptr;
 }
 
 }  // namespace
@@ -355,22 +349,22 @@ void reportEvent(Report& report, const Event& event, int program) {
 
 void reportServices(Report& report, const Service* service, const Multiplex* multiplex) {
   if (report.stream == nullptr || report.servicesWritten) return;
-  closeEvents(report);
   report.servicesWritten = true;
-  put(report, "  \"services\": [");
-  const ServiceTally none;
+  put(report, "%s],\n  \"services\": [", report.events == 0 ? "" : "\n  ");
+  auto tallyFor = [&report](int program) {
+    int i = tallyIndex(report, program);
+    return i >= 0 ? report.services[i] : ServiceTally{};
+  };
   if (multiplex != nullptr) {
     bool first = true;
     for (const Program& program : multiplex->programs) {
-      const ServiceTally* tally = findTally(report, program.number);
       putService(report, program.number, program.pmtPid, program.service.get(),
-                 tally != nullptr ? *tally : none, first);
+                 tallyFor(program.number), first);
       first = false;
     }
   } else if (service != nullptr) {
-    const ServiceTally* tally = findTally(report, 0);
-    putService(report, service->programNumber, nextPid(service->pmtPids, -1), service,
-               tally != nullptr ? *tally : none, true);
+    putService(report, service->programNumber, nextPid(service->pmtPids, -1), service, tallyFor(0),
+               true);
   }
   put(report, "%s],\n", multiplex != nullptr || service != nullptr ? "\n  " : "");
 }
