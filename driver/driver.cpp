@@ -92,7 +92,7 @@ std::int64_t destinationBytes(const Destination& output, const PassBuffer& buffe
 RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer,
                     Destination& output, RunOutputs& outputs) {
   startProgress(outputs.progress);
-  PassOutcome outcome = rewriteFile(rules, source, buffer, output);
+  PassOutcome outcome = rewriteFile(rules, source, buffer, output, passScheduleFor(buffer));
   if (outcome.end == PassEnd::complete) finishProgress();
   if (outcome.stop != Refusal::none) printRefusal(outcome.stop, rules.service.pids);
   outcome = settleDestination(output, buffer, outcome);

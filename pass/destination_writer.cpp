@@ -1,5 +1,6 @@
 #include "pass/destination_writer.h"
 
+#include <algorithm>
 #include <bit>
 
 namespace corvane {
@@ -8,14 +9,6 @@ namespace {
 
 IoStatus failure(const Destination& output) {
   return IoStatus{true, output.calls->lastErrorCode()};
-}
-
-IoStatus writeNext(Destination& output, PassBuffer& buffer, std::int64_t size) {
-  if (!output.calls->writeAll(output.file, bufferAt(buffer, buffer.written), size)) {
-    return failure(output);
-  }
-  buffer.written += size;
-  return IoStatus{};
 }
 
 }  // namespace
@@ -33,21 +26,30 @@ IoStatus openDestination(Destination& output, const platform::Path& name,
   return IoStatus{};
 }
 
-IoStatus writeRewritten(Destination& output, PassBuffer& buffer, std::int64_t end, bool toEnd) {
-  if (!output.cuttable) {
-    while (buffer.written + kBlockSize <= end) {
-      if (IoStatus status = writeNext(output, buffer, kBlockSize); status.failed) return status;
-    }
-    if (toEnd && buffer.written < end) return writeNext(output, buffer, end - buffer.written);
-    return IoStatus{};
+std::int64_t nextWriteSize(const Destination& output, const PassBuffer& buffer, std::int64_t end,
+                           bool toEnd) {
+  std::int64_t left = end - buffer.written;
+  if (left <= 0) return 0;
+  if (!output.cuttable) return left >= kBlockSize ? kBlockSize : toEnd ? left : 0;
+  std::int64_t size = ioSizeAt(buffer.written);
+  if (size <= left) return size;
+  return toEnd ? static_cast<std::int64_t>(std::bit_floor(static_cast<std::uint64_t>(left))) : 0;
+}
+
+IoStatus writeNext(Destination& output, PassBuffer& buffer, std::int64_t size) {
+  // Only a block, or the rest after one, crosses the ring's end: in two calls.
+  std::int64_t first = std::min(size, ringEndAfter(buffer.written) - buffer.written);
+  if (!output.calls->writeAll(output.file, bufferAt(buffer, buffer.written), first) ||
+      (first < size && !output.calls->writeAll(
+                           output.file, bufferAt(buffer, buffer.written + first), size - first))) {
+    return failure(output);
   }
-  while (buffer.written < end) {
-    std::int64_t size = ioSizeAt(buffer.written);
-    if (buffer.written + size > end) {
-      if (!toEnd) break;
-      size = static_cast<std::int64_t>(
-          std::bit_floor(static_cast<std::uint64_t>(end - buffer.written)));
-    }
+  buffer.written += size;
+  return IoStatus{};
+}
+
+IoStatus writeRewritten(Destination& output, PassBuffer& buffer, std::int64_t end, bool toEnd) {
+  while (std::int64_t size = nextWriteSize(output, buffer, end, toEnd)) {
     if (IoStatus status = writeNext(output, buffer, size); status.failed) return status;
   }
   return IoStatus{};

@@ -30,6 +30,13 @@ IoStatus openDestination(Destination& output, const platform::Path& name,
 // it divides, or in one write.
 IoStatus writeRewritten(Destination& output, PassBuffer& buffer, std::int64_t end, bool toEnd);
 
+// The size of the next write towards `end` that writeRewritten would make, or 0 for none.
+std::int64_t nextWriteSize(const Destination& output, const PassBuffer& buffer, std::int64_t end,
+                           bool toEnd);
+
+// Writes the next `size` bytes from the written cursor on.
+IoStatus writeNext(Destination& output, PassBuffer& buffer, std::int64_t size);
+
 // Cuts a destination that can be cut back to the whole blocks written.
 IoStatus cutToWholeBlocks(const Destination& output, const PassBuffer& buffer);
 

@@ -1,7 +1,7 @@
 // The one buffer of the rewrite pass and what its three parts share. The reader fills the buffer
 // from the source, the packet rules rewrite it in place, and the writer takes the rewritten bytes
 // to the destination. Each part moves a cursor of its own, a file offset, and the three always
-// stand written <= rewritten <= read.
+// stand written <= rewritten <= read, with read - written at most the ring's size.
 #pragma once
 
 #include <algorithm>
@@ -20,12 +20,19 @@ constexpr std::int32_t kBlockSize = 2310144;
 // fastest in such pieces, and no size that holds whole packets is one (188 = 4 x 47).
 constexpr std::int32_t kIoSize = 256 << 10;
 
-// The buffer holds a block that is not written yet and one read behind it, in whole pages.
-constexpr std::int32_t kBufferSize = kBlockSize + kIoSize + 4096;
+// The buffer is a ring: the byte at file offset `at` lies at `at % kRingSize`, so that the
+// bytes never move. It holds a block not yet written to a destination that takes whole blocks,
+// and reads ahead of it. Reads and cut-back writes are aligned pieces of at most kIoSize, which
+// never cross the ring's end; a packet that does is joined behind the end for the rules.
+constexpr std::int32_t kRingSize = 16 * kIoSize;
+static_assert(kRingSize >= kBlockSize + 3 * kIoSize, "a block and the reads around it fit");
+static_assert(kRingSize % kIoSize == 0, "no read crosses the ring's end");
+
+// The ring, and one page behind it for the packet that crosses its end.
+constexpr std::int32_t kBufferSize = kRingSize + 4096;
 
 struct PassBuffer {
   std::uint8_t* bytes = nullptr;  // kBufferSize bytes, page-aligned
-  std::int64_t start = 0;         // the file offset of bytes[0]
   // File offsets: the bytes before `written` are in the destination, those before `rewritten`
   // are rewritten (a whole number of packets from the file's start), those before `read` are in.
   std::int64_t written = 0;
@@ -35,7 +42,12 @@ struct PassBuffer {
 
 // Where the byte at a file offset lies in the buffer.
 inline std::uint8_t* bufferAt(const PassBuffer& buffer, std::int64_t offset) {
-  return buffer.bytes + (offset - buffer.start);
+  return buffer.bytes + offset % kRingSize;
+}
+
+// The first file offset after `offset` at which the ring starts over.
+inline std::int64_t ringEndAfter(std::int64_t offset) {
+  return (offset / kRingSize + 1) * kRingSize;
 }
 
 // The amount that a read or write at file offset `at` moves: the largest power of two, up to

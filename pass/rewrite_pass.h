@@ -26,10 +26,23 @@ struct PassOutcome {
   Refusal stop = Refusal::none;
 };
 
+// How the reader, the rules and the writer share the processor.
+enum class PassSchedule {
+  inTurn,      // one after the other on the calling thread
+  overlapped,  // the reader and the writer on threads of their own, beside the rules
+};
+
+// Overlapped where more than one processor is there to run it and the source did not end within
+// the survey's block (in `buffer`); in turn otherwise.
+PassSchedule passScheduleFor(const PassBuffer& buffer);
+
 // Rewrites the source into the open destination, from the survey's block, which is in the buffer
 // already, to the first read that finds nothing. Nothing is read twice. The destination is left
-// open; a pass that ended early leaves it for the driver to cut back to whole blocks.
+// open; a pass that ended early leaves it for the driver to cut back to whole blocks. The
+// destination's bytes and the outcome are those of `inTurn`, whichever runs. Overlapped, the
+// reader may have read further when the pass ends early, and the rules may have taken up more of
+// the source when a write fails.
 PassOutcome rewriteFile(PacketRules& rules, SourceReader& source, PassBuffer& buffer,
-                        Destination& output);
+                        Destination& output, PassSchedule schedule);
 
 }  // namespace corvane

@@ -1,7 +1,5 @@
 #include "pass/source_reader.h"
 
-#include <cstring>
-
 namespace corvane {
 
 namespace {
@@ -23,15 +21,7 @@ IoStatus readFirstBlock(SourceReader& source, PassBuffer& buffer) {
 }
 
 IoStatus readNext(SourceReader& source, PassBuffer& buffer, std::int64_t* got) {
-  std::int64_t size = ioSizeAt(buffer.read);
-  if (buffer.read + size - buffer.start > kBufferSize) {
-    // The bytes from the written cursor on are all that is still needed. The writer leaves less
-    // than a block unwritten, so they and the read fit once they stand at the buffer's start.
-    std::memmove(buffer.bytes, bufferAt(buffer, buffer.written),
-                 static_cast<std::size_t>(buffer.read - buffer.written));
-    buffer.start = buffer.written;
-  }
-  return readAt(source, buffer, size, got);
+  return readAt(source, buffer, ioSizeAt(buffer.read), got);
 }
 
 }  // namespace corvane

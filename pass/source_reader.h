@@ -19,8 +19,8 @@ struct SourceReader {
 IoStatus readFirstBlock(SourceReader& source, PassBuffer& buffer);
 
 // Reads the next ioSizeAt(read) bytes behind those read, until they are all in or the source
-// ends; `got` receives the count, and 0 means that the source has ended. When they would not fit
-// behind the bytes in the buffer, the bytes not written yet move to the buffer's start first.
+// ends; `got` receives the count, and 0 means that the source has ended. The caller sees that
+// the ring has room for them: read + ioSizeAt(read) - written <= kRingSize.
 IoStatus readNext(SourceReader& source, PassBuffer& buffer, std::int64_t* got);
 
 }  // namespace corvane

@@ -128,6 +128,9 @@ int lastStreamErrorCode();
 void* allocatePageAligned(std::size_t size);
 void freePageAligned(void* memory);
 
+// The processors this process may run on (its affinity, as `taskset` sets it), at least 1.
+int usableProcessors();
+
 struct LocalTime {
   int hour;
   int minute;

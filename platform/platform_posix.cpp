@@ -1,11 +1,15 @@
 // POSIX implementation of the platform layer. Paths and arguments are the system's byte
 // strings; comparisons that ignore case fold ASCII letters only.
 #include <fcntl.h>
+#ifdef __linux__
+#include <sched.h>
+#endif
 #include <iconv.h>
 #include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -327,6 +331,15 @@ int lastStreamErrorCode() { return errno; }
 void* allocatePageAligned(std::size_t size) { return std::aligned_alloc(4096, size); }
 
 void freePageAligned(void* memory) { std::free(memory); }
+
+int usableProcessors() {
+#ifdef __linux__
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+#endif
+  long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 1 ? static_cast<int>(std::min<long>(online, INT_MAX)) : 1;
+}
 
 LocalTime localTime() {
   std::time_t now = std::time(nullptr);

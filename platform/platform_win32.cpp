@@ -208,6 +208,15 @@ void* allocatePageAligned(std::size_t size) { return ::_aligned_malloc(size, 409
 
 void freePageAligned(void* memory) { ::_aligned_free(memory); }
 
+int usableProcessors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) || process == 0) return 1;
+  int count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count;
+}
+
 LocalTime localTime() {
   SYSTEMTIME now;
   ::GetLocalTime(&now);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the format, builds everything with warnings as errors and runs every test: the Linux
-# build, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, a minute of
-# fuzzing, the Windows build under Wine, the arm64 build under qemu-user, and the packages.
+# build, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded pass
+# under ThreadSanitizer, a minute of fuzzing, the Windows build under Wine, the arm64 build under
+# qemu-user, and the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -22,6 +23,14 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVAN
   >/dev/null
 cmake --build build-asan -j"$jobs" --target corvane corvane_tests
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+# The pass with its reader and writer on threads of their own, under ThreadSanitizer: the scripted
+# pass test, with random delays in both threads, for a thousand rounds.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TSAN=ON -DCORVANE_WERROR=ON \
+  >/dev/null
+cmake --build build-tsan -j"$jobs" --target corvane_tests
+CORVANE_PASS_ROUNDS=1000 TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/corvane_tests \
+  --gtest_filter='PassInPieces.*'
 
 # The fuzz target for a bounded time: first on the committed corpus of small recordings, many
 # runs a second; then across blocks, with the seeds of three blocks and more made here and inputs

@@ -185,8 +185,8 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
     EventSink events = sinkTo(outputs);
     PacketRules rules{service, counters, events, pmtcheck, allServices ? &multiplex : nullptr};
     startProgress(outputs.progress);
-    PassOutcome outcome =
-        settleDestination(output, buffer, rewriteFile(rules, source, buffer, output));
+    PassOutcome outcome = settleDestination(
+        output, buffer, rewriteFile(rules, source, buffer, output, passScheduleFor(buffer)));
     broken = checkOutput(recording, files.written(), outcome.end == PassEnd::complete);
   }
   return broken;
