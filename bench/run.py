@@ -7,16 +7,19 @@ and once on the video PID), warms the page cache, then runs, alternately and --r
 `cat src > dst`, two copies through user space (`dd bs=256K` and `dd bs=1M`), corvane, and
 corvane with the time log on; then, through pipes, `cat src | cat > dst` and
 `cat src | corvane - - > dst`; and corvane -services all on the same recording, with its ratio
-to corvane in each round. Before each run the destination is removed and the disk synced, so
+to corvane in each round; and, held to one processor with `taskset -c 0`, corvane and
+`dd bs=256K` (and with --baseline, another build of corvane, both ways, for a before and after
+in the same run). Before each run the destination is removed and the disk synced, so
 that no run pays for the write-back of the one before, and each round takes the commands in a
 new order. At the end a multiplex of 16 services is repaired, for the peak memory. Prints, for each, the median wall,
 user and system seconds, throughput and peak resident memory, and the ratios to cat and to the
 floor, the faster of the two dd copies; for corvane also the median of the ratios of each round
-(its run against the faster dd of the same round), which the machine's drift between rounds
-does not move; and for the pipe the ratio to `cat | cat`. Where ffmpeg is installed, a
+(its run against the faster dd, and against `dd bs=256K`, of the same round), which the
+machine's drift between rounds does not move, with their spread, and its best run against the
+best `dd bs=256K`; and for the pipe the ratio to `cat | cat`. Where ffmpeg is installed, a
 stream-copy remux is timed as well. Where strace is installed, one more run of corvane under it
-shows the sizes of its reads and writes, and whether each lies at an offset that is a multiple
-of its size.
+(all of its threads) shows the sizes of its reads and writes, and whether each lies at an
+offset that is a multiple of its size.
 
 GNU cat (coreutils 9 and later) copies with copy_file_range, inside the kernel: one copy of
 the data where any program that looks at the packets needs two (read and write), so the
@@ -69,52 +72,66 @@ def pipeline(source, command, destination):
 
 
 def call_sizes(corvane, source, output, work):
-    """Runs corvane once under strace and prints how many reads and writes of each size it made
-    on the source and the destination, and how many of them did not lie at a multiple of their
-    requested size or did not request a power of two."""
-    trace = os.path.join(work, "strace.txt")
+    """Runs corvane once under strace, all of its threads, and prints how many reads and writes
+    of each size it made on the source and the destination, and how many of them did not lie at
+    a multiple of their requested size or did not request a power of two."""
+    folder = os.path.join(work, "strace")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
     if os.path.exists(output):
         os.remove(output)
-    subprocess.run(["strace", "-e", "trace=openat,read,write", "-e", "signal=none", "-o", trace,
-                    corvane, source, output], stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["strace", "-ff", "-e", "trace=openat,read,write", "-e", "signal=none", "-o",
+                    os.path.join(folder, "trace"), corvane, source, output],
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     files = {}          # descriptor -> "source" or "destination"
     offsets = {}
     counts = {}
     unaligned = 0
-    with open(trace) as lines:
-        for line in lines:
-            name, _, rest = line.partition("(")
-            if name == "openat":
-                path = rest.split('"')[1]
-                descriptor = rest.rsplit("= ", 1)[-1].strip()
-                for role, named in (("source", source), ("destination", output)):
-                    if os.path.basename(path) == os.path.basename(named):
-                        files[descriptor] = role
-                        offsets[descriptor] = 0
-                continue
-            if name not in ("read", "write"):
-                continue
-            descriptor = rest.split(",", 1)[0]
-            if descriptor not in files:
-                continue
-            requested = int(rest.rsplit(",", 1)[1].split(")")[0])
-            moved = int(rest.rsplit("= ", 1)[-1].split()[0])
-            at = offsets[descriptor]
-            # The survey's first read and the end-of-file probe behind a short read are not the
-            # pass's own.
-            first_block = name == "read" and at == 0
-            if not first_block and moved > 0 and (requested & (requested - 1) or at % requested):
-                unaligned += 1
-            key = (name, files[descriptor], requested)
-            counts[key] = counts.get(key, 0) + 1
-            offsets[descriptor] = at + max(moved, 0)
-    os.remove(trace)
-    print("corvane's calls (strace):", ", ".join(
+    # One file per thread, in the order they were started: the survey's read on the main thread
+    # comes before those of the reader, and each file is only ever read or written by one thread
+    # at a time.
+    traces = sorted(os.listdir(folder), key=lambda name: int(name.rsplit(".", 1)[1]))
+    for trace in traces:
+        with open(os.path.join(folder, trace)) as lines:
+            for line in lines:
+                name, _, rest = line.partition("(")
+                if name == "openat":
+                    path = rest.split('"')[1]
+                    descriptor = rest.rsplit("= ", 1)[-1].strip()
+                    for role, named in (("source", source), ("destination", output)):
+                        if os.path.basename(path) == os.path.basename(named):
+                            files[descriptor] = role
+                            offsets[descriptor] = 0
+                    continue
+                if name not in ("read", "write"):
+                    continue
+                descriptor = rest.split(",", 1)[0]
+                if descriptor not in files:
+                    continue
+                requested = int(rest.rsplit(",", 1)[1].split(")")[0])
+                moved = int(rest.rsplit("= ", 1)[-1].split()[0])
+                at = offsets[descriptor]
+                # The survey's first read and the end-of-file probe behind a short read are not
+                # the pass's own.
+                first_block = name == "read" and at == 0
+                if not first_block and moved > 0 and (requested & (requested - 1) or at % requested):
+                    unaligned += 1
+                key = (name, files[descriptor], requested)
+                counts[key] = counts.get(key, 0) + 1
+                offsets[descriptor] = at + max(moved, 0)
+    shutil.rmtree(folder)
+    print(f"corvane's calls (strace, {len(traces)} threads):", ", ".join(
         f"{name} {role} {size}: {count}" for (name, role, size), count in
         sorted(counts.items(), key=lambda item: (item[0][0], -item[1]))))
     print(f"  calls after the survey's block that are not a power of two at a multiple of it: "
           f"{unaligned}")
+
+
+def spread(ratios):
+    """The median of a list of ratios, with its quartiles and extremes."""
+    q1, median, q3 = statistics.quantiles(ratios, n=4) if len(ratios) > 1 else ratios * 3
+    return (f"{median:.2f} (quartiles {q1:.2f} to {q3:.2f}, all {min(ratios):.2f} to "
+            f"{max(ratios):.2f})")
 
 
 def summary(name, samples, size, references=()):
@@ -139,7 +156,10 @@ def bench_file(args, label, source, work):
     copy = os.path.join(work, "copy.ts")
     output = os.path.join(work, "out.ts")
     samples = {"cat": [], "dd 256K": [], "dd 1M": [], "corvane": [], "corvane -log on": [],
-               "corvane -services all": [], "cat | cat": [], "cat | corvane": []}
+               "corvane -services all": [], "cat | cat": [], "cat | corvane": [],
+               "dd 256K, 1 core": [], "corvane, 1 core": [], "baseline": [],
+               "baseline, 1 core": []}
+    one_core = ["taskset", "-c", "0"]
 
     def checked(what, result):
         if result[4] != 1:
@@ -163,7 +183,16 @@ def bench_file(args, label, source, work):
          lambda: corvane([args.corvane, "-services", "all", source, output], output)),
         ("cat | cat", lambda: pipeline(source, "cat", copy)),
         ("cat | corvane", corvane_piped),
+        ("dd 256K, 1 core", lambda: run(one_core + ["dd", f"if={source}", f"of={copy}",
+                                                     "bs=256K", "status=none"], copy)),
+        ("corvane, 1 core", lambda: corvane(one_core + [args.corvane, source, output], output)),
     ]
+    if args.baseline:
+        commands += [
+            ("baseline", lambda: corvane([args.baseline, source, output], output)),
+            ("baseline, 1 core",
+             lambda: corvane(one_core + [args.baseline, source, output], output)),
+        ]
     # A new order in each round: this machine slows down for stretches of seconds, which would
     # otherwise fall on the same command round after round.
     order = random.Random(16)
@@ -176,10 +205,19 @@ def bench_file(args, label, source, work):
     by_1m = summary("dd bs=1M", samples["dd 1M"], size, [("cat", by_cat)])
     references = [("cat", by_cat), ("floor", min(by_256k, by_1m))]
     floors = [min(a[0], b[0]) for a, b in zip(samples["dd 256K"], samples["dd 1M"])]
-    for name in ("corvane", "corvane -log on", "corvane -services all"):
+    def against(name, reference):
+        """The paired ratios of `name` to `reference` in each round, and their best runs'."""
+        ratios = [a[0] / b[0] for a, b in zip(samples[name], samples[reference])]
+        best = min(a[0] for a in samples[name]) / min(b[0] for b in samples[reference])
+        print(f"{'':<18} / {reference}: paired {spread(ratios)}; best runs {best:.2f}")
+
+    for name in ("corvane", "corvane -log on", "corvane -services all", "baseline"):
+        if not samples[name]:
+            continue
         summary(name, samples[name], size, references)
         paired = statistics.median(s[0] / floor for s, floor in zip(samples[name], floors))
         print(f"{'':<18} paired: median of each round's {name} / faster dd = {paired:.2f}")
+        against(name, "dd 256K")
     paired = statistics.median(a[0] / b[0] for a, b in
                                zip(samples["corvane -services all"], samples["corvane"]))
     best = min(s[0] for s in samples["corvane -services all"]) / min(
@@ -188,6 +226,13 @@ def bench_file(args, label, source, work):
           f"best runs {best:.2f}")
     by_pipe = summary("cat | cat", samples["cat | cat"], size)
     summary("cat | corvane - -", samples["cat | corvane"], size, [("cat|cat", by_pipe)])
+    against("cat | corvane", "cat | cat")
+    print("held to one processor (taskset -c 0):")
+    summary("dd bs=256K", samples["dd 256K, 1 core"], size)
+    for name in ("corvane, 1 core", "baseline, 1 core"):
+        if samples[name]:
+            summary(name.split(",")[0], samples[name], size)
+            against(name, "dd 256K, 1 core")
     if shutil.which("ffmpeg"):
         remux = os.path.join(work, "ffmpeg.ts")
         runs = [run(["ffmpeg", "-loglevel", "quiet", "-y", "-i", source, "-map", "0", "-c", "copy",
@@ -215,8 +260,12 @@ def main():
     parser.add_argument("--work", default=None, help="folder for the recordings (same disk)")
     parser.add_argument("--size-mb", type=int, default=1024)
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--baseline", default=None,
+                        help="another build of corvane to time in the same rounds")
     args = parser.parse_args()
     args.corvane = os.path.abspath(os.path.join(args.build, "corvane"))
+    if args.baseline:
+        args.baseline = os.path.abspath(args.baseline)
     work = os.path.abspath(args.work or os.path.join(args.build, "work"))
     os.makedirs(work, exist_ok=True)
     seconds = max(120, int(SECONDS_PER_GB * args.size_mb / 1000))

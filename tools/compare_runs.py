@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Runs two builds of the tool on the same recordings and compares all that they write: the
 destination, the time log, standard output and standard error (with LC_ALL=C, the start and end
-times masked) and the exit status, for every combination of the three settings, with named files
-and with pipes.
+times masked) and the exit status, for every combination of the three settings: with named files,
+with standard input and output on files, and through pipes (`cat | tool - OUT` and
+`cat | tool - - | cat`).
 
     tools/compare_runs.py OLD_TOOL NEW_TOOL RECORDING... [--work DIR]
+                          [--modes named,stdin,files,piped-in,pipes]
 
 A recording whose name does not end in .ts is a fuzz seed (make_fuzz_seeds): its first byte,
 the settings, is dropped. Prints one line per recording and a count; exits 1 when any run
@@ -14,6 +16,7 @@ import argparse
 import itertools
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -38,12 +41,18 @@ def run(tool_folder, tool, recording, settings, mode):
             options += [name, "on" if on else "off"]
         env = dict(os.environ, LC_ALL="C")
         out_path = os.path.join(work, "out.ts")
+        tool = [tool]
         if mode == "named":
-            argv, stdin = [tool] + options + [source, out_path], subprocess.DEVNULL
+            argv, stdin = tool + options + [source, out_path], subprocess.DEVNULL
         elif mode == "stdin":
-            argv, stdin = [tool] + options + ["-", out_path], open(source, "rb")
-        else:  # both ends standard streams
-            argv, stdin = [tool] + options + ["-", "-"], open(source, "rb")
+            argv, stdin = tool + options + ["-", out_path], open(source, "rb")
+        elif mode == "files":  # both ends standard streams, on files
+            argv, stdin = tool + options + ["-", "-"], open(source, "rb")
+        else:  # through pipes; the status is the tool's
+            words = " ".join(shlex.quote(word) for word in tool + options)
+            line = (f"cat rec.ts | {words} - out.ts; exit ${{PIPESTATUS[1]}}" if mode == "piped-in"
+                    else f"cat rec.ts | {words} - - | cat; exit ${{PIPESTATUS[1]}}")
+            argv, stdin = ["bash", "-c", line], subprocess.DEVNULL
         with open(os.path.join(work, "stdout"), "wb") as stdout:
             status = subprocess.run(argv, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
                                     cwd=work, env=env, timeout=600)
@@ -65,6 +74,7 @@ def main():
     parser.add_argument("new")
     parser.add_argument("recordings", nargs="+")
     parser.add_argument("--work", default=None)
+    parser.add_argument("--modes", default="named,stdin,files,piped-in,pipes")
     args = parser.parse_args()
     work = tempfile.mkdtemp(dir=args.work)
     folders = {}
@@ -86,7 +96,7 @@ def main():
                 f.write(data)
         statuses = set()
         for settings in itertools.product((False, True), repeat=3):
-            for mode in ("named", "stdin", "pipe"):
+            for mode in args.modes.split(","):
                 old = run(folders["old"], tools["old"], source, settings, mode)
                 new = run(folders["new"], tools["new"], source, settings, mode)
                 runs += 1
