@@ -39,9 +39,10 @@ PassSchedule passScheduleFor(const PassBuffer& buffer);
 // Rewrites the source into the open destination, from the survey's block, which is in the buffer
 // already, to the first read that finds nothing. Nothing is read twice. The destination is left
 // open; a pass that ended early leaves it for the driver to cut back to whole blocks. The
-// destination's bytes and the outcome are those of `inTurn`, whichever runs. Overlapped, the
-// reader may have read further when the pass ends early, and the rules may have taken up more of
-// the source when a write fails.
+// destination's bytes are those of `inTurn`, whichever runs, and so is the outcome, but for a
+// write that fails in the block of a stop or after it, which the stop cuts off either way:
+// overlapped, that is always a stop. Overlapped, the reader may also have read further when the
+// pass ends early, and the rules may have taken up more of the source when a write fails.
 PassOutcome rewriteFile(PacketRules& rules, SourceReader& source, PassBuffer& buffer,
                         Destination& output, PassSchedule schedule);
 
