@@ -109,26 +109,29 @@ struct Handover {
   std::condition_variable rulesWait;    // for packets read
   std::condition_variable writerWaits;  // for packets rewritten
   std::int64_t read = 0;
-  std::int64_t rewritten = 0;
+  std::int64_t writeEnd = 0;  // the writer may write the bytes before it: those rewritten
   std::int64_t written = 0;
   bool sourceEnded = false;  // the reader found the end, or a read failed: `readStatus`
   IoStatus readStatus;
-  bool halt = false;        // the pass ends before the source: the reader stops
-  bool rulesEnded = false;  // the writer writes up to `writeEnd`, and then stops
-  std::int64_t writeEnd = 0;
+  // The rules have ended: the writer writes up to `writeEnd`, with `toEnd` the last piece too,
+  // and stops; the reader stops.
+  bool rulesEnded = false;
   bool toEnd = false;
-  bool writeFailed = false;  // a write failed at `written`: `writeStatus`
-  IoStatus writeStatus;
+  IoStatus writeStatus;  // a write failed at `written`: the rules and the reader stop
 };
+
+// The pass ends before the reader reaches the source's end.
+bool readerHalts(const Handover& shared) { return shared.rulesEnded || shared.writeStatus.failed; }
 
 void readAhead(SourceReader& source, PassBuffer buffer, Handover& shared) {
   for (;;) {
     std::int64_t size = ioSizeAt(buffer.read);
     {
       std::unique_lock hold(shared.lock);
-      shared.readerWaits.wait(
-          hold, [&] { return shared.halt || buffer.read + size - shared.written <= kRingSize; });
-      if (shared.halt) return;
+      shared.readerWaits.wait(hold, [&] {
+        return readerHalts(shared) || buffer.read + size - shared.written <= kRingSize;
+      });
+      if (readerHalts(shared)) return;
     }
     std::int64_t got = 0;
     IoStatus status = readNext(source, buffer, &got);
@@ -150,8 +153,7 @@ void writeBehind(Destination& output, PassBuffer buffer, Handover& shared) {
     {
       std::unique_lock hold(shared.lock);
       shared.writerWaits.wait(hold, [&] {
-        size = shared.rulesEnded ? nextWriteSize(output, buffer, shared.writeEnd, shared.toEnd)
-                                 : nextWriteSize(output, buffer, shared.rewritten, false);
+        size = nextWriteSize(output, buffer, shared.writeEnd, shared.toEnd);
         return size > 0 || shared.rulesEnded;
       });
       if (size == 0) return;
@@ -160,9 +162,7 @@ void writeBehind(Destination& output, PassBuffer buffer, Handover& shared) {
     {
       std::lock_guard hold(shared.lock);
       shared.written = buffer.written;
-      shared.writeFailed = status.failed;
       shared.writeStatus = status;
-      shared.halt = shared.halt || status.failed;
     }
     shared.readerWaits.notify_one();
     if (status.failed) {
@@ -191,7 +191,6 @@ void endThreads(Handover& shared, std::int64_t writeEnd, bool toEnd, std::thread
     shared.rulesEnded = true;
     shared.writeEnd = writeEnd;
     shared.toEnd = toEnd;
-    shared.halt = true;
   }
   shared.writerWaits.notify_one();
   shared.readerWaits.notify_one();
@@ -204,7 +203,7 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
                               Destination& output) {
   Handover shared;
   shared.read = buffer.read;
-  shared.rewritten = buffer.rewritten;
+  shared.writeEnd = buffer.rewritten;
   shared.written = buffer.written;
   std::thread writer;
   std::thread reader;
@@ -227,20 +226,20 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
       std::unique_lock hold(shared.lock);
       shared.rulesWait.wait(hold, [&] {
         return shared.read - shared.read % kPacketSize > buffer.rewritten || shared.sourceEnded ||
-               shared.writeFailed;
+               shared.writeStatus.failed;
       });
       buffer.read = shared.read;
       sourceEnded = shared.sourceEnded;
       readFailed = shared.readStatus.failed;
-      writeFailed = shared.writeFailed;
+      writeFailed = shared.writeStatus.failed;
     }
     std::int64_t whole = buffer.read - buffer.read % kPacketSize;
     while (buffer.rewritten < whole && refusal == Refusal::none && !writeFailed) {
       refusal = rewriteUpTo(rules, buffer, std::min(whole, buffer.rewritten + kRewriteStep));
       {
         std::lock_guard hold(shared.lock);
-        shared.rewritten = buffer.rewritten;
-        writeFailed = shared.writeFailed;
+        shared.writeEnd = buffer.rewritten;
+        writeFailed = shared.writeStatus.failed;
       }
       shared.writerWaits.notify_one();
     }
@@ -261,7 +260,8 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
   buffer.written = shared.written;
 
   // A write that failed in the block of a stop or after it would be cut off with that block.
-  if (shared.writeFailed && (refusal == Refusal::none || buffer.written < keptBeforeStop(buffer))) {
+  if (shared.writeStatus.failed &&
+      (refusal == Refusal::none || buffer.written < keptBeforeStop(buffer))) {
     return failed(PassEnd::writeFailed, shared.writeStatus, refusal);
   }
   if (refusal != Refusal::none) return PassOutcome{PassEnd::stopped, 0, refusal};
