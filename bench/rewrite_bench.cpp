@@ -33,7 +33,7 @@ struct Block {
     streamgen::Recording recording = streamgen::makeRecording(options);
     pristine.assign(recording.bytes.begin(), recording.bytes.begin() + kBlockSize);
     std::memcpy(buffer.data(), pristine.data(), kBlockSize);
-    surveyStream(service, false, buffer.data(), kBlockSize);
+    surveyStream(service, false, Framing{}, buffer.data(), kBlockSize);
   }
 };
 
@@ -49,10 +49,10 @@ void rewriteOneBlock(benchmark::State& state, bool withLog) {
     std::memcpy(block.buffer.data(), block.pristine.data(), kBlockSize);
     ContinuityCounters counters;
     Service service = block.service;
-    PacketRules rules{service, counters, events};
+    PacketRules rules{service, counters, events, false, nullptr, PacketWalker{}};
     state.ResumeTiming();
-    std::uint8_t* begin = block.buffer.data();
-    benchmark::DoNotOptimize(rewritePackets(rules, begin, begin + kBlockSize, 0));
+    benchmark::DoNotOptimize(rewritePackets(
+        rules, WalkView<std::uint8_t>{block.buffer.data(), 0, kBlockSize, kBlockSize, true}));
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * (kBlockSize / kPacketSize));

@@ -128,19 +128,27 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
   Service service;
   std::unique_ptr<Multiplex> multiplex;
   auto blockBytes = static_cast<std::int32_t>(buffer.read);
+  // The packets are found where the sync byte recurs: without a grid in the first block, there
+  // are none to survey. A first read that found less than a block found the source's end.
+  Framing framing;
+  if (!detectFraming(buffer.bytes, buffer.read, buffer.read < kBlockSize, &framing)) {
+    printRefusal(Refusal::noSecondPcr, service.pids);
+    return RunEnding{RunEnd::refused, refusalCode(Refusal::noSecondPcr)};
+  }
   if (line.settings.allServices) {
     multiplex.reset(new (std::nothrow) Multiplex);
     if (multiplex == nullptr) {
       writeErr(msg::kMemoryAllocFailed);  // メモリの確保に失敗しました
       return RunEnding{RunEnd::noMemory, "no-memory"};
     }
-    if (Refusal refusal = surveyMultiplex(*multiplex, buffer.bytes, blockBytes);
+    if (Refusal refusal = surveyMultiplex(*multiplex, framing, buffer.bytes, blockBytes);
         refusal != Refusal::none) {
       printRefusal(refusal, service.pids);
       return RunEnding{RunEnd::refused, refusalCode(refusal)};
     }
     printServices(*multiplex);
-  } else if (Refusal refusal = surveyStream(service, line.settings.nogop, buffer.bytes, blockBytes);
+  } else if (Refusal refusal = surveyStream(service, line.settings.nogop, framing, buffer.bytes,
+                                           blockBytes);
              refusal != Refusal::none) {
     printRefusal(refusal, service.pids);
     return RunEnding{RunEnd::refused, refusalCode(refusal)};
@@ -162,7 +170,8 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
     outputs.progress.streamed = !platform::isRegularFile(sourceFile);
     if (!platform::fileSize(sourceFile, &outputs.progress.fileSize)) outputs.progress.fileSize = 0;
     EventSink events = sinkTo(outputs);
-    PacketRules rules{service, memory.counters, events, line.settings.pmtcheck, multiplex.get()};
+    PacketRules rules{service,         memory.counters, events, line.settings.pmtcheck,
+                      multiplex.get(), PacketWalker{framing}};
     ending = passToEnd(rules, source, buffer, output, outputs);
   }
   outputs.report.sourceRead = buffer.read;

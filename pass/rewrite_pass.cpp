@@ -21,44 +21,41 @@ PassOutcome failed(PassEnd end, const IoStatus& status, Refusal stop = Refusal::
   return PassOutcome{end, status.code, stop};
 }
 
-// Calls `rewrite` on the `bytes` bytes at file offset `at` as one piece of memory. When they
-// cross the ring's end, those after it are copied behind it first (at most a packet's worth,
-// into the page kept there) and copied back after.
-template <typename Rewrite>
-auto rewriteJoined(PassBuffer& buffer, std::int64_t at, std::int64_t bytes, Rewrite rewrite) {
-  auto after = static_cast<std::size_t>(std::max<std::int64_t>(0, at + bytes - ringEndAfter(at)));
-  std::memcpy(buffer.bytes + kRingSize, buffer.bytes, after);
-  auto result = rewrite(bufferAt(buffer, at));
-  std::memcpy(buffer.bytes, buffer.bytes + kRingSize, after);
-  return result;
-}
+// The bytes behind the ring's end that a walk across it may read: the rest of the packet that
+// crosses it and the walker's lookahead, inside the page kept there.
+constexpr std::int64_t kJoinBytes = 1024;
+static_assert(kJoinBytes >= kPacketSize + kWalkLookahead && kJoinBytes <= kBufferSize - kRingSize,
+              "a walk across the ring's end fits behind it");
 
-// The rules over the packets from the rewritten cursor to `end`, a packet boundary.
-Refusal rewriteUpTo(PacketRules& rules, PassBuffer& buffer, std::int64_t end) {
-  while (buffer.rewritten < end) {
+// The rules over the bytes read, from the rewritten cursor to `stop`, as far as the walker can
+// decide where packets are; with `ended`, the source ends where the bytes read end. When the
+// bytes cross the ring's end, those after it are copied behind it first, and the part of the
+// packet that crosses it is copied back after.
+Refusal rewriteUpTo(PacketRules& rules, PassBuffer& buffer, std::int64_t stop, bool ended) {
+  const PacketWalker& walker = rules.walker;
+  stop = std::min(stop, buffer.read);
+  while (buffer.rewritten < stop) {
     std::int64_t from = buffer.rewritten;
-    std::int64_t before = (ringEndAfter(from) - from) / kPacketSize * kPacketSize;
-    std::int64_t count = before > 0 ? std::min(end - from, before) : kPacketSize;
-    RulesEnd rulesEnd = rewriteJoined(buffer, from, count, [&](std::uint8_t* begin) {
-      RulesEnd rewritten = rewritePackets(rules, begin, begin + count, from);
-      buffer.rewritten += rewritten.stop - begin;
-      return rewritten;
-    });
-    if (rulesEnd.refusal != Refusal::none) return rulesEnd.refusal;
+    std::int64_t ringEnd = ringEndAfter(from);
+    Refusal refusal;
+    if (buffer.read <= ringEnd) {
+      refusal = rewritePackets(
+          rules, WalkView<std::uint8_t>{bufferAt(buffer, from), from, buffer.read, stop, ended});
+    } else {
+      std::int64_t joined = std::min(buffer.read, ringEnd + kJoinBytes);
+      auto after = static_cast<std::size_t>(joined - ringEnd);
+      std::memcpy(buffer.bytes + kRingSize, buffer.bytes, after);
+      refusal = rewritePackets(rules, WalkView<std::uint8_t>{bufferAt(buffer, from), from, joined,
+                                                             std::min(stop, ringEnd),
+                                                             ended && joined == buffer.read});
+      std::memcpy(buffer.bytes, buffer.bytes + kRingSize,
+                  std::min(after, static_cast<std::size_t>(kPacketSize)));
+    }
+    buffer.rewritten = walker.next;
+    if (refusal != Refusal::none) return refusal;
+    if (buffer.rewritten == from) break;  // the walker needs bytes still to come
   }
   return Refusal::none;
-}
-
-// Once the source has ended: the partial packet it may end with, and then every byte read
-// counts as rewritten.
-void rewriteToSourceEnd(PacketRules& rules, PassBuffer& buffer) {
-  if (std::int64_t bytes = buffer.read - buffer.rewritten; bytes > 0) {
-    rewriteJoined(buffer, buffer.rewritten, bytes, [&](std::uint8_t* packet) {
-      rewriteCutOffPacket(rules, packet, bytes, buffer.rewritten);
-      return 0;
-    });
-  }
-  buffer.rewritten = buffer.read;
 }
 
 // After a PMT re-read failed, the destination is to hold the blocks before the failing packet's,
@@ -70,30 +67,32 @@ std::int64_t keptBeforeStop(const PassBuffer& buffer) {
 // The reader, the rules and the writer in turn on one thread.
 PassOutcome rewriteInTurn(PacketRules& rules, SourceReader& source, PassBuffer& buffer,
                           Destination& output) {
+  bool ended = false;
   for (;;) {
-    std::int64_t whole = buffer.read - buffer.read % kPacketSize;
-    while (buffer.rewritten < whole) {
-      Refusal refusal =
-          rewriteUpTo(rules, buffer, std::min(whole, buffer.rewritten + kRewriteStep));
-      if (refusal != Refusal::none) {
+    // What the bytes read let the rules decide, a step at a time, each written right after.
+    for (;;) {
+      std::int64_t from = buffer.rewritten;
+      if (Refusal refusal = rewriteUpTo(rules, buffer, from + kRewriteStep, ended);
+          refusal != Refusal::none) {
         if (IoStatus status = writeRewritten(output, buffer, keptBeforeStop(buffer), true);
             status.failed) {
           return failed(PassEnd::writeFailed, status, refusal);
         }
         return PassOutcome{PassEnd::stopped, 0, refusal};
       }
+      if (buffer.rewritten == from) break;
       if (IoStatus status = writeRewritten(output, buffer, buffer.rewritten, false);
           status.failed) {
         return failed(PassEnd::writeFailed, status);
       }
     }
+    if (ended) break;
     std::int64_t got = 0;
     if (IoStatus status = readNext(source, buffer, &got); status.failed) {
       return failed(PassEnd::readFailed, status);
     }
-    if (got == 0) break;
+    ended = got == 0;
   }
-  rewriteToSourceEnd(rules, buffer);
   if (IoStatus status = writeRewritten(output, buffer, buffer.read, true); status.failed) {
     return failed(PassEnd::writeFailed, status);
   }
@@ -221,21 +220,13 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
   bool writeFailed = false;
   bool sourceEnded = false;
   bool readFailed = false;
-  while (!sourceEnded && refusal == Refusal::none && !writeFailed) {
-    {
-      std::unique_lock hold(shared.lock);
-      shared.rulesWait.wait(hold, [&] {
-        return shared.read - shared.read % kPacketSize > buffer.rewritten || shared.sourceEnded ||
-               shared.writeStatus.failed;
-      });
-      buffer.read = shared.read;
-      sourceEnded = shared.sourceEnded;
-      readFailed = shared.readStatus.failed;
-      writeFailed = shared.writeStatus.failed;
-    }
-    std::int64_t whole = buffer.read - buffer.read % kPacketSize;
-    while (buffer.rewritten < whole && refusal == Refusal::none && !writeFailed) {
-      refusal = rewriteUpTo(rules, buffer, std::min(whole, buffer.rewritten + kRewriteStep));
+  for (;;) {
+    // What the bytes read let the rules decide, a step at a time, each handed to the writer;
+    // once the source has ended, all of it.
+    while (refusal == Refusal::none && !writeFailed) {
+      std::int64_t from = buffer.rewritten;
+      refusal = rewriteUpTo(rules, buffer, from + kRewriteStep, sourceEnded && !readFailed);
+      if (buffer.rewritten == from && refusal == Refusal::none) break;
       {
         std::lock_guard hold(shared.lock);
         shared.writeEnd = buffer.rewritten;
@@ -243,6 +234,15 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
       }
       shared.writerWaits.notify_one();
     }
+    if (sourceEnded || refusal != Refusal::none || writeFailed) break;
+    std::unique_lock hold(shared.lock);
+    shared.rulesWait.wait(hold, [&] {
+      return shared.read > buffer.read || shared.sourceEnded || shared.writeStatus.failed;
+    });
+    buffer.read = shared.read;
+    sourceEnded = shared.sourceEnded;
+    readFailed = shared.readStatus.failed;
+    writeFailed = shared.writeStatus.failed;
   }
 
   // What the writer is still to write: the blocks before a stop, everything rewritten after a
@@ -253,7 +253,6 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
   } else if (readFailed) {
     endThreads(shared, buffer.rewritten, false, writer, reader);
   } else {
-    rewriteToSourceEnd(rules, buffer);
     endThreads(shared, buffer.read, true, writer, reader);
   }
   buffer.read = shared.read;

@@ -20,6 +20,7 @@ enum class EventKind : std::uint8_t {
   pcrWithoutRoom,  // a PCR flagged in an adaptation field too short for it
   straySection,    // a packet on a PMT PID that reads as a section but does not start one
   cutOffEnd,       // the source ends inside a packet: value, the bytes of that packet
+  syncLost,        // bytes that are not packets, where the grid was lost: value, the bytes
 };
 
 // The stream a PES or a PID change is about.

@@ -202,14 +202,14 @@ void noteAnchorPacket(Service& service, const std::uint8_t* packet) {
   if (scrambled(packet)) service.countersOnly = true;
 }
 
-Refusal surveyMultiplex(Multiplex& multiplex, const std::uint8_t* block, std::int32_t blockBytes) {
+Refusal surveyMultiplex(Multiplex& multiplex, Framing framing, const std::uint8_t* block,
+                        std::int32_t blockBytes) {
   EventSink none{dropEvent};
-  for (std::int32_t offset = 0; offset + kPacketSize <= blockBytes; offset += kPacketSize) {
-    const std::uint8_t* packet = block + offset;
-    if (transportError(packet)) continue;
+  auto survey = [&](const std::uint8_t* packet) {
+    if (transportError(packet)) return true;
     int pid = packetPid(packet);
     Service* owner = meetPacket(multiplex, packet, pid, false, none);
-    if (owner == nullptr) continue;
+    if (owner == nullptr) return true;
     Service& service = *owner;
     if (!service.anchorSeen) noteAnchorPacket(service, packet);
     if (service.firstAnchorPts < 0 && pid == service.pids.anchor && payloadUnitStart(packet) &&
@@ -218,7 +218,11 @@ Refusal surveyMultiplex(Multiplex& multiplex, const std::uint8_t* block, std::in
       if (pes.offset >= 0)
         service.firstAnchorPts = readPesTimestamp(packet + kPtsField + pes.offset);
     }
-  }
+    return true;
+  };
+  PacketWalker walker{framing};
+  walkPackets(walker, WalkView<const std::uint8_t>{block, 0, blockBytes, blockBytes, true}, survey,
+              [](std::int64_t, std::int64_t, NotPackets) {});
 
   bool anyService = false;
   multiplex.waitingPcr = PidList{};

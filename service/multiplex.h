@@ -11,6 +11,7 @@
 #include "service/service.h"
 #include "service/survey.h"
 #include "ts/packet.h"
+#include "ts/packet_walker.h"
 #include "ts/timestamp.h"
 
 namespace corvane {
@@ -82,8 +83,10 @@ void noteAnchorPacket(Service& service, const std::uint8_t* packet);
 // see the packet; the service is ready once it has started and its anchor has been seen.
 bool takeUnready(Service& service, const std::uint8_t* packet);
 
-// Surveys the first block: its programs, each service's first PCR (or without one its anchor's
-// first PTS) and whether its anchor is scrambled. Refused only when no program can be found.
-Refusal surveyMultiplex(Multiplex& multiplex, const std::uint8_t* block, std::int32_t blockBytes);
+// Surveys the packets of the first block, framed as `framing`: its programs, each service's first
+// PCR (or without one its anchor's first PTS) and whether its anchor is scrambled. Refused only
+// when no program can be found.
+Refusal surveyMultiplex(Multiplex& multiplex, Framing framing, const std::uint8_t* block,
+                        std::int32_t blockBytes);
 
 }  // namespace corvane

@@ -66,14 +66,13 @@ Refusal checkPmt(const ProgramPids& pids) {
                             Refusal::noAudioInPmt, Refusal::tooManyAudiosInPmt});
 }
 
-Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
+Refusal surveyStream(Service& service, bool nogop, Framing framing, const std::uint8_t* block,
                      std::int32_t blockBytes) {
   bool startFound = nogop;
   int pcrCount = 0;
-  // A partial last packet, cut off where the file ends, is passed by like an errored one.
-  for (std::int32_t offset = 0; offset + kPacketSize <= blockBytes; offset += kPacketSize) {
-    const std::uint8_t* packet = block + offset;
-    if (transportError(packet)) continue;
+  Refusal verdict = Refusal::noSecondPcr;
+  auto survey = [&](const std::uint8_t* packet) {
+    if (transportError(packet)) return true;
     int pid = packetPid(packet);
     // A section is read only from the packet that starts it, and never from a scrambled one.
     int key = payloadUnitStart(packet) && !scrambled(packet) ? sectionKey(packet) : -1;
@@ -88,22 +87,31 @@ Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
     } else {
       refusal = checkPesStart(service.pids, packet, startFound);
     }
-    if (refusal != Refusal::none) return refusal;
+    if (refusal != Refusal::none) {
+      verdict = refusal;
+      return false;
+    }
 
     if (containsPid(service.pids.pcr, pid) && carriesPcr(packet)) {
       ++pcrCount;
       // The stream checks at the second PCR end the survey either way.
       if (pcrCount >= 2) {
         service.pids.anchor = nextPid(service.pids.video, -1);
-        return checkCounts(service.pids, {Refusal::noVideo, Refusal::severalVideos,
-                                          Refusal::noAudio, Refusal::tooManyAudios});
+        verdict = checkCounts(service.pids, {Refusal::noVideo, Refusal::severalVideos,
+                                             Refusal::noAudio, Refusal::tooManyAudios});
+        return false;
       }
       // The first PCR lands at one hour; truncating division, as the offset is in 90 kHz.
       service.timeline.ptsOffset = (readPcr(packet) - kPcrOrigin) / 300;
       service.timeline.prevPtsOffset = service.timeline.ptsOffset;
     }
-  }
-  return Refusal::noSecondPcr;
+    return true;
+  };
+  // The block's end is taken for the source's: a packet it cuts short is passed by.
+  PacketWalker walker{framing};
+  walkPackets(walker, WalkView<const std::uint8_t>{block, 0, blockBytes, blockBytes, true}, survey,
+              [](std::int64_t, std::int64_t, NotPackets) {});
+  return verdict;
 }
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "service/service.h"
+#include "ts/packet_walker.h"
 
 namespace corvane {
 
@@ -31,10 +32,11 @@ enum class Refusal : std::uint8_t {
   scrambledVideo,  // the video's packets are scrambled, so its timestamps cannot be reached
 };
 
-// Surveys the first block of the source, `blockBytes` bytes at `block`, into `service`. Errored
-// packets and a partial last packet are passed by, and nothing is read from the payload of a
-// scrambled packet. With `nogop` the recording may begin with any packet.
-Refusal surveyStream(Service& service, bool nogop, const std::uint8_t* block,
+// Surveys the packets of the first block of the source, `blockBytes` bytes at `block` framed as
+// `framing`, into `service`. Errored packets and a packet cut short by the block's end are
+// passed by, and nothing is read from the payload of a scrambled packet. With `nogop` the
+// recording may begin with any packet.
+Refusal surveyStream(Service& service, bool nogop, Framing framing, const std::uint8_t* block,
                      std::int32_t blockBytes);
 
 // The PIDs that PMTs have listed so far, as one service with exactly one PCR PID, one video PID

@@ -70,18 +70,6 @@ TEST(BadInput, RandomBytesAreRefusedCleanly) {
   }
 }
 
-TEST(BadInput, SyncBytesAreNeverLookedAt) {
-  ToolFolder folder;
-  gen::Recording recording = gen::makeRecording(gen::sampleOptions());
-  Outcome proper = runOn(folder, recording.bytes);
-  Bytes zeroed = recording.bytes;
-  for (std::size_t at = 0; at < zeroed.size(); at += 188) zeroed[at] = 0x00;
-  Outcome damaged = runOn(folder, zeroed);
-  EXPECT_EQ(damaged.result.status, 1);
-  for (std::size_t at = 0; at < zeroed.size(); at += 188) proper.output[at] = 0x00;
-  EXPECT_EQ(damaged.output, proper.output);
-}
-
 TEST(BadInput, OverlongAdaptationFieldsStayInsideTheirPacket) {
   ToolFolder folder;
   Bytes source = testing::acceptedStream();

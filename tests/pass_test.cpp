@@ -122,18 +122,14 @@ Bytes failingPmt() {
 // give. Packets from a failed PMT re-read on are left as they are; no test looks at them.
 Bytes rewrittenInOneGo(const Bytes& source, bool pmtcheck) {
   Bytes all(source);
-  std::size_t whole = source.size() / 188 * 188;
   Service service;
-  EXPECT_EQ(surveyStream(service, false, all.data(), static_cast<std::int32_t>(kBlock)),
+  EXPECT_EQ(surveyStream(service, false, Framing{}, all.data(), static_cast<std::int32_t>(kBlock)),
             Refusal::none);
   ContinuityCounters counters;
   EventSink events{dropEvent};
-  PacketRules rules{service, counters, events, pmtcheck};
-  if (rewritePackets(rules, all.data(), all.data() + whole, 0).refusal == Refusal::none &&
-      whole < source.size()) {
-    rewriteCutOffPacket(rules, all.data() + whole, static_cast<std::int64_t>(source.size() - whole),
-                        static_cast<std::int64_t>(whole));
-  }
+  PacketRules rules{service, counters, events, pmtcheck, nullptr, PacketWalker{}};
+  const auto size = static_cast<std::int64_t>(all.size());
+  rewritePackets(rules, WalkView<std::uint8_t>{all.data(), 0, size, size, true});
   return all;
 }
 
@@ -218,22 +214,22 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
       Service service;
       ContinuityCounters counters;
       EventSink events{dropEvent};
-      PacketRules rules{service, counters, events, stop};
+      PacketRules rules{service, counters, events, stop, nullptr, PacketWalker{}};
       PassBuffer buffer{bufferBytes.data()};
       SourceReader reader{reinterpret_cast<platform::FileHandle>(&input), &kScriptedCalls};
       Destination output{reinterpret_cast<platform::FileHandle>(&written), cuttable,
                          &kScriptedCalls};
       bool surveyed = !readFirstBlock(reader, buffer).failed &&
-                      surveyStream(service, false, buffer.bytes,
+                      surveyStream(service, false, Framing{}, buffer.bytes,
                                    static_cast<std::int32_t>(buffer.read)) == Refusal::none;
       ASSERT_TRUE(surveyed);
       PassOutcome outcome =
           settleDestination(output, buffer, rewriteFile(rules, reader, buffer, output, schedule));
 
-      // What ends the pass when no write fails: the stop, once its packet is read whole; a read
-      // that fails before that; or the source's end.
+      // What ends the pass when no write fails: the stop, once its packet is read with the sync
+      // bytes of the two after it; a read that fails before that; or the source's end.
       PassEnd end = PassEnd::complete;
-      if (stop && (input.failAt < 0 || stopPacket * 188 + 188 <= input.failAt)) {
+      if (stop && (input.failAt < 0 || stopPacket * 188 + 2 * 188 < input.failAt)) {
         end = PassEnd::stopped;
       } else if (input.failAt >= 0) {
         end = PassEnd::readFailed;
@@ -264,7 +260,7 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
       }
       if (outcome.end == PassEnd::readFailed) {
         // Nothing rewritten before the failing read is lost but the block it ended in.
-        EXPECT_GE(length, (input.failAt - 188 - kIoSize) / kBlock * kBlock);
+        EXPECT_GE(length, (input.failAt - kWalkLookahead - 188 - kIoSize) / kBlock * kBlock);
         EXPECT_LE(length, input.failAt);
       }
       if (!overlapped) {

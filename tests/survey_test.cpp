@@ -36,7 +36,8 @@ void addGopStart(Bytes& out, int pid = gen::kVideoPid) {
 class Survey : public ::testing::Test {
  protected:
   Refusal survey(const Bytes& bytes) {
-    return surveyStream(service_, nogop_, bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    return surveyStream(service_, nogop_, Framing{}, bytes.data(),
+                        static_cast<std::int32_t>(bytes.size()));
   }
 
   Service service_;
@@ -192,7 +193,8 @@ TEST(SurveyOfH264AndHevc, BeginsAtAPictureThatDecodesOnItsOwn) {
     gen::appendPcrOnly(stream, gen::kPcrPid, 0);
     gen::appendPcrOnly(stream, gen::kPcrPid, 1);
     Service service;
-    EXPECT_EQ(surveyStream(service, false, stream.data(), static_cast<std::int32_t>(stream.size())),
+    EXPECT_EQ(surveyStream(service, false, Framing{}, stream.data(),
+                           static_cast<std::int32_t>(stream.size())),
               c.accepted ? Refusal::none : Refusal::notAtStart)
         << c.name;
     EXPECT_EQ(service.pids.videoCoding,

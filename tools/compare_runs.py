@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs two builds of the tool on the same recordings and compares all that they write: the
 destination, the time log, standard output and standard error (with LC_ALL=C, the start and end
-times masked) and the exit status, for every combination of the three settings: with named files,
+times masked) and the exit status, for every combination of the three settings and of -services
+one and all: with named files,
 with standard input and output on files, and through pipes (`cat | tool - OUT` and
 `cat | tool - - | cat`).
 
@@ -39,6 +40,7 @@ def run(tool_folder, tool, recording, settings, mode):
         options = []
         for name, on in zip(("-nogop", "-pmtcheck", "-log"), settings):
             options += [name, "on" if on else "off"]
+        options += ["-services", "all" if settings[3] else "one"]
         env = dict(os.environ, LC_ALL="C")
         out_path = os.path.join(work, "out.ts")
         tool = [tool]
@@ -95,7 +97,7 @@ def main():
             with open(source, "wb") as f:
                 f.write(data)
         statuses = set()
-        for settings in itertools.product((False, True), repeat=3):
+        for settings in itertools.product((False, True), repeat=4):
             for mode in args.modes.split(","):
                 old = run(folders["old"], tools["old"], source, settings, mode)
                 new = run(folders["new"], tools["new"], source, settings, mode)

@@ -28,16 +28,14 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Which bits of a packet's bytes the pass may change: the counter nibble of byte 3, the PCR where
 // an adaptation field with room for one flags it, and the PTS and DTS value bits of a PES header
-// that starts in the packet with its fields inside it. An errored packet and a partial last
-// packet may change their counter alone. Worked out from the recording's own bytes, the way the
-// fields are laid down in ISO/IEC 13818-1, whichever PID the packet is on.
-void changeableBits(const std::uint8_t* packet, std::size_t length, std::uint8_t* mask) {
+// that starts in the packet with its fields inside it. An errored packet may change its counter
+// alone. Worked out from the recording's own bytes, the way the fields are laid down in ISO/IEC
+// 13818-1, whichever PID the packet is on.
+void changeableBits(const std::uint8_t* p, std::uint8_t* mask) {
   static const std::uint8_t kTimestampBits[5] = {0x0E, 0xFF, 0xFE, 0xFF, 0xFE};
-  std::uint8_t p[188] = {};
-  std::copy(packet, packet + length, p);
   std::fill(mask, mask + 188, 0);
   mask[3] = 0x0F;
-  if (length < 188 || (p[1] & 0x80)) return;
+  if (p[1] & 0x80) return;
   bool adaptation = p[3] & 0x20;
   if (adaptation && p[4] >= 7 && (p[5] & 0x10)) {
     for (int i = 6; i <= 11; ++i) mask[i] = 0xFF;
@@ -54,6 +52,8 @@ void changeableBits(const std::uint8_t* packet, std::size_t length, std::uint8_t
   }
 }
 
+// Only bytes of packets change: a changed bit must be one that a whole packet beginning with the
+// sync byte at most 187 bytes before it may change, wherever the packets lie.
 std::string checkOutput(const Bytes& recording, const Bytes& output, bool complete) {
   if (complete && output.size() != recording.size()) {
     return "the destination has " + std::to_string(output.size()) + " bytes, the recording " +
@@ -63,21 +63,16 @@ std::string checkOutput(const Bytes& recording, const Bytes& output, bool comple
     return "a stopped pass left " + std::to_string(output.size()) + " bytes, not whole blocks";
   }
   std::uint8_t mask[188];
-  for (std::size_t at = 0; at < output.size(); at += 188) {
-    std::size_t length = std::min<std::size_t>(188, output.size() - at);
-    // Most packets change their counter alone.
-    const std::uint8_t* out = output.data() + at;
-    const std::uint8_t* in = recording.data() + at;
-    if (length >= 4 && std::equal(out, out + 3, in) && ((out[3] ^ in[3]) & 0xF0) == 0 &&
-        std::equal(out + 4, out + length, in + 4)) {
-      continue;
+  for (std::size_t at = 0; at < output.size(); ++at) {
+    std::uint8_t changed = output[at] ^ recording[at];
+    if (changed == 0) continue;
+    bool allowed = false;
+    for (std::size_t start = at >= 187 ? at - 187 : 0; start <= at && !allowed; ++start) {
+      if (recording[start] != 0x47 || start + 188 > recording.size()) continue;
+      changeableBits(recording.data() + start, mask);
+      allowed = (changed & ~mask[at - start]) == 0;
     }
-    changeableBits(in, std::min<std::size_t>(188, recording.size() - at), mask);
-    for (std::size_t i = 0; i < length; ++i) {
-      if ((out[i] ^ in[i]) & ~mask[i]) {
-        return "byte " + std::to_string(at + i) + " changed outside the rewritten fields";
-      }
-    }
+    if (!allowed) return "byte " + std::to_string(at) + " changed outside the rewritten fields";
   }
   return "";
 }
@@ -168,10 +163,14 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
   Service service;
   Multiplex multiplex;
   std::string broken;
+  Framing framing;
   auto survey = [&] {
     auto blockBytes = static_cast<std::int32_t>(buffer.read);
-    return allServices ? surveyMultiplex(multiplex, buffer.bytes, blockBytes)
-                       : surveyStream(service, nogop, buffer.bytes, blockBytes);
+    if (!detectFraming(buffer.bytes, buffer.read, buffer.read < kBlockSize, &framing)) {
+      return Refusal::noSecondPcr;
+    }
+    return allServices ? surveyMultiplex(multiplex, framing, buffer.bytes, blockBytes)
+                       : surveyStream(service, nogop, framing, buffer.bytes, blockBytes);
   };
   if (!readFirstBlock(source, buffer).failed && survey() == Refusal::none) {
     Destination output;
@@ -183,7 +182,8 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
     if (uncuttable) output.cuttable = false;
     ContinuityCounters counters;
     EventSink events = sinkTo(outputs);
-    PacketRules rules{service, counters, events, pmtcheck, allServices ? &multiplex : nullptr};
+    PacketRules rules{service, counters, events, pmtcheck, allServices ? &multiplex : nullptr,
+                      PacketWalker{framing}};
     startProgress(outputs.progress);
     PassOutcome outcome = settleDestination(
         output, buffer, rewriteFile(rules, source, buffer, output, passScheduleFor(buffer)));

@@ -1,0 +1,216 @@
+// Where a recording's packets are. A packet is found by its sync byte at the packet size of the
+// file's framing: 188 bytes, 192 with a 4-byte arrival stamp before each packet (BDAV, as Blu-ray
+// recorders and dubbing tools write them), or 204 with a 16-byte Reed-Solomon trailer after each.
+// Bytes that are not packets (lost bytes, the rest of a packet cut short, a zero-filled tail) and
+// the stamps and trailers are never read or written. Every loop over a recording's packets walks
+// them here: the survey, the table reader and the packet rules.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "ts/packet.h"
+
+namespace corvane {
+
+constexpr std::uint8_t kSyncByte = 0x47;
+
+// How the packets lie in the file.
+struct Framing {
+  int stride = kPacketSize;  // bytes from one packet's sync byte to the next one's
+  int lead = 0;              // bytes of the stamp that comes before each sync byte
+
+  friend bool operator==(const Framing&, const Framing&) = default;
+};
+inline constexpr Framing kFramings[] = {{188, 0}, {192, 4}, {204, 0}};
+constexpr int kMaxStride = 204;
+
+// The bytes beyond a packet's sync byte that deciding it may read: the packet itself, and three
+// sync bytes of a grid that could start inside it.
+constexpr int kWalkLookahead = kLastPacketByte + 2 * kMaxStride + 1;
+
+// The framing of a recording from its first bytes. Where the sync byte first recurs three times
+// in a row at one of the packet sizes, the sizes at which it does so from within that packet
+// compete: the one at which it recurs longest wins, then the one found first, then the smaller.
+// False when it recurs at none. `ended`: the source ends with these bytes.
+bool detectFraming(const std::uint8_t* bytes, std::int64_t size, bool ended, Framing* framing);
+
+// Bytes that the walk passes by.
+enum class NotPackets : std::uint8_t {
+  lostSync,  // where the grid is lost until it is found again, or to the source's end
+  cutOff,    // the source ends inside the packet due there
+};
+
+// Where the walk stands, carried from one stretch of bytes to the next.
+struct PacketWalker {
+  enum class State : std::uint8_t {
+    searching,  // no packet begins before `next`; the grid is looked for from there
+    candidate,  // a sync byte is at `next`, where a packet is due
+    inSync,     // sync bytes are at `next` and one packet further
+  };
+  Framing framing;
+  State state = State::searching;
+  // The file offset the walk goes on from, and the packets taken before it. While a packet is
+  // visited they are those of the run of packets it is in, so that its index is
+  // packetIndex(walker, offset).
+  std::int64_t next = 0;
+  std::int64_t packets = 0;
+  // Where the last packet's stamp, packet and trailer end. Bytes from here to where the next
+  // packet's stamp begins are not packets.
+  std::int64_t unitEnd = 0;
+};
+
+// A stretch of the source in memory: the byte at file offset `from` is at `bytes`, and the bytes
+// up to `end` are there. Packets that begin at or after `stop` are left for the next stretch.
+template <typename Byte>
+struct WalkView {
+  Byte* bytes;
+  std::int64_t from;
+  std::int64_t end;
+  std::int64_t stop;
+  bool ended;  // the source ends at `end`
+};
+
+// The file offset of a byte of the view.
+template <typename Byte>
+std::int64_t offsetIn(const WalkView<Byte>& view, const std::uint8_t* byte) {
+  return view.from + (byte - view.bytes);
+}
+
+// The index of the packet at `offset` among those walked, while it is visited.
+inline std::int64_t packetIndex(const PacketWalker& walker, std::int64_t offset) {
+  return walker.packets + (offset - walker.next) / walker.framing.stride;
+}
+
+// The packet loops are lambdas that the walker calls in its own loop; each is to be compiled
+// into it, as the loop it replaces was.
+#if defined(__GNUC__)
+#define CORVANE_INLINE_VISIT __attribute__((always_inline))
+#else
+#define CORVANE_INLINE_VISIT
+#endif
+
+namespace walk_detail {
+
+// The first q in [first, last) at which a packet is whole and the sync byte recurs at q, one and
+// two packets further (or the source ends before them), or -1.
+std::int64_t findGrid(const std::uint8_t* bytes, std::int64_t from, std::int64_t end, bool ended,
+                      int stride, std::int64_t first, std::int64_t last);
+
+inline bool syncAt(const std::uint8_t* bytes, std::int64_t from, std::int64_t end, bool ended,
+                   std::int64_t at) {
+  return at >= end ? ended : bytes[at - from] == kSyncByte;
+}
+
+}  // namespace walk_detail
+
+// Walks the packets of the view from `walker.next` on, calling visit(packet) for each (at file
+// offset offsetIn(view, packet)), which returns false to stop there, and skip(offset, bytes,
+// NotPackets) for bytes that are not packets. A packet is taken where its sync byte is and the sync byte follows one and two
+// packets later, or the source ends, or no grid starts before the packet's own end: so the last
+// whole packet before lost bytes is still a packet, and one cut short is not. The grid is found
+// again where the sync byte recurs three times at the packet size. Stops where it needs bytes
+// beyond the view; false when visit stopped it.
+template <typename Byte, typename Visit, typename Skip>
+bool walkPackets(PacketWalker& walker, const WalkView<Byte>& view, Visit&& visit, Skip&& skip) {
+  using State = PacketWalker::State;
+  const std::int64_t stride = walker.framing.stride;
+  const std::int64_t lead = walker.framing.lead;
+  const auto* bytes = static_cast<const std::uint8_t*>(view.bytes);
+  auto syncAt = [&](std::int64_t at) {
+    return walk_detail::syncAt(bytes, view.from, view.end, view.ended, at);
+  };
+  auto findGrid = [&](std::int64_t first, std::int64_t last) {
+    return walk_detail::findGrid(bytes, view.from, view.end, view.ended, walker.framing.stride,
+                                 first, last);
+  };
+  // Bytes from the last packet's unit to a grid found again at `at`.
+  auto foundAgain = [&](std::int64_t at) {
+    if (at - lead > walker.unitEnd) {
+      skip(walker.unitEnd, at - lead - walker.unitEnd, NotPackets::lostSync);
+      walker.unitEnd = at - lead;
+    }
+    walker.next = at;
+    walker.state = State::inSync;
+  };
+  auto take = [&](std::int64_t at) {
+    if (!visit(view.bytes + (at - view.from))) return false;
+    ++walker.packets;
+    walker.unitEnd = at - lead + stride;
+    return true;
+  };
+
+  while (walker.next < view.stop) {
+    std::int64_t at = walker.next;
+    if (walker.state == State::inSync) {
+      // Every packet whose sync byte recurs two packets on, while that byte is in the view.
+      std::int64_t runEnd = std::min(view.stop, view.end - 2 * stride);
+      Byte* packet = view.bytes + (at - view.from);
+      Byte* const last = view.bytes + (runEnd - view.from);
+      const std::int64_t runFrom = at;
+      const std::int64_t twoPackets = 2 * stride;
+      bool stopped = false;
+      for (; packet < last && packet[twoPackets] == kSyncByte; packet += stride) {
+        if (!visit(packet)) {
+          stopped = true;
+          break;
+        }
+      }
+      at = view.from + (packet - view.bytes);
+      if (at > runFrom) {
+        walker.packets += (at - runFrom) / stride;
+        walker.unitEnd = at - lead;
+      }
+      walker.next = at;
+      if (stopped) return false;
+      if (at >= view.stop) break;
+      if (at >= runEnd && !view.ended) break;  // the byte two packets on is still to come
+      walker.state = State::candidate;
+      continue;
+    }
+
+    if (walker.state == State::candidate) {
+      if (at + kPacketSize > view.end) {
+        if (!view.ended) break;
+        skip(walker.unitEnd, view.end - walker.unitEnd, NotPackets::cutOff);
+        walker.unitEnd = walker.next = view.end;
+        break;
+      }
+      if (!view.ended && at + kWalkLookahead >= view.end) break;
+      if (syncAt(at + stride) && syncAt(at + 2 * stride)) {
+        if (!take(at)) return false;
+        walker.next = at + stride;
+        walker.state = State::inSync;
+        continue;
+      }
+      // The sync byte does not recur: either lost bytes follow this packet, or this is the start
+      // of a packet cut short by them, when the grid starts again inside it.
+      if (std::int64_t again = findGrid(at + 1, at + kPacketSize); again >= 0) {
+        foundAgain(again);
+        continue;
+      }
+      if (!take(at)) return false;
+      bool nextToo = syncAt(at + stride);
+      walker.next = nextToo ? at + stride : at + kPacketSize;
+      walker.state = nextToo ? State::candidate : State::searching;
+      continue;
+    }
+
+    // Searching, as far as the bytes in view can tell.
+    std::int64_t last = std::min(view.stop, view.ended ? view.end : view.end - 2 * stride);
+    if (std::int64_t again = findGrid(at, last); again >= 0) {
+      foundAgain(again);
+      continue;
+    }
+    walker.next = std::max(at, last);
+    if (view.ended && walker.next >= view.end && view.end > walker.unitEnd) {
+      skip(walker.unitEnd, view.end - walker.unitEnd, NotPackets::lostSync);
+      walker.unitEnd = view.end;
+    }
+    break;
+  }
+  if (view.ended && walker.next > view.end) walker.next = view.end;
+  return true;
+}
+
+}  // namespace corvane
