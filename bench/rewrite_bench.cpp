@@ -48,8 +48,9 @@ void rewriteOneBlock(benchmark::State& state, bool withLog) {
     state.PauseTiming();
     std::memcpy(block.buffer.data(), block.pristine.data(), kBlockSize);
     ContinuityCounters counters;
-    Service service = block.service;
-    PacketRules rules{service, counters, events, false, nullptr, PacketWalker{}};
+    Multiplex multiplex;
+    adoptService(multiplex, block.service, false);
+    PacketRules rules{multiplex, counters, events, PacketWalker{}};
     state.ResumeTiming();
     benchmark::DoNotOptimize(rewritePackets(
         rules, WalkView<std::uint8_t>{block.buffer.data(), 0, kBlockSize, kBlockSize, true}));

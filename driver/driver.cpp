@@ -94,7 +94,14 @@ RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer
   startProgress(outputs.progress);
   PassOutcome outcome = rewriteFile(rules, source, buffer, output, passScheduleFor(buffer));
   if (outcome.end == PassEnd::complete) finishProgress();
-  if (outcome.stop != Refusal::none) printRefusal(outcome.stop, rules.service.pids);
+  if (outputs.notPacketBytes > 0) {
+    // パケットでない %lld バイトをそのまま書き込みました.
+    printErr(msg::kNotPacketBytes, static_cast<long long>(outputs.notPacketBytes));
+  }
+  // Only the one service of a recording stops the pass.
+  if (outcome.stop != Refusal::none) {
+    printRefusal(outcome.stop, rules.multiplex.programs.front().service->pids);
+  }
   outcome = settleDestination(output, buffer, outcome);
   outputs.report.destinationBytes = destinationBytes(output, buffer, outcome.end);
   switch (outcome.end) {
@@ -125,35 +132,38 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
     printErr(msg::kReadError, firstRead.code);  // リードエラー. error code %d.
     return failedWith("read-error");
   }
-  Service service;
-  std::unique_ptr<Multiplex> multiplex;
+  // The services of the recording and the table that routes its PIDs to them.
+  std::unique_ptr<Multiplex> multiplex(new (std::nothrow) Multiplex);
+  if (multiplex == nullptr) {
+    writeErr(msg::kMemoryAllocFailed);  // メモリの確保に失敗しました
+    return RunEnding{RunEnd::noMemory, "no-memory"};
+  }
   auto blockBytes = static_cast<std::int32_t>(buffer.read);
   // The packets are found where the sync byte recurs: without a grid in the first block, there
   // are none to survey. A first read that found less than a block found the source's end.
   Framing framing;
   if (!detectFraming(buffer.bytes, buffer.read, buffer.read < kBlockSize, &framing)) {
-    printRefusal(Refusal::noSecondPcr, service.pids);
+    printRefusal(Refusal::noSecondPcr, ProgramPids{});
     return RunEnding{RunEnd::refused, refusalCode(Refusal::noSecondPcr)};
   }
   if (line.settings.allServices) {
-    multiplex.reset(new (std::nothrow) Multiplex);
-    if (multiplex == nullptr) {
-      writeErr(msg::kMemoryAllocFailed);  // メモリの確保に失敗しました
-      return RunEnding{RunEnd::noMemory, "no-memory"};
-    }
     if (Refusal refusal = surveyMultiplex(*multiplex, framing, buffer.bytes, blockBytes);
+        refusal != Refusal::none) {
+      printRefusal(refusal, ProgramPids{});
+      return RunEnding{RunEnd::refused, refusalCode(refusal)};
+    }
+    printServices(*multiplex);
+    multiplex->followPmts = line.settings.pmtcheck;
+  } else {
+    Service service;
+    if (Refusal refusal =
+            surveyStream(service, line.settings.nogop, framing, buffer.bytes, blockBytes);
         refusal != Refusal::none) {
       printRefusal(refusal, service.pids);
       return RunEnding{RunEnd::refused, refusalCode(refusal)};
     }
-    printServices(*multiplex);
-  } else if (Refusal refusal = surveyStream(service, line.settings.nogop, framing, buffer.bytes,
-                                           blockBytes);
-             refusal != Refusal::none) {
-    printRefusal(refusal, service.pids);
-    return RunEnding{RunEnd::refused, refusalCode(refusal)};
+    adoptService(*multiplex, service, line.settings.pmtcheck);
   }
-  outputs.report.program = service.programNumber;
 
   Destination output;
   RunEnding ending;
@@ -167,15 +177,15 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
     abandonReport(outputs.report);
     return reportNotOpened(line);
   } else {
+    outputs.timeLog.programs = line.settings.allServices;
     outputs.progress.streamed = !platform::isRegularFile(sourceFile);
     if (!platform::fileSize(sourceFile, &outputs.progress.fileSize)) outputs.progress.fileSize = 0;
     EventSink events = sinkTo(outputs);
-    PacketRules rules{service,         memory.counters, events, line.settings.pmtcheck,
-                      multiplex.get(), PacketWalker{framing}};
+    PacketRules rules{*multiplex, memory.counters, events, PacketWalker{framing}};
     ending = passToEnd(rules, source, buffer, output, outputs);
   }
   outputs.report.sourceRead = buffer.read;
-  reportServices(outputs.report, multiplex == nullptr ? &service : nullptr, multiplex.get());
+  reportServices(outputs.report, *multiplex);
   return ending;
 }
 

@@ -6,13 +6,16 @@ void receiveEvent(const EventSink& sink, const Event& event) {
   RunOutputs& run = *static_cast<RunOutputs*>(sink.outputs);
   if (event.kind == EventKind::packetCounted) {
     showProgress(run.progress, event.offset);
-  } else if (run.timeLog.stream != nullptr) {
-    logEvent(run.timeLog, event, sink.program);
+    return;
   }
+  if (event.kind == EventKind::syncLost || event.kind == EventKind::cutOffEnd) {
+    run.notPacketBytes += event.value;
+  }
+  if (run.timeLog.stream != nullptr) logEvent(run.timeLog, event);
 }
 
 void receiveReportedEvent(const EventSink& sink, const Event& event) {
-  reportEvent(static_cast<RunOutputs*>(sink.outputs)->report, event, sink.program);
+  reportEvent(static_cast<RunOutputs*>(sink.outputs)->report, event);
   receiveEvent(sink, event);
 }
 

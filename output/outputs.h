@@ -13,6 +13,7 @@ struct RunOutputs {
   TimeLog timeLog;
   Progress progress;
   Report report;
+  std::int64_t notPacketBytes = 0;  // bytes the pass left as they were, as no packet's
 };
 
 // Hands an event to the time log and the progress lines; the sink's `outputs` is a RunOutputs.

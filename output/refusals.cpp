@@ -45,6 +45,8 @@ RefusalText textOf(Refusal refusal) {
       return {msg::kTooManyAudioInfo, &ProgramPids::audio, "too-many-audios"};
     case Refusal::scrambledVideo:  // 映像がスクランブルされています...処理できません(INFO).
       return {msg::kScrambledVideoInfo, nullptr, "scrambled-video"};
+    case Refusal::badPmtSections:  // PMTのCRCが一致しません...終了します(PMT).
+      return {msg::kBadPmtCrc, nullptr, "pmt-crc-error"};
   }
   return {"", nullptr, "none"};
 }

@@ -141,7 +141,7 @@ const char* codingName(StreamCoding coding) {
   return "other";
 }
 
-// Where the tally of the service with the sink's `program` is, or -1.
+// Where the tally of the service with the program number `program` is, or -1.
 int tallyIndex(const Report& report, int program) {
   if (report.serviceCount > 0 && report.services[report.lastService].program == program) {
     return report.lastService;
@@ -152,8 +152,8 @@ int tallyIndex(const Report& report, int program) {
   return -1;
 }
 
-// The tally of the service with the sink's `program`, made at its first event; null once the
-// table is full.
+// The tally of the service with the program number `program`, made at its first event; null once
+// the table is full.
 ServiceTally* tallyOf(Report& report, int program) {
   int i = tallyIndex(report, program);
   if (i < 0) {
@@ -166,15 +166,14 @@ ServiceTally* tallyOf(Report& report, int program) {
 }
 
 // The head of an entry of the events list.
-void putEventHead(Report& report, const char* type, const Event& event, int program) {
+void putEventHead(Report& report, const char* type, const Event& event) {
   put(report, "%s\n    {\"type\": \"%s\", \"program\": %d, \"pid\": %d, ",
-      report.events++ == 0 ? "" : ",", type, program != 0 ? program : report.program, event.pid);
-  put(report, "\"byte_offset\": %lld, \"packet_index\": %lld", ll(event.offset),
-      ll(event.offset / kPacketSize));
+      report.events++ == 0 ? "" : ",", type, event.program, event.pid);
+  put(report, "\"byte_offset\": %lld, \"packet_index\": %lld", ll(event.offset), ll(event.packet));
 }
 
-void putJumpEvent(Report& report, const char* type, const Event& event, int program) {
-  putEventHead(report, type, event, program);
+void putJumpEvent(Report& report, const char* type, const Event& event) {
+  putEventHead(report, type, event);
   put(report, ", ");
   putTime(report, "before", event.previous);
   put(report, ", ");
@@ -287,7 +286,7 @@ IoStatus openReport(Report& report, const platform::Path& path, const ReportHead
   return IoStatus{};
 }
 
-void reportEvent(Report& report, const Event& event, int program) {
+void reportEvent(Report& report, const Event& event) {
   switch (event.kind) {
     case EventKind::packetCounted:
       ++report.packets;
@@ -308,10 +307,17 @@ void reportEvent(Report& report, const Event& event, int program) {
     case EventKind::cutOffEnd:
       report.cutOffBytes = event.value;
       return;
+    case EventKind::syncLost:
+      ++report.syncLosses;
+      report.syncLostBytes += event.value;
+      return;
+    case EventKind::badSection:
+      ++report.badSections;
+      return;
     default:
       break;
   }
-  ServiceTally* tally = tallyOf(report, program);
+  ServiceTally* tally = tallyOf(report, event.program);
   if (tally == nullptr) return;
   switch (event.kind) {
     case EventKind::pcrRebased:
@@ -323,19 +329,19 @@ void reportEvent(Report& report, const Event& event, int program) {
       tally->lastOutput = event.value;
       return;
     case EventKind::randomAccess:
-      tally->randomAccessPacket = event.offset / kPacketSize;
+      tally->randomAccessPacket = event.packet;
       return;
     case EventKind::joint:
       ++tally->joints;
-      putJumpEvent(report, "joint", event, program);
+      putJumpEvent(report, "joint", event);
       return;
     case EventKind::wrap:
       ++tally->wraps;
-      putJumpEvent(report, "wrap", event, program);
+      putJumpEvent(report, "wrap", event);
       return;
     case EventKind::pidChanged:
       ++tally->pmtChanges;
-      putEventHead(report, "pmt-change", event, program);
+      putEventHead(report, "pmt-change", event);
       put(report, ", \"stream\": \"%s\", ", roleName(event.role));
       putPid(report, "from", event.previous);
       put(report, ", ");
@@ -347,38 +353,34 @@ void reportEvent(Report& report, const Event& event, int program) {
   }
 }
 
-void reportServices(Report& report, const Service* service, const Multiplex* multiplex) {
+void reportServices(Report& report, const Multiplex& multiplex) {
   if (report.stream == nullptr || report.servicesWritten) return;
   report.servicesWritten = true;
   put(report, "%s],\n  \"services\": [", report.events == 0 ? "" : "\n  ");
-  auto tallyFor = [&report](int program) {
-    int i = tallyIndex(report, program);
-    return i >= 0 ? report.services[i] : ServiceTally{};
-  };
-  if (multiplex != nullptr) {
-    bool first = true;
-    for (const Program& program : multiplex->programs) {
-      putService(report, program.number, program.pmtPid, program.service.get(),
-                 tallyFor(program.number), first);
-      first = false;
-    }
-  } else if (service != nullptr) {
-    putService(report, service->programNumber, nextPid(service->pmtPids, -1), service, tallyFor(0),
-               true);
+  bool first = true;
+  for (const Program& program : multiplex.programs) {
+    int i = tallyIndex(report, program.number);
+    putService(report, program.number, program.pmtPid, program.service.get(),
+               i >= 0 ? report.services[i] : ServiceTally{}, first);
+    first = false;
   }
-  put(report, "%s],\n", multiplex != nullptr || service != nullptr ? "\n  " : "");
+  put(report, "%s],\n", first ? "" : "\n  ");
 }
 
 IoStatus finishReport(Report& report, const ReportEnd& end) {
   if (report.stream == nullptr) return IoStatus{};
-  if (!report.servicesWritten) reportServices(report, nullptr, nullptr);
+  if (!report.servicesWritten) {
+    report.servicesWritten = true;
+    put(report, "%s],\n  \"services\": [],\n", report.events == 0 ? "" : "\n  ");
+  }
   put(report,
       "  \"damage\": {\"errored_packets\": %lld, \"pcr_without_room\": %lld, "
       "\"stray_sections\": %lld, ",
       ll(report.erroredPackets), ll(report.pcrsWithoutRoom), ll(report.straySections));
   put(report, "\"cut_off_end_bytes\": ");
   putCount(report, report.cutOffBytes);
-  put(report, "},\n");
+  put(report, ", \"sync_losses\": %lld, \"sync_lost_bytes\": %lld, \"bad_sections\": %lld},\n",
+      ll(report.syncLosses), ll(report.syncLostBytes), ll(report.badSections));
   put(report, "  \"rewritten\": {\"packets\": %lld, \"pcrs\": %lld, \"pes\": %lld},\n",
       ll(report.packets), ll(report.pcrs), ll(report.pes));
   put(report, "  \"sizes\": {\"source_file\": ");

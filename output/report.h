@@ -16,7 +16,7 @@ namespace corvane {
 
 // What the report tallies for one service from its events.
 struct ServiceTally {
-  int program = 0;                // the sink's program: 0 for the one service of a run
+  int program = 0;                // program_number
   std::int64_t firstPcr = -1;     // source, 27 MHz; -1 until its first PCR
   std::int64_t firstOutput = -1;  // output, 27 MHz
   std::int64_t lastOutput = -1;
@@ -31,7 +31,6 @@ struct Report {
   platform::Path path;          // its own name
   platform::Path temporary;     // the name it is written under
   int error = 0;                // the system's code of the first write that failed
-  int program = 0;              // the program_number of a one-service run's service
   std::int64_t events = 0;      // entries of the events list so far
 
   ServiceTally services[kMaxServices + 1];
@@ -45,6 +44,9 @@ struct Report {
   std::int64_t pcrsWithoutRoom = 0;
   std::int64_t straySections = 0;
   std::int64_t cutOffBytes = -1;  // the length of a packet the source ends inside, -1 for none
+  std::int64_t syncLosses = 0;    // stretches of bytes that are not packets
+  std::int64_t syncLostBytes = 0;
+  std::int64_t badSections = 0;  // PAT and PMT sections whose CRC_32 failed or that were cut short
 
   // What the driver knows of the files; -1 where unknown.
   std::int64_t sourceSize = -1;  // a regular source's size
@@ -70,11 +72,11 @@ IoStatus openReport(Report& report, const platform::Path& path, const ReportHead
 bool reportLeadsTo(const Report& report, platform::FileHandle file);
 
 // Tallies an event, and writes the joints, wraps and PMT changes; nothing while no report is open.
-void reportEvent(Report& report, const Event& event, int program);
+void reportEvent(Report& report, const Event& event);
 
-// Writes each service's PIDs, codings and tallies: the one service, or every program of the
-// multiplex.
-void reportServices(Report& report, const Service* service, const Multiplex* multiplex);
+// Writes each service's PIDs, codings and tallies: every program of the multiplex, which for a
+// one-service recording is its one service.
+void reportServices(Report& report, const Multiplex& multiplex);
 
 // How the run ended, for the report's last lines.
 struct ReportEnd {

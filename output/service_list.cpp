@@ -62,8 +62,9 @@ void printServices(const Multiplex& multiplex) {
   for (const Program& program : multiplex.programs) {
     const Service* service = program.service.get();
     if (service == nullptr) {
+      // サービス %d: PMTのCRCが一致しません...巡回カウンタのみ更新します.
       // サービス %d: PMTが見つかりません...巡回カウンタのみ更新します.
-      printOut(msg::kServiceWithoutPmt, program.number);
+      printOut(program.badPmt ? msg::kServiceBadPmt : msg::kServiceWithoutPmt, program.number);
       continue;
     }
     if (withoutPcr(*service)) {

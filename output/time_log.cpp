@@ -20,9 +20,9 @@ void writeLog(TimeLog& log, const char* format, ...) {
 long long ll(std::int64_t value) { return static_cast<long long>(value); }
 unsigned pid(std::int64_t value) { return static_cast<unsigned>(value); }
 
-// A line of a service in a multiplex begins with its program number: "[ 1024] ".
+// A line of a service of a whole transport stream begins with its program number: "[ 1024] ".
 void logProgram(TimeLog& log, int program) {
-  if (program != 0) writeLog(log, "[%5d] ", program);
+  if (log.programs && program != 0) writeLog(log, "[%5d] ", program);
 }
 
 // The name of a PID in the change lines, with the blanks up to the colon.
@@ -60,8 +60,9 @@ void logPidChange(TimeLog& log, const Event& event, int program) {
 
 }  // namespace
 
-void logEvent(TimeLog& log, const Event& event, int program) {
+void logEvent(TimeLog& log, const Event& event) {
   if (log.stream == nullptr) return;
+  int program = event.program;
   switch (event.kind) {
     case EventKind::pcrRebased:
       logProgram(log, program);

@@ -13,12 +13,14 @@ struct TimeLog {
   std::FILE* stream = nullptr;                    // null while no log is written
   platform::FileHandle file = platform::kNoFile;  // the file under the stream
   int error = 0;  // the system's code of the first write that failed, 0 while none has
+  // Each line begins with the program number of its service: the services of a whole transport
+  // stream share the log.
+  bool programs = false;
 };
 
-// Writes the lines of one event; nothing while the log is not open. Each line of a service in a
-// multiplex begins with its `program` number; 0 is none. A write that fails is remembered, not
-// reported: the run goes on and the driver reports it at the end.
-void logEvent(TimeLog& log, const Event& event, int program = 0);
+// Writes the lines of one event; nothing while the log is not open. A write that fails is
+// remembered, not reported: the run goes on and the driver reports it at the end.
+void logEvent(TimeLog& log, const Event& event);
 
 // Opens the time log at `path` without cutting it, and cuts it only when it is not the source,
 // so that a log name which leads to the source (a link) cannot empty it. The source is the file

@@ -1,37 +1,32 @@
-// The packet rules of the pass: each packet's continuity counter, the PMT re-read, and the PCR
-// and PES rebasing, in place on the packets that the walker finds in the buffer. They know
-// nothing of files, and report what they did as events.
+// The packet rules of the pass: each packet's continuity counter, the tables, and the PCR and
+// PES rebasing, in place on the packets that the walker finds in the buffer. They know nothing of
+// files, and report what they did as events.
 #pragma once
 
 #include <cstdint>
 
 #include "service/events.h"
-#include "service/service.h"
+#include "service/multiplex.h"
 #include "service/survey.h"
 #include "ts/continuity.h"
 #include "ts/packet_walker.h"
 
 namespace corvane {
 
-struct Multiplex;
-
-// What the rules work on and with: the service they rebase, the stream's continuity counters,
-// the sink they report to, whether PMTs are re-read, and where the walk over the source's
-// packets stands. With a multiplex, its services are rebased instead, each on its own clock, and
-// `service` is not used.
+// What the rules work on and with: the services and the table that routes each PID to them, the
+// stream's continuity counters, the sink they report to, and where the walk over the source's
+// packets stands.
 struct PacketRules {
-  Service& service;
+  Multiplex& multiplex;
   ContinuityCounters& counters;
-  EventSink& events;
-  bool pmtcheck = false;
-  Multiplex* multiplex = nullptr;
+  const EventSink& events;
   PacketWalker walker;
 };
 
 // Rewrites the packets of the view in place, from where the walk stands (`rules.walker.next`)
-// as far as the view lets the walker decide. Stops at a PMT that fails its checks (never in a
-// multiplex): that packet has its counter renumbered and nothing more, and the walk stands on
-// it; the refusal is returned. An errored packet (transport_error_indicator) has its counter
+// as far as the view lets the walker decide. Stops at a PMT of the one service that fails its
+// checks: that packet has its counter renumbered and nothing more, and the walk stands on it;
+// the refusal is returned. An errored packet (transport_error_indicator) has its counter
 // renumbered and nothing more, and nothing is read from or written into the payload of a
 // scrambled one. Bytes that are not packets are reported and left as they are.
 Refusal rewritePackets(PacketRules& rules, const WalkView<std::uint8_t>& view);

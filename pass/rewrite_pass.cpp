@@ -45,9 +45,9 @@ Refusal rewriteUpTo(PacketRules& rules, PassBuffer& buffer, std::int64_t stop, b
       std::int64_t joined = std::min(buffer.read, ringEnd + kJoinBytes);
       auto after = static_cast<std::size_t>(joined - ringEnd);
       std::memcpy(buffer.bytes + kRingSize, buffer.bytes, after);
-      refusal = rewritePackets(rules, WalkView<std::uint8_t>{bufferAt(buffer, from), from, joined,
-                                                             std::min(stop, ringEnd),
-                                                             ended && joined == buffer.read});
+      refusal = rewritePackets(
+          rules, WalkView<std::uint8_t>{bufferAt(buffer, from), from, joined,
+                                        std::min(stop, ringEnd), ended && joined == buffer.read});
       std::memcpy(buffer.bytes, buffer.bytes + kRingSize,
                   std::min(after, static_cast<std::size_t>(kPacketSize)));
     }

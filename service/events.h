@@ -21,6 +21,7 @@ enum class EventKind : std::uint8_t {
   straySection,    // a packet on a PMT PID that reads as a section but does not start one
   cutOffEnd,       // the source ends inside a packet: value, the bytes of that packet
   syncLost,        // bytes that are not packets, where the grid was lost: value, the bytes
+  badSection,      // a PAT or PMT section failed its CRC_32 or was cut short: pid
 };
 
 // The stream a PES or a PID change is about.
@@ -33,7 +34,9 @@ struct Event {
   EventKind kind;
   StreamRole role = StreamRole::video;
   int pid = 0;
+  int program = 0;          // the program_number of the service it is about; 0 for none
   std::int64_t offset = 0;  // the source offset of the packet, in bytes
+  std::int64_t packet = 0;  // the packet's index among the source's packets
   std::int64_t source = 0;
   std::int64_t value = 0;
   std::int64_t previous = 0;
@@ -41,19 +44,24 @@ struct Event {
   std::int64_t prevPtsOffset = 0;
 };
 
-// Where the rules report to. The pass keeps `packetOffset` on the packet the rules work on, and
-// every event is stamped with it; in a multiplex it keeps `program` on the program_number of the
-// service the rules work for, which the receiver reads from the sink (0, which names no program,
-// in a one-service run).
+// Where the rules are when they report: the packet, and the service they work for (program 0
+// for none).
+struct PacketPlace {
+  std::int64_t offset;
+  std::int64_t index;
+  int program;
+};
+
+// Where the rules report to.
 struct EventSink {
   void (*receive)(const EventSink& sink, const Event& event);
   void* outputs = nullptr;
-  std::int64_t packetOffset = 0;
-  std::uint16_t program = 0;
 };
 
-inline void emit(EventSink& sink, Event event) {
-  event.offset = sink.packetOffset;
+inline void emit(const EventSink& sink, const PacketPlace& at, Event event) {
+  event.offset = at.offset;
+  event.packet = at.index;
+  event.program = at.program;
   sink.receive(sink, event);
 }
 

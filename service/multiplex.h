@@ -1,6 +1,6 @@
-// A whole transport stream: every program of its PAT is a service of its own, repaired on its own
-// clock by the same rules as a one-service recording. The tables make the services; the owner
-// table says which service repairs each PID.
+// The services of a recording and the table that routes each PID's packets to them. A whole
+// transport stream has every program of its PAT as a service of its own, repaired on its own
+// clock by the same rules; a one-service recording has the one service that the survey admitted.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "service/events.h"
+#include "service/pid_table.h"
 #include "service/service.h"
 #include "service/survey.h"
 #include "ts/packet.h"
 #include "ts/packet_walker.h"
+#include "ts/section.h"
 #include "ts/timestamp.h"
 
 namespace corvane {
@@ -23,50 +25,79 @@ struct Program {
   int number = 0;  // program_number
   int pmtPid = 0;
   std::unique_ptr<Service> service;  // made when its PMT is first seen
+  // A section on its PMT PID failed its CRC_32 before its PMT came.
+  bool badPmt = false;
 };
 
 struct Multiplex {
   Multiplex();
 
+  // The one service that the survey admitted: its PMTs are checked as the survey checks them,
+  // one that fails stops the pass, and every PID it lists is its own. Otherwise every program of
+  // the PAT is a service, and tables (PIDs below 0x0010), PMT PIDs and null packets are none's.
+  bool oneService = false;
+  // PMTs are re-read during the pass, and their changes followed (-pmtcheck on).
+  bool followPmts = false;
   std::vector<Program> programs;  // in the order the PATs list them; room for kMaxServices
   PidList pmtPids;                // the PMT PID of every program
   PidList newPmtPids;             // the PMT PIDs of programs whose PMT has not come yet
   PidList waitingPcr;             // the PCR PIDs of services not started yet
-  bool waiting = false;           // waitingPcr holds a PID
   bool patSeen = false;
   std::uint64_t lastPat = 0;  // section_length and CRC_32 of the last PAT section read
-  // The service that repairs each PID: that of the first program that lists the PID. Tables
-  // (PIDs below 0x0010), PMT PIDs and null packets have none.
-  Service* owner[kPidCount];
+  // Each PID goes to the first program that lists it.
+  PidTable pids;
+  // The sections gathered on each PID that carries a PAT or PMTs of a whole transport stream.
+  std::unique_ptr<SectionAssembler> sections[kPidCount];
 };
 
-// A PAT section: programs it names that are new are added.
-void takePat(Multiplex& multiplex, const std::uint8_t* packet);
+// Makes `service`, which the survey admitted, the multiplex's one service.
+void adoptService(Multiplex& multiplex, const Service& service, bool followPmts);
 
-// A PMT section on a PMT PID. The first of a program makes its service; with `follow` the later
-// ones are followed as PMT changes, reported to `events`.
-void takePmt(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events);
+// A whole PAT section, its CRC_32 included: programs it names that are new are added.
+void takePat(Multiplex& multiplex, Section section);
 
-// A packet that starts a PAT section or a PMT section on a PMT PID goes to takePat or takePmt.
-// Nothing is read from a scrambled packet.
-void takeTables(Multiplex& multiplex, const std::uint8_t* packet, bool follow, EventSink& events);
+// A whole PMT section on the PMT PID `pid`, its CRC_32 included. The first of a program makes
+// its service; with `follow` the later ones are followed as PMT changes, reported to `events`.
+void takePmt(Multiplex& multiplex, int pid, Section section, bool follow, const PacketPlace& at,
+             const EventSink& events);
+
+// A packet of the PAT's PID or a PMT PID of a whole transport stream, whose continuity_counter in
+// the source is `counter`: the PAT and PMT sections it completes go to takePat and takePmt once
+// their CRC_32 holds, and each section that fails it, or is cut short, is reported. Nothing is
+// read from a scrambled packet.
+void readTables(Multiplex& multiplex, const std::uint8_t* packet, int pid, int counter, bool follow,
+                const PacketPlace& at, const EventSink& events);
 
 // A PCR on a PID that services wait for starts them: it lands at one hour.
 void startOnPcr(Multiplex& multiplex, int pid, std::int64_t pcr);
 
-// Meets a packet of the multiplex, as the survey and the pass do: a PID that no service repairs
-// may carry tables, which are taken; a PCR that services wait for starts them. The service that
-// repairs the packet's PID, or none.
-inline Service* meetPacket(Multiplex& multiplex, const std::uint8_t* packet, int pid, bool follow,
-                           EventSink& events) {
-  Service* service = multiplex.owner[pid];
+// Meets a packet of the multiplex in the survey: a PID that no service repairs may carry tables,
+// which are taken; a PCR that services wait for starts them. The service that repairs the
+// packet's PID, or none.
+inline Service* meetPacket(Multiplex& multiplex, const std::uint8_t* packet, int pid) {
+  Service* service = multiplex.pids.service[pid];
   if (service == nullptr) {
-    if (payloadUnitStart(packet)) takeTables(multiplex, packet, follow, events);
-  } else if (multiplex.waiting && containsPid(multiplex.waitingPcr, pid) && carriesPcr(packet)) {
+    if (multiplex.pids.attention[pid] & kReadTables) {
+      readTables(multiplex, packet, pid, continuityCounter(packet), false, {},
+                 EventSink{dropEvent});
+    }
+  } else if ((multiplex.pids.attention[pid] & kPcrWaited) && carriesPcr(packet)) {
     startOnPcr(multiplex, pid, readPcr(packet));
   }
   return service;
 }
+
+// What the pass does with a packet whose PID needs attention (PidTable), before the rules: its
+// tables are read (`counter` is its continuity_counter in the source), a PCR that services wait
+// for starts them, and a service that is not ready takes the packet as takeUnready says. The
+// service whose rules are to see the packet, or none; or the refusal of the one service's PMT
+// when it fails its checks.
+struct Attended {
+  Service* service;
+  Refusal stop = Refusal::none;
+};
+Attended attend(Multiplex& multiplex, const std::uint8_t* packet, int pid, int counter,
+                const PacketPlace& at, const EventSink& events);
 
 // Starts a service without PCR at its anchor's PTS, which lands at one hour.
 void startOnPts(Service& service, std::int64_t pts);

@@ -20,7 +20,8 @@ constexpr std::int64_t kCaptionLead = 45000;  // 0.5 s added to every caption PT
 
 // PCR rebasing: source PCR - 300 x ptsOffset, with the fallback on prevPtsOffset when the result
 // would pass what the field can carry. The packet must carry a PCR.
-void rebasePcr(const Timeline& timeline, std::uint8_t* packet, EventSink& events);
+void rebasePcr(const Timeline& timeline, std::uint8_t* packet, const PacketPlace& at,
+               const EventSink& events);
 
 // A PES start that the rules rebase: where its header starts behind the 4-byte packet header, and
 // the stream it belongs to (video before audio before captions, for a PID in several lists).
@@ -47,18 +48,20 @@ inline bool inJumpTest(const ProgramPids& pids, const std::uint8_t* packet, int 
 // A video PES of the service's anchor before its first random-access picture: reports that
 // picture when the PES begins it.
 inline void noteRandomAccess(Service& service, const std::uint8_t* packet, TimedPes pes,
-                             EventSink& events) {
+                             const PacketPlace& at, const EventSink& events) {
   if (!entersVideo(service.pids.videoCoding, packet, pes.offset)) return;
   service.randomAccessSeen = true;
-  emit(events, Event{.kind = EventKind::randomAccess, .pid = packetPid(packet)});
+  emit(events, at, Event{.kind = EventKind::randomAccess, .pid = packetPid(packet)});
 }
 
 // A PES in the jump test: the jump test, a joint or a wrap, and the PTS and DTS rewrites. True
 // when it joined a new stretch: its packet's continuity counter is then to skip one value.
-bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, EventSink& events);
+bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, const PacketPlace& at,
+                       const EventSink& events);
 
 // A PES outside the jump test: its PTS (the offset rule, or the caption rule for captions) and,
 // when it carries one, its DTS (the offset rule).
-void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, EventSink& events);
+void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, const PacketPlace& at,
+               const EventSink& events);
 
 }  // namespace corvane

@@ -3,18 +3,20 @@
 
 namespace corvane {
 
-void rebasePcr(const Timeline& timeline, std::uint8_t* packet, EventSink& events) {
+void rebasePcr(const Timeline& timeline, std::uint8_t* packet, const PacketPlace& at,
+               const EventSink& events) {
   std::int64_t source = readPcr(packet);
   std::int64_t value = source - timeline.ptsOffset * 300;
   // PCRs still on the timeline left at the last joint or wrap keep the offset of that timeline.
   if (value > kMaxPcr) value = source - timeline.prevPtsOffset * 300;
   writePcr(packet, value);
-  emit(events, Event{.kind = EventKind::pcrRebased,
-                     .role = StreamRole::pcr,
-                     .pid = packetPid(packet),
-                     .source = source,
-                     .value = value,
-                     .ptsOffset = timeline.ptsOffset});
+  emit(events, at,
+       Event{.kind = EventKind::pcrRebased,
+             .role = StreamRole::pcr,
+             .pid = packetPid(packet),
+             .source = source,
+             .value = value,
+             .ptsOffset = timeline.ptsOffset});
 }
 
 }  // namespace corvane

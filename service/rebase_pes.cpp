@@ -100,20 +100,23 @@ TimedPes timedPesStart(const ProgramPids& pids, const std::uint8_t* packet) {
   return TimedPes{o, role};
 }
 
-void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, EventSink& events) {
+void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, const PacketPlace& at,
+               const EventSink& events) {
   int pesOffset = pes.offset;
   PtsRewrite pts = rewritePts(service, packet, pesOffset);
   // Only with H.264 or HEVC video can a PES outside the jump test carry a DTS.
   if (pesHasDts(packet, pesOffset)) rewriteDts(service.timeline, packet, pesOffset);
-  emit(events, Event{.kind = EventKind::pesRebased,
-                     .role = pes.role,
-                     .pid = packetPid(packet),
-                     .source = pts.source,
-                     .value = pts.value,
-                     .ptsOffset = service.timeline.ptsOffset});
+  emit(events, at,
+       Event{.kind = EventKind::pesRebased,
+             .role = pes.role,
+             .pid = packetPid(packet),
+             .source = pts.source,
+             .value = pts.value,
+             .ptsOffset = service.timeline.ptsOffset});
 }
 
-bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, EventSink& events) {
+bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, const PacketPlace& at,
+                       const EventSink& events) {
   Timeline& timeline = service.timeline;
   int pesOffset = pes.offset;
   // MPEG-2 video is measured by the PTS of its reference pictures, H.264 and HEVC video by the
@@ -131,7 +134,7 @@ bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, Eve
   // Every picture a recording may begin with is in the jump test: with MPEG-2 its PES carries a
   // DTS, and with H.264 and HEVC every PES of the anchor is.
   if (!service.randomAccessSeen && pes.role == StreamRole::video && pid == service.pids.anchor) {
-    noteRandomAccess(service, packet, pes, events);
+    noteRandomAccess(service, packet, pes, at, events);
   }
 
   bool joined = false;
@@ -152,24 +155,26 @@ bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, Eve
       kind = EventKind::joint;
       joined = true;
     }
-    emit(events, Event{.kind = kind,
-                       .pid = pid,
-                       .source = source,
-                       .previous = previous,
-                       .ptsOffset = timeline.ptsOffset,
-                       .prevPtsOffset = timeline.prevPtsOffset});
+    emit(events, at,
+         Event{.kind = kind,
+               .pid = pid,
+               .source = source,
+               .previous = previous,
+               .ptsOffset = timeline.ptsOffset,
+               .prevPtsOffset = timeline.prevPtsOffset});
   } else if (!mpeg2 && timeline.jumpTestCount > 1) {
     noteFrameStep(timeline.frameSteps, step);
   }
 
   std::int64_t pts = rewritePts(service, packet, pesOffset).value;
   timeline.lastDecodeTime = hasDts ? rewriteDts(timeline, packet, pesOffset) : pts;
-  emit(events, Event{.kind = EventKind::jumpTestPes,
-                     .role = pes.role,
-                     .pid = pid,
-                     .source = source,
-                     .previous = previous,
-                     .ptsOffset = timeline.ptsOffset});
+  emit(events, at,
+       Event{.kind = EventKind::jumpTestPes,
+             .role = pes.role,
+             .pid = pid,
+             .source = source,
+             .previous = previous,
+             .ptsOffset = timeline.ptsOffset});
   return joined;
 }
 

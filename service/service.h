@@ -47,12 +47,11 @@ struct Service {
   // Its video has begun a picture that a recording may begin with (reported once).
   bool randomAccessSeen = false;
 
-  // The program_number of its PMT, for the report; -1 while none has been read.
+  // The program_number of its PMT, for the events and the report; -1 while none has been read.
   int programNumber = -1;
-  // Only a service of a multiplex uses what follows; the one service of a one-service run has its
-  // offset from the survey and passes every check of it.
   // Its offset is set: from its first PCR, or for a service without PCR from its anchor's first
-  // PTS. Nothing of it is rebased before.
+  // PTS. Nothing of it is rebased before. The one service that the survey admits has started,
+  // has its anchor seen and is ready from the pass's start.
   bool started = false;
   // Its anchor is scrambled, or it has no stream: it gets its counters and nothing else.
   bool countersOnly = false;

@@ -78,11 +78,11 @@ Refusal surveyStream(Service& service, bool nogop, Framing framing, const std::u
     int key = payloadUnitStart(packet) && !scrambled(packet) ? sectionKey(packet) : -1;
     Refusal refusal;
     if (pid == 0 && key == kPatSectionKey) {
-      readPat(packet, service.pmtPids);
+      readPat(sectionIn(packet), service.pmtPids);
       refusal = checkPat(service.pmtPids);
     } else if (key == kPmtSectionKey && containsPid(service.pmtPids, pid)) {
-      readPmt(packet, service.pids);
-      service.programNumber = pmtProgramNumber(packet);
+      readPmt(sectionIn(packet), service.pids);
+      service.programNumber = pmtProgramNumber(sectionIn(packet));
       refusal = checkPmt(service.pids);
     } else {
       refusal = checkPesStart(service.pids, packet, startFound);

@@ -30,6 +30,9 @@ enum class Refusal : std::uint8_t {
   noAudio,
   tooManyAudios,   // the audio PIDs are listed after the message
   scrambledVideo,  // the video's packets are scrambled, so its timestamps cannot be reached
+  // A whole transport stream: no PMT came in the first block, and sections on PMT PIDs failed
+  // their CRC_32.
+  badPmtSections,
 };
 
 // Surveys the packets of the first block of the source, `blockBytes` bytes at `block` framed as

@@ -156,6 +156,21 @@ void replacePackets(Bytes& stream, int pid, const Bytes& packet) {
   }
 }
 
+// Each packet of `pid` replaced by `packets`, the PID's counters numbered anew.
+Bytes withPackets(const Bytes& stream, int pid, const Bytes& packets) {
+  Bytes out;
+  int counter = 0;
+  for (std::size_t at = 0; at < stream.size(); at += 188) {
+    bool replaced = ((stream[at + 1] & 0x1F) << 8 | stream[at + 2]) == pid;
+    const std::uint8_t* from = replaced ? packets.data() : stream.data() + at;
+    out.insert(out.end(), from, from + (replaced ? packets.size() : 188));
+    for (std::size_t k = 0; replaced && k < packets.size(); k += 188) {
+      out[out.size() - packets.size() + k + 3] = static_cast<std::uint8_t>(0x10 | counter++ % 16);
+    }
+  }
+  return out;
+}
+
 // The PMT of service 1032: its video and audio, then `more`, then its captions.
 Bytes pmtOf1032With(const std::vector<gen::PmtEntry>& more) {
   std::vector<gen::PmtEntry> streams = {{0x1B, 0x0211, {}}, {0x0F, 0x0212, {}}, {0x0F, 0x0213, {}}};
@@ -198,12 +213,15 @@ TEST(Multiplex, BadTablesAndScrambledStreamsAreTakenOrPassedThrough) {
   Bytes pat;
   gen::appendPat(pat, {{0x0400, 0x1F00}, {0x0408, 0x1F01}, {0x0410, 0x1F02}});
   replacePackets(withoutPmt, 0x0000, pat);
-  // 1032's PMT runs on beyond its packet, as a section that spans packets: what lies beyond,
-  // its caption stream, is not read.
-  Bytes spanning = two;
+  // 1032's PMT runs on beyond its packet, as a section that spans packets: it is read whole,
+  // and its caption stream behind 30 other streams is 1032's. Cut short, where the packet after
+  // never comes, it is not read at all.
   std::vector<gen::PmtEntry> fillers;
   for (int k = 0; k < 30; ++k) fillers.push_back({0x06, 0x0250 + k, {0x52, 0x01, 0x38}});
-  replacePackets(spanning, 0x1F01, pmtOf1032With(fillers));
+  Bytes spanningPmt = pmtOf1032With(fillers);
+  ASSERT_EQ(spanningPmt.size(), 2u * 188);
+  Bytes spanning = withPackets(two, 0x1F01, spanningPmt);
+  Bytes cutShort = withPackets(two, 0x1F01, Bytes(spanningPmt.begin(), spanningPmt.begin() + 188));
   Bytes errored = two;  // every other PAT and PMT packet errored, after the first ones
   std::map<int, int> tables;
   for (std::size_t at = 0; at < errored.size(); at += 188) {
@@ -225,7 +243,11 @@ TEST(Multiplex, BadTablesAndScrambledStreamsAreTakenOrPassedThrough) {
       {"another program's PIDs", otherProgramsPid, {}, "映像 0111(MPEG-2) 音声 0112(AAC)"},
       {"table PIDs as streams", tablePids, {}, "サービス 1032: PCR 02ff 映像 0211(H.264)"},
       {"a PMT never comes", withoutPmt, {}, "サービス 1040: PMTが見つかりません"},
-      {"a PMT spans packets", spanning, {0x0230}, "その他 0250"},
+      {"a PMT spans packets", spanning, {}, "その他 0250"},
+      {"a PMT cut short",
+       cutShort,
+       {0x0211, 0x0212, 0x0213, 0x0230, 0x02FF},
+       "サービス 1032: PMTのCRCが一致しません"},
       {"errored tables", errored, {}, "サービス 1032: PCR 02ff"},
       {"scrambled video",
        scrambled,
@@ -241,7 +263,7 @@ TEST(Multiplex, BadTablesAndScrambledStreamsAreTakenOrPassedThrough) {
     Bytes repaired = readFile(folder / "bad.out.ts");
     ASSERT_EQ(repaired.size(), c.stream.size());
     std::set<int> pids;
-    for (std::size_t at = 0; at < repaired.size(); at += 188) {
+    for (std::size_t at = 0; at < c.stream.size(); at += 188) {
       pids.insert((repaired[at + 1] & 0x1F) << 8 | repaired[at + 2]);
     }
     for (int pid : pids) {
@@ -254,13 +276,22 @@ TEST(Multiplex, BadTablesAndScrambledStreamsAreTakenOrPassedThrough) {
     }
   }
 
-  // Only a first block without any program is refused, as one without a PAT program.
+  // Only a first block without any service is refused: one without a PAT program, and one whose
+  // every PMT fails its CRC_32.
   Bytes noProgram;
   for (int k = 0; k < 100; ++k) gen::appendPat(noProgram, {{0, 0x0010}});
-  writeFile(folder / "none.ts", noProgram);
-  RunResult refused = folder.run({"-services", "all", "none.ts", "none.out.ts"});
-  EXPECT_EQ(refused.status, 0);
-  EXPECT_EQ(refused.err, msg::kDamagedPat);
+  Bytes badCrcs = two;
+  for (std::size_t at = 0; at < badCrcs.size(); at += 188) {
+    int pid = (badCrcs[at + 1] & 0x1F) << 8 | badCrcs[at + 2];
+    if (pid == 0x1F00 || pid == 0x1F01) badCrcs[at + 5 + 9] ^= 0x01;  // PCR_PID of a PMT
+  }
+  for (const auto& [stream, message] :
+       {std::pair{noProgram, msg::kDamagedPat}, std::pair{badCrcs, msg::kBadPmtCrc}}) {
+    writeFile(folder / "none.ts", stream);
+    RunResult refused = folder.run({"-services", "all", "none.ts", "none.out.ts"});
+    EXPECT_EQ(refused.status, 0);
+    EXPECT_EQ(refused.err, message);
+  }
 }
 
 // Alone, a scrambled audio stream keeps its bytes while the rest is repaired as from the clear
@@ -317,7 +348,7 @@ TEST(Multiplex, StreamTypesCountAsTheirKind) {
     gen::Bytes bytes;
     gen::appendPmt(bytes, 0x01F0, 0x01FF, {{c.streamType, 0x0140, c.descriptors}});
     ProgramPids pids;
-    readPmt(bytes.data(), pids, PmtStreams::anyStream);
+    readPmt(sectionIn(bytes.data()), pids, PmtStreams::anyStream);
     const PidList* lists[] = {&pids.video, &pids.audio, &pids.captions, &pids.others};
     for (int kind = video; kind <= other; ++kind) {
       EXPECT_EQ(containsPid(*lists[kind], 0x0140), kind == c.kind)

@@ -127,7 +127,9 @@ Bytes rewrittenInOneGo(const Bytes& source, bool pmtcheck) {
             Refusal::none);
   ContinuityCounters counters;
   EventSink events{dropEvent};
-  PacketRules rules{service, counters, events, pmtcheck, nullptr, PacketWalker{}};
+  Multiplex multiplex;
+  adoptService(multiplex, service, pmtcheck);
+  PacketRules rules{multiplex, counters, events, PacketWalker{}};
   const auto size = static_cast<std::int64_t>(all.size());
   rewritePackets(rules, WalkView<std::uint8_t>{all.data(), 0, size, size, true});
   return all;
@@ -214,7 +216,7 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
       Service service;
       ContinuityCounters counters;
       EventSink events{dropEvent};
-      PacketRules rules{service, counters, events, stop, nullptr, PacketWalker{}};
+      Multiplex multiplex;
       PassBuffer buffer{bufferBytes.data()};
       SourceReader reader{reinterpret_cast<platform::FileHandle>(&input), &kScriptedCalls};
       Destination output{reinterpret_cast<platform::FileHandle>(&written), cuttable,
@@ -223,6 +225,8 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
                       surveyStream(service, false, Framing{}, buffer.bytes,
                                    static_cast<std::int32_t>(buffer.read)) == Refusal::none;
       ASSERT_TRUE(surveyed);
+      adoptService(multiplex, service, stop);
+      PacketRules rules{multiplex, counters, events, PacketWalker{}};
       PassOutcome outcome =
           settleDestination(output, buffer, rewriteFile(rules, reader, buffer, output, schedule));
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ts/packet.h"
+#include "ts/section.h"
 
 namespace corvane {
 namespace {
@@ -64,7 +65,7 @@ TEST(PacketFields, AreReadAtFixedPositionsWhateverTheSyncByte) {
   packet[6] = 0xB1;
   packet[7] = 0x23;
   EXPECT_EQ(sectionKey(packet), kPmtSectionKey);
-  EXPECT_EQ(sectionLength(packet), 0x123);
+  EXPECT_EQ(sectionLengthOf(packet + 5), 0x123);
   packet[6] = 0x81;  // reserved bits 00: not a section
   EXPECT_NE(sectionKey(packet), kPmtSectionKey);
 }

@@ -45,7 +45,7 @@ class PmtChange : public ::testing::Test {
     gen::Bytes bytes;
     gen::appendPmt(bytes, gen::kPmtPid, after.pcr, streams);
     testing::RecordedEvents events;
-    *refusal = trackPmtChange(pids_, bytes.data(), events.sink);
+    *refusal = trackPmtChange(pids_, sectionIn(bytes.data()), {}, events.sink);
     std::vector<Change> changes;
     for (const Event& event : events.all) {
       EXPECT_EQ(event.kind, EventKind::pidChanged);

@@ -201,20 +201,24 @@ class RecordingCheck {
   const Bytes& output_;
 };
 
-// The per-packet rules in memory, on a prepared service.
+// The per-packet rules in memory, on a prepared service, adopted at the first rewrite.
 class PacketPass : public ::testing::Test {
  protected:
   // Rewrites `stream` in place as the pass does; the refusal of a PMT re-read that failed.
   Refusal rewrite(Bytes& stream) {
+    if (multiplex_.programs.empty()) adoptService(multiplex_, service_, pmtcheck_);
     const auto size = static_cast<std::int64_t>(stream.size());
     rules_.walker = PacketWalker{};
     return rewritePackets(rules_, WalkView<std::uint8_t>{stream.data(), 0, size, size, true});
   }
+  const ProgramPids& adopted() const { return multiplex_.programs.front().service->pids; }
 
   Service service_;
+  bool pmtcheck_ = false;
+  Multiplex multiplex_;
   ContinuityCounters counters_;
   testing::RecordedEvents events_;
-  PacketRules rules_{service_, counters_, events_.sink, false, nullptr, PacketWalker{}};
+  PacketRules rules_{multiplex_, counters_, events_.sink, PacketWalker{}};
 };
 
 TEST_F(PacketPass, PacketWithoutPayloadRepeatsItsPidsCounterAndAJointSkipsOne) {
@@ -243,7 +247,7 @@ TEST_F(PacketPass, DamageAndCountedPacketsAreReportedAtTheirOffsets) {
   gen::shortenAdaptationField(stream, 1, 6);
   gen::appendPcrOnly(stream, gen::kPcrPid, 0);
   gen::markErrored(stream, 2, 1, 7);
-  gen::appendPcrOnly(stream, 0x0200, 0);  // not the service's PCR
+  gen::appendPcrOnly(stream, 0x0200, 0);                            // not the service's PCR
   stream.insert(stream.end(), stream.begin(), stream.begin() + 3);  // a packet cut short
   rewrite(stream);
   std::vector<std::pair<EventKind, std::int64_t>> seen;
@@ -258,14 +262,14 @@ TEST_F(PacketPass, DamageAndCountedPacketsAreReportedAtTheirOffsets) {
 }
 
 TEST_F(PacketPass, PmtcheckReReadsSectionsOnPmtPidsOnly) {
-  rules_.pmtcheck = true;
+  pmtcheck_ = true;
   insertPid(service_.pmtPids, gen::kPmtPid);
   insertPid(service_.pids.audio, gen::kAudio1Pid);
   // A PMT without audio, which fails the reader's checks wherever it is re-read.
   Bytes elsewhere;
   gen::appendPmt(elsewhere, 0x0300, gen::kPcrPid, {{0x02, gen::kVideoPid, {}}});
   EXPECT_EQ(rewrite(elsewhere), Refusal::none);
-  EXPECT_EQ(pidAt(service_.pids.audio, 0), gen::kAudio1Pid);
+  EXPECT_EQ(pidAt(adopted().audio, 0), gen::kAudio1Pid);
   // Nor is one read from a packet that does not start it; it is damage met.
   Bytes stray;
   gen::appendStrayPmtContinuation(stray, gen::kPmtPid);

@@ -1,5 +1,6 @@
 #include "tools/stream_generator.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -160,9 +161,24 @@ void appendPmt(Bytes& out, int pmtPid, int pcrPid, const std::vector<PmtEntry>& 
     section.push_back(static_cast<std::uint8_t>(esLength));
     section.insert(section.end(), stream.descriptors.begin(), stream.descriptors.end());
   }
-  // Sections that do not fit are cut at the packet's end, as damaged recordings have them.
-  if (section.size() > kPacket - 9) section.resize(kPacket - 9);
-  putSection(p, section);
+  if (section.size() <= kPacket - 9) {
+    putSection(p, section);
+    return;
+  }
+  // A section that does not fit goes on in the packets after, each with the next counter; the
+  // last one's rest is stuffing.
+  std::uint32_t crc = crc32Mpeg(section.data(), section.size());
+  for (int shift = 24; shift >= 0; shift -= 8)
+    section.push_back(static_cast<std::uint8_t>(crc >> shift));
+  p[4] = 0x00;
+  std::size_t at = std::min<std::size_t>(section.size(), kPacket - 5);
+  std::memcpy(p + 5, section.data(), at);
+  for (int next = cc + 1; at < section.size(); ++next) {
+    std::uint8_t* more = newPacket(out, pmtPid, false, 0x1, next);
+    std::size_t count = std::min<std::size_t>(section.size() - at, kPacket - 4);
+    std::memcpy(more + 4, section.data() + at, count);
+    at += count;
+  }
 }
 
 void appendPcrOnly(Bytes& out, int pid, std::int64_t pcr, int cc) {

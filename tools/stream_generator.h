@@ -24,7 +24,8 @@ struct PmtEntry {
   Bytes descriptors;
 };
 
-// Appends one 188-byte packet each. `cc` is the source continuity counter.
+// Appends one 188-byte packet each, but for a PMT too long for one, whose section goes on in the
+// packets after it. `cc` is the source continuity counter.
 void appendPat(Bytes& out, const std::vector<ProgramEntry>& programs, int cc = 0);
 void appendPmt(Bytes& out, int pmtPid, int pcrPid, const std::vector<PmtEntry>& streams, int cc = 0,
                const Bytes& programDescriptors = {}, int programNumber = 0x0408);

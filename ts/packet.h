@@ -1,5 +1,5 @@
-// Fields of a 188-byte transport packet, read in place at fixed byte positions. The sync byte is
-// never checked; the file is taken to begin on a packet boundary.
+// Fields of a 188-byte transport packet, read in place at fixed byte positions. Where packets are,
+// the walker finds (packet_walker.h).
 #pragma once
 
 #include <cstdint>
@@ -82,12 +82,14 @@ inline bool pesTimestampsFit(const std::uint8_t* packet, int o) {
   return last <= kLastPacketByte;
 }
 
-// A PSI section is only recognised where it begins at byte 5, behind a zero pointer_field.
-inline int sectionKey(const std::uint8_t* packet) { return (packet[5] << 4) + (packet[6] >> 4); }
-inline int sectionLength(const std::uint8_t* packet) {
-  return ((packet[6] & 0x0F) << 8) | packet[7];
+// table_id and the four bits behind it of a section; a one-service recording's sections are only
+// recognised where they begin at byte 5 of a packet, behind a zero pointer_field.
+inline int sectionKeyOf(const std::uint8_t* section) {
+  return (section[0] << 4) + (section[1] >> 4);
 }
+inline int sectionKey(const std::uint8_t* packet) { return sectionKeyOf(packet + 5); }
 
+inline int continuityCounter(const std::uint8_t* packet) { return packet[3] & 0x0F; }
 // Stores a continuity counter, keeping scrambling and adaptation_field_control.
 inline void setContinuityCounter(std::uint8_t* packet, int counter) {
   packet[3] = static_cast<std::uint8_t>((packet[3] & 0xF0) | counter);

@@ -102,15 +102,31 @@ inline bool syncAt(const std::uint8_t* bytes, std::int64_t from, std::int64_t en
   return at >= end ? ended : bytes[at - from] == kSyncByte;
 }
 
+// Visits the packets from `packet` on, each kStride bytes after the one before, while the sync
+// byte recurs two packets on and the packet lies before `last`. False when visit stopped at
+// `packet`; otherwise `packet` ends after the last one visited.
+template <int kStride, typename Byte, typename Visit>
+bool visitRun(Byte*& packet, Byte* last, Visit& visit) {
+  Byte* at = packet;
+  for (; at < last && at[2 * kStride] == kSyncByte; at += kStride) {
+    if (!visit(at)) {
+      packet = at;
+      return false;
+    }
+  }
+  packet = at;
+  return true;
+}
+
 }  // namespace walk_detail
 
 // Walks the packets of the view from `walker.next` on, calling visit(packet) for each (at file
 // offset offsetIn(view, packet)), which returns false to stop there, and skip(offset, bytes,
-// NotPackets) for bytes that are not packets. A packet is taken where its sync byte is and the sync byte follows one and two
-// packets later, or the source ends, or no grid starts before the packet's own end: so the last
-// whole packet before lost bytes is still a packet, and one cut short is not. The grid is found
-// again where the sync byte recurs three times at the packet size. Stops where it needs bytes
-// beyond the view; false when visit stopped it.
+// NotPackets) for bytes that are not packets. A packet is taken where its sync byte is and the
+// sync byte follows one and two packets later, or the source ends, or no grid starts before the
+// packet's own end: so the last whole packet before lost bytes is still a packet, and one cut
+// short is not. The grid is found again where the sync byte recurs three times at the packet
+// size. Stops where it needs bytes beyond the view; false when visit stopped it.
 template <typename Byte, typename Visit, typename Skip>
 bool walkPackets(PacketWalker& walker, const WalkView<Byte>& view, Visit&& visit, Skip&& skip) {
   using State = PacketWalker::State;
@@ -133,32 +149,22 @@ bool walkPackets(PacketWalker& walker, const WalkView<Byte>& view, Visit&& visit
     walker.next = at;
     walker.state = State::inSync;
   };
-  auto take = [&](std::int64_t at) {
-    if (!visit(view.bytes + (at - view.from))) return false;
-    ++walker.packets;
-    walker.unitEnd = at - lead + stride;
-    return true;
-  };
 
   while (walker.next < view.stop) {
     std::int64_t at = walker.next;
     if (walker.state == State::inSync) {
-      // Every packet whose sync byte recurs two packets on, while that byte is in the view.
+      // Every packet whose sync byte recurs two packets on, while that byte is in the view: the
+      // loop of each packet size on its own, so that the size is a constant in it.
       std::int64_t runEnd = std::min(view.stop, view.end - 2 * stride);
-      Byte* packet = view.bytes + (at - view.from);
+      Byte* const first = view.bytes + (at - view.from);
       Byte* const last = view.bytes + (runEnd - view.from);
-      const std::int64_t runFrom = at;
-      const std::int64_t twoPackets = 2 * stride;
-      bool stopped = false;
-      for (; packet < last && packet[twoPackets] == kSyncByte; packet += stride) {
-        if (!visit(packet)) {
-          stopped = true;
-          break;
-        }
-      }
-      at = view.from + (packet - view.bytes);
-      if (at > runFrom) {
-        walker.packets += (at - runFrom) / stride;
+      Byte* packet = first;
+      bool stopped = stride == 188   ? !walk_detail::visitRun<188>(packet, last, visit)
+                     : stride == 192 ? !walk_detail::visitRun<192>(packet, last, visit)
+                                     : !walk_detail::visitRun<204>(packet, last, visit);
+      if (packet > first) {
+        walker.packets += (packet - first) / stride;
+        at += packet - first;
         walker.unitEnd = at - lead;
       }
       walker.next = at;
@@ -177,22 +183,21 @@ bool walkPackets(PacketWalker& walker, const WalkView<Byte>& view, Visit&& visit
         break;
       }
       if (!view.ended && at + kWalkLookahead >= view.end) break;
-      if (syncAt(at + stride) && syncAt(at + 2 * stride)) {
-        if (!take(at)) return false;
-        walker.next = at + stride;
-        walker.state = State::inSync;
-        continue;
+      // Where the sync byte does not recur, either lost bytes follow this packet, or this is the
+      // start of a packet cut short by them, when the grid starts again inside it.
+      bool recurs = syncAt(at + stride) && syncAt(at + 2 * stride);
+      if (!recurs) {
+        if (std::int64_t again = findGrid(at + 1, at + kPacketSize); again >= 0) {
+          foundAgain(again);
+          continue;
+        }
       }
-      // The sync byte does not recur: either lost bytes follow this packet, or this is the start
-      // of a packet cut short by them, when the grid starts again inside it.
-      if (std::int64_t again = findGrid(at + 1, at + kPacketSize); again >= 0) {
-        foundAgain(again);
-        continue;
-      }
-      if (!take(at)) return false;
-      bool nextToo = syncAt(at + stride);
+      if (!visit(view.bytes + (at - view.from))) return false;
+      ++walker.packets;
+      walker.unitEnd = at - lead + stride;
+      bool nextToo = recurs || syncAt(at + stride);
       walker.next = nextToo ? at + stride : at + kPacketSize;
-      walker.state = nextToo ? State::candidate : State::searching;
+      walker.state = recurs ? State::inSync : nextToo ? State::candidate : State::searching;
       continue;
     }
 

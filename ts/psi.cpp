@@ -70,26 +70,27 @@ bool carriesSections(int streamType) {
 
 }  // namespace
 
-void readPat(const std::uint8_t* p, PidList& pmtPids) {
-  forEachPatProgram(p, [&pmtPids](int, int pmtPid) { insertPid(pmtPids, pmtPid); });
+void readPat(Section section, PidList& pmtPids) {
+  forEachPatProgram(section, [&pmtPids](int, int pmtPid) { insertPid(pmtPids, pmtPid); });
 }
 
-void readPmt(const std::uint8_t* p, ProgramPids& pids, PmtStreams streams, StreamListing* listing) {
+void readPmt(Section section, ProgramPids& pids, PmtStreams streams, StreamListing* listing) {
+  const std::uint8_t* s = section.bytes;
   bool anyStream = streams == PmtStreams::anyStream;
-  insertPid(pids.pcr, (p[13] & 0x1F) << 8 | p[14]);
+  insertPid(pids.pcr, (s[8] & 0x1F) << 8 | s[9]);
   if (listing != nullptr) listing->count = 0;
 
-  int programInfoLength = (p[15] & 0x0F) << 8 | p[16];
-  int entryArea = 17 + programInfoLength;
-  int entryBytes = sectionLength(p) - programInfoLength - 13;
-  // Entries are read only while their 5-byte header lies inside the packet, and descriptors
-  // only where they lie inside it.
-  for (int j = 0; j < entryBytes && entryArea + j + 5 <= kPacketSize;) {
-    const std::uint8_t* entry = p + entryArea + j;
+  int programInfoLength = (s[10] & 0x0F) << 8 | s[11];
+  int entryArea = 12 + programInfoLength;
+  int entryBytes = sectionLengthOf(s) - programInfoLength - 13;
+  // Entries are read only while their 5-byte header is there, and descriptors only as far as
+  // they are.
+  for (int j = 0; j < entryBytes && entryArea + j + 5 <= section.size;) {
+    const std::uint8_t* entry = s + entryArea + j;
     int streamType = entry[0];
     int pid = (entry[1] & 0x1F) << 8 | entry[2];
     int esInfoLength = (entry[3] & 0x0F) << 8 | entry[4];
-    int inside = kPacketSize - (entryArea + j + 5);
+    int inside = section.size - (entryArea + j + 5);
     int descriptorBytes = esInfoLength < inside ? esInfoLength : inside;
     j += 5 + esInfoLength;
 

@@ -1,13 +1,13 @@
 // Readers of the program tables: the PAT, which names each program's PMT PID, and a PMT, which
-// names a program's PCR PID and streams. They read one section that starts in the packet, only
-// as far as the packet holds it, and add what it lists; whether that makes a program the tool
-// can repair is the caller's to judge.
+// names a program's PCR PID and streams. They read one section, only as far as its bytes go, and
+// add what it lists; whether that makes a program the tool can repair is the caller's to judge.
 #pragma once
 
 #include <cstdint>
 
 #include "ts/packet.h"
 #include "ts/pid_list.h"
+#include "ts/section.h"
 
 namespace corvane {
 
@@ -67,29 +67,35 @@ struct StreamListing {
 // video, AAC audio in ADTS, ARIB captions), or every stream of a service in a multiplex.
 enum class PmtStreams : std::uint8_t { oneService, anyStream };
 
-// Calls visit(program_number, program_map_PID) for each program of the PAT section in the
-// packet; the network PID (program_number 0) is no program. Entries are read only where all four
-// bytes lie inside the packet.
+// The section that a packet starts, as a one-service recording's tables are read: at byte 5,
+// behind a zero pointer_field, as far as the packet goes.
+inline Section sectionIn(const std::uint8_t* packet) {
+  return Section{packet + 5, kPacketSize - 5};
+}
+
+// Calls visit(program_number, program_map_PID) for each program of the PAT section; the network
+// PID (program_number 0) is no program. Entries are read only where all four bytes are there.
 template <class Visit>
-void forEachPatProgram(const std::uint8_t* p, Visit visit) {
-  int entryBytes = sectionLength(p) - 9;  // section_length counts bytes 8..12 and the CRC too
-  for (int j = 0; j < entryBytes && 13 + j + 4 <= kPacketSize; j += 4) {
-    const std::uint8_t* entry = p + 13 + j;
+void forEachPatProgram(Section section, Visit visit) {
+  // section_length counts the 5 bytes behind it and the CRC_32 too
+  int entryBytes = sectionLengthOf(section.bytes) - 9;
+  for (int j = 0; j < entryBytes && 8 + j + 4 <= section.size; j += 4) {
+    const std::uint8_t* entry = section.bytes + 8 + j;
     int programNumber = entry[0] << 8 | entry[1];
     if (programNumber != 0) visit(programNumber, (entry[2] & 0x1F) << 8 | entry[3]);
   }
 }
 
-// Adds the PMT PID of each program of the PAT section in the packet.
-void readPat(const std::uint8_t* packet, PidList& pmtPids);
+// Adds the PMT PID of each program of the PAT section.
+void readPat(Section section, PidList& pmtPids);
 
-// The program_number of the PMT section in the packet.
-inline int pmtProgramNumber(const std::uint8_t* packet) { return packet[8] << 8 | packet[9]; }
+// The program_number of a PMT section.
+inline int pmtProgramNumber(Section section) { return section.bytes[3] << 8 | section.bytes[4]; }
 
-// Adds the PCR PID and the streams of the PMT section in the packet, and for one service the
-// video's coding. With `anyStream`, PIDs below 0x0010 (the tables) and the null PID are no
-// streams, and `listing`, when given, receives the streams with their codings.
-void readPmt(const std::uint8_t* packet, ProgramPids& pids,
-             PmtStreams streams = PmtStreams::oneService, StreamListing* listing = nullptr);
+// Adds the PCR PID and the streams of the PMT section, and for one service the video's coding.
+// With `anyStream`, PIDs below 0x0010 (the tables) and the null PID are no streams, and
+// `listing`, when given, receives the streams with their codings.
+void readPmt(Section section, ProgramPids& pids, PmtStreams streams = PmtStreams::oneService,
+             StreamListing* listing = nullptr);
 
 }  // namespace corvane

@@ -182,8 +182,13 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
     if (uncuttable) output.cuttable = false;
     ContinuityCounters counters;
     EventSink events = sinkTo(outputs);
-    PacketRules rules{service, counters, events, pmtcheck, allServices ? &multiplex : nullptr,
-                      PacketWalker{framing}};
+    if (allServices) {
+      multiplex.followPmts = pmtcheck;
+    } else {
+      adoptService(multiplex, service, pmtcheck);
+    }
+    outputs.timeLog.programs = allServices;
+    PacketRules rules{multiplex, counters, events, PacketWalker{framing}};
     startProgress(outputs.progress);
     PassOutcome outcome = settleDestination(
         output, buffer, rewriteFile(rules, source, buffer, output, passScheduleFor(buffer)));
