@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """H.264 and HEVC recordings made by ffmpeg, joined with jumps and a 33-bit wrap, repaired by the
-tool and then read by ffprobe and ffmpeg, as a player or an editor would read them.
+tool and then read by ffprobe and ffmpeg, as a player or an editor would read them; one of them
+in ffmpeg's M2TS mode, 192-byte packets with an arrival stamp before each.
 
 For each recording it checks that
-- the file keeps its length, and every packet its place and its bytes, but for the continuity
-  counter and the PCR, PTS and DTS fields;
+- the file keeps its length, and every packet its place and its bytes (stamps included), but for
+  the continuity counter and the PCR, PTS and DTS fields;
 - the video's decode times never step back, and rise by one frame period at every joint;
 - within each stretch every video and audio timestamp moves by the same amount (one tick less
   behind the wrap, which the tool follows by 2^33 - 1);
@@ -36,11 +37,13 @@ STRETCH_CLOCKS = [1000, 1300, 95441, 500]
 STRETCH_SECONDS = 2
 
 X265 = "log-level=error:bframes={}"
+H264_BFRAMES = ["-c:v", "libx264", "-preset", "veryfast", "-bf", "2", "-g", "30"]
+# name, frame rate, encoder, and the bytes from one packet's start to the next
 RECORDINGS = [
     # one-seg: 15 frames per second, no B-frames, so no PES carries a DTS
     ("h264-15", "15", ["-c:v", "libx264", "-preset", "veryfast", "-bf", "0", "-g", "15"]),
-    ("h264-bframes-29.97", "30000/1001",
-     ["-c:v", "libx264", "-preset", "veryfast", "-bf", "2", "-g", "30"]),
+    ("h264-bframes-29.97", "30000/1001", H264_BFRAMES),
+    ("h264-bframes-m2ts", "30000/1001", H264_BFRAMES, 192),
     ("hevc-59.94", "60000/1001",
      ["-c:v", "libx265", "-preset", "ultrafast", "-x265-params", X265.format(0), "-g", "30"]),
     ("hevc-bframes-29.97", "30000/1001",
@@ -66,11 +69,11 @@ def frame_hashes(path, stream="v"):
     return [line.split(",")[-1].strip() for line in text.splitlines() if not line.startswith("#")]
 
 
-def make_stretch(path, rate, encoder, clock):
+def make_stretch(path, rate, encoder, clock, size):
     run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", f"testsrc2=size=320x240:rate={rate}",
          "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", str(STRETCH_SECONDS),
          *encoder, "-c:a", "aac", "-b:a", "64k", "-output_ts_offset", str(clock),
-         "-f", "mpegts", path])
+         "-f", "mpegts", "-mpegts_m2ts_mode", "1" if size == 192 else "0", path])
 
 
 def pid_of(packet):
@@ -92,12 +95,12 @@ def masked(packet, timed_pids):
     return bytes(p)
 
 
-def make_recording(folder, name, rate, encoder):
+def make_recording(folder, name, rate, encoder, size):
     """The joined recording in the folder, and what ffprobe and ffmpeg read from each stretch's own
     file. With CORVANE_VIDEO_MATERIAL set, both are kept in that folder, under a name that holds
     ffmpeg's version and the recording's settings, and taken from there when they are."""
     key = hashlib.sha1(repr((run(["ffmpeg", "-version"]).splitlines()[0], rate, encoder,
-                             STRETCH_CLOCKS, STRETCH_SECONDS)).encode()).hexdigest()[:12]
+                             STRETCH_CLOCKS, STRETCH_SECONDS, size)).encode()).hexdigest()[:12]
     store = os.environ.get("CORVANE_VIDEO_MATERIAL")
     kept = os.path.join(store, f"{name}-{key}") if store else None
     source = os.path.join(folder, f"{name}.ts")
@@ -110,14 +113,14 @@ def make_recording(folder, name, rate, encoder):
     with open(source, "wb") as out:
         for k, clock in enumerate(STRETCH_CLOCKS):
             path = os.path.join(folder, f"{name}-{k}.ts")
-            make_stretch(path, rate, encoder, clock)
+            make_stretch(path, rate, encoder, clock, size)
             with open(path, "rb") as f:
                 data = f.read()
             if k == 0:
                 # ffmpeg puts an SDT ahead of the PAT; a broadcast recording begins with PAT and
                 # PMT.
-                assert pid_of(data[:PACKET]) == 0x11
-                data = data[PACKET:]
+                assert pid_of(data[size - PACKET:size]) == 0x11
+                data = data[size:]
                 with open(path, "wb") as f:
                     f.write(data)
             out.write(data)
@@ -140,15 +143,20 @@ def make_recording(folder, name, rate, encoder):
     return source, stretches
 
 
-def check_recording(command, folder, name, rate, encoder):
+def check_recording(command, folder, name, rate, encoder, size=PACKET):
     failures = []
 
     def expect(condition, what):
         if not condition:
             failures.append(f"{name}: {what}")
 
-    source, stretches = make_recording(folder, name, rate, encoder)
-    result = subprocess.run([*command, "-nogop", "off", "-pmtcheck", "on", "-log", "on", source],
+    source, stretches = make_recording(folder, name, rate, encoder, size)
+    stamp = size - PACKET
+    # ffmpeg's M2TS carries AAC as a private stream, on the PIDs of Blu-ray recordings: a whole
+    # transport stream's service takes it as a timed stream of its own.
+    services = ["-services", "all" if stamp else "one"]
+    result = subprocess.run([*command, *services, "-nogop", "off", "-pmtcheck", "on", "-log", "on",
+                             source],
                             cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, env=dict(os.environ, LC_ALL="C"))
     expect(result.returncode == 1 and result.stderr == b"",
@@ -161,16 +169,17 @@ def check_recording(command, folder, name, rate, encoder):
 
     # Every packet in place.
     expect(len(after) == len(before), f"length {len(after)}, source {len(before)}")
-    video_pid, audio_pid = 0x100, 0x101
-    differing = [i for i in range(0, min(len(before), len(after)), PACKET)
-                 if masked(before[i:i + PACKET], {video_pid, audio_pid})
-                 != masked(after[i:i + PACKET], {video_pid, audio_pid})]
+    video_pid, audio_pid = (0x1011, 0x1100) if stamp else (0x100, 0x101)
+    differing = [i for i in range(0, min(len(before), len(after)), size)
+                 if before[i:i + stamp] != after[i:i + stamp]
+                 or masked(before[i + stamp:i + size], {video_pid, audio_pid})
+                 != masked(after[i + stamp:i + size], {video_pid, audio_pid})]
     expect(not differing, f"packets changed beyond their timestamps: {differing[:5]}")
 
     # The counter of the video PID skips one value at each joint, and nowhere else.
     skips = 0
     counter = None
-    for i in range(0, len(after), PACKET):
+    for i in range(stamp, len(after), size):
         p = after[i:i + PACKET]
         if pid_of(p) == video_pid and p[3] & 0x10:
             if counter is not None and p[3] & 0x0F != (counter + 1) % 16:

@@ -47,6 +47,19 @@ void putSection(std::uint8_t* packet, const Bytes& section) {
   tail[3] = static_cast<std::uint8_t>(crc);
 }
 
+// Bytes that look like compressed data: the same noise on every system for the same seed, and
+// never the sync byte's value, which such data holds as rarely as any other.
+void putNoise(std::uint8_t* bytes, int count, std::uint32_t seed) {
+  std::uint32_t noise = seed | 1;
+  for (int i = 0; i < count; ++i) {
+    noise ^= noise << 13;  // xorshift32
+    noise ^= noise >> 17;
+    noise ^= noise << 5;
+    auto byte = static_cast<std::uint8_t>(noise >> 24);
+    bytes[i] = byte == 0x47 ? 0x48 : byte;
+  }
+}
+
 void putPcr(std::uint8_t* packet, std::int64_t pcr) {
   std::int64_t base = pcr / 300 % kPtsModulus;
   std::int64_t extension = pcr % 300;
@@ -220,8 +233,9 @@ void appendPesStart(Bytes& out, const PesStart& pes) {
   for (std::size_t i = 0; i < header.size() && 4 + o + static_cast<int>(i) < kPacket; ++i) {
     p[4 + o + i] = header[i];
   }
-  for (int i = 4 + o + static_cast<int>(header.size()); i < kPacket; ++i) {
-    p[i] = static_cast<std::uint8_t>(0x5A + i);
+  int filled = 4 + o + static_cast<int>(header.size());
+  if (filled < kPacket) {
+    putNoise(p + filled, kPacket - filled, static_cast<std::uint32_t>(pes.pts * 31 + pes.pid));
   }
 }
 
@@ -389,7 +403,9 @@ Recording makeRecording(const RecordingOptions& options) {
            options.videoStreamType == 0x02 ? Bytes{}
                                            : videoNalUnits(options.videoStreamType, gopStart));
     for (int i = 1; i < options.videoPacketsPerFrame; ++i) {
-      appendPayload(out, pids.video, nextCc(pids.video), static_cast<std::uint8_t>(f + i));
+      appendPayload(out, pids.video, nextCc(pids.video));
+      putNoise(out.data() + out.size() - kPacket + 4, kPacket - 4,
+               static_cast<std::uint32_t>(f * 1009 + i));
     }
     if (!options.pcrOnVideoPid && pcrDue) {
       std::int64_t pcr = wrap33(sourceBase + now) * 300;

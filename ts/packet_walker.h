@@ -19,20 +19,31 @@ constexpr std::uint8_t kSyncByte = 0x47;
 struct Framing {
   int stride = kPacketSize;  // bytes from one packet's sync byte to the next one's
   int lead = 0;              // bytes of the stamp that comes before each sync byte
+  // The stamps count up from packet to packet, as recorders write them; then a grid is only
+  // found again where they do. (Where they do not, as ffmpeg writes them, no stamp byte stays the
+  // same from packet to packet to make a grid of its own.)
+  bool stampsCountUp = false;
 
   friend bool operator==(const Framing&, const Framing&) = default;
 };
-inline constexpr Framing kFramings[] = {{188, 0}, {192, 4}, {204, 0}};
+// In the order in which they win when the sync byte recurs as long at several.
+inline constexpr Framing kFramings[] = {{188, 0}, {192, 4, true}, {192, 4}, {204, 0}};
 constexpr int kMaxStride = 204;
+constexpr int kMaxLead = 4;
 
-// The bytes beyond a packet's sync byte that deciding it may read: the packet itself, and three
-// sync bytes of a grid that could start inside it.
-constexpr int kWalkLookahead = kLastPacketByte + 2 * kMaxStride + 1;
+// How far beyond a sync byte the test for a grid there reads: the sync bytes one and two packets
+// on (and their stamps before them).
+constexpr int kGridReach = 2 * kMaxStride + 1;
+
+// The bytes beyond a packet's sync byte that deciding it may read: the packet and a stamp's
+// length, and the test for a grid that could start inside them.
+constexpr int kWalkLookahead = kLastPacketByte + kMaxLead + kGridReach;
 
 // The framing of a recording from its first bytes. Where the sync byte first recurs three times
-// in a row at one of the packet sizes, the sizes at which it does so from within that packet
-// compete: the one at which it recurs longest wins, then the one found first, then the smaller.
-// False when it recurs at none. `ended`: the source ends with these bytes.
+// in a row at one of the packet sizes, the framings in which it does so from within that packet
+// compete: the one in which it recurs longest wins, then the first of kFramings; stamps that
+// count up win over stamps that do not. False when it recurs in none. `ended`: the source ends
+// with these bytes.
 bool detectFraming(const std::uint8_t* bytes, std::int64_t size, bool ended, Framing* framing);
 
 // Bytes that the walk passes by.
@@ -93,9 +104,11 @@ inline std::int64_t packetIndex(const PacketWalker& walker, std::int64_t offset)
 namespace walk_detail {
 
 // The first q in [first, last) at which a packet is whole and the sync byte recurs at q, one and
-// two packets further (or the source ends before them), or -1.
+// two packets further (or the source ends before them), or -1. Where stamps count up, those of
+// the three packets must too: a stamp byte that stays the same from packet to packet makes a grid
+// of its own, a few bytes before the packets' sync bytes.
 std::int64_t findGrid(const std::uint8_t* bytes, std::int64_t from, std::int64_t end, bool ended,
-                      int stride, std::int64_t first, std::int64_t last);
+                      Framing framing, std::int64_t first, std::int64_t last);
 
 inline bool syncAt(const std::uint8_t* bytes, std::int64_t from, std::int64_t end, bool ended,
                    std::int64_t at) {
@@ -137,8 +150,8 @@ bool walkPackets(PacketWalker& walker, const WalkView<Byte>& view, Visit&& visit
     return walk_detail::syncAt(bytes, view.from, view.end, view.ended, at);
   };
   auto findGrid = [&](std::int64_t first, std::int64_t last) {
-    return walk_detail::findGrid(bytes, view.from, view.end, view.ended, walker.framing.stride,
-                                 first, last);
+    return walk_detail::findGrid(bytes, view.from, view.end, view.ended, walker.framing, first,
+                                 last);
   };
   // Bytes from the last packet's unit to a grid found again at `at`.
   auto foundAgain = [&](std::int64_t at) {
@@ -183,11 +196,12 @@ bool walkPackets(PacketWalker& walker, const WalkView<Byte>& view, Visit&& visit
         break;
       }
       if (!view.ended && at + kWalkLookahead >= view.end) break;
-      // Where the sync byte does not recur, either lost bytes follow this packet, or this is the
-      // start of a packet cut short by them, when the grid starts again inside it.
-      bool recurs = syncAt(at + stride) && syncAt(at + 2 * stride);
-      if (!recurs) {
-        if (std::int64_t again = findGrid(at + 1, at + kPacketSize); again >= 0) {
+      // Where the next packet's sync byte does not follow, either lost bytes follow this packet,
+      // or this is the start of a packet cut short by them, when the grid starts again inside it
+      // (or inside the stamp that would follow it).
+      bool nextToo = syncAt(at + stride);
+      if (!nextToo) {
+        if (std::int64_t again = findGrid(at + 1, at + kPacketSize + lead); again >= 0) {
           foundAgain(again);
           continue;
         }
@@ -195,14 +209,15 @@ bool walkPackets(PacketWalker& walker, const WalkView<Byte>& view, Visit&& visit
       if (!visit(view.bytes + (at - view.from))) return false;
       ++walker.packets;
       walker.unitEnd = at - lead + stride;
-      bool nextToo = recurs || syncAt(at + stride);
       walker.next = nextToo ? at + stride : at + kPacketSize;
-      walker.state = recurs ? State::inSync : nextToo ? State::candidate : State::searching;
+      walker.state = !nextToo                  ? State::searching
+                     : syncAt(at + 2 * stride) ? State::inSync
+                                               : State::candidate;
       continue;
     }
 
     // Searching, as far as the bytes in view can tell.
-    std::int64_t last = std::min(view.stop, view.ended ? view.end : view.end - 2 * stride);
+    std::int64_t last = std::min(view.stop, view.ended ? view.end : view.end - kGridReach);
     if (std::int64_t again = findGrid(at, last); again >= 0) {
       foundAgain(again);
       continue;
