@@ -19,7 +19,9 @@ machine's drift between rounds does not move, with their spread, and its best ru
 best `dd bs=256K`; and for the pipe the ratio to `cat | cat`. Where ffmpeg is installed, a
 stream-copy remux is timed as well. Where strace is installed, one more run of corvane under it
 (all of its threads) shows the sizes of its reads and writes, and whether each lies at an
-offset that is a multiple of its size.
+offset that is a multiple of its size. Last, the same recording in 188, 192 and 204-byte packets
+(make_sample --packet-size) is repaired in turns, for the time per byte of each framing against
+188 bytes.
 
 GNU cat (coreutils 9 and later) copies with copy_file_range, inside the kernel: one copy of
 the data where any program that looks at the packets needs two (read and write), so the
@@ -291,6 +293,32 @@ def main():
         sys.exit(f"corvane -services all failed with status {runs[0][4]}")
     summary("corvane -services all", runs, os.path.getsize(source))
     for name in (source, output):
+        os.remove(name)
+
+    # The time per byte of each framing, in paired rounds against 188-byte packets.
+    print(f"\n== packet sizes: the same recording of {seconds // 2} s in each, {args.runs} rounds")
+    sources = {}
+    for size in (188, 192, 204):
+        sources[size] = os.path.join(work, f"framed-{size}.ts")
+        subprocess.run([os.path.join(args.build, "make_sample"), sources[size], "--seconds",
+                        str(seconds // 2), "--packets-per-frame", str(PACKETS_PER_FRAME),
+                        "--packet-size", str(size)], check=True, stdout=subprocess.DEVNULL)
+        cat(sources[size], os.devnull)
+    per_byte = {size: [] for size in sources}
+    order = random.Random(204)
+    for _ in range(args.runs):
+        sizes = list(sources)
+        order.shuffle(sizes)
+        for size in sizes:
+            result = run([args.corvane, sources[size], output], output)
+            if result[4] != 1:
+                sys.exit(f"corvane on {size}-byte packets failed with status {result[4]}")
+            per_byte[size].append(result[0] / os.path.getsize(sources[size]))
+    for size in (192, 204):
+        ratios = [a / b for a, b in zip(per_byte[size], per_byte[188])]
+        print(f"{size}-byte packets: time per byte / 188-byte packets: paired {spread(ratios)}; "
+              f"best runs {min(per_byte[size]) / min(per_byte[188]):.2f}")
+    for name in list(sources.values()) + [output]:
         os.remove(name)
 
 

@@ -234,15 +234,14 @@ TEST(PacketWalker, BytesThatAreNotPacketsComeOutAsTheyWentInAndPacketsAsWithoutT
     const Bytes expected = framed(destination);
     auto differ = std::mismatch(variantDestination.begin(), variantDestination.end(),
                                 expected.begin(), expected.end());
-    std::string where = "first difference at " +
-                        std::to_string(differ.first - variantDestination.begin()) + "; inserted";
+    std::string where = "first difference at ";
+    where += std::to_string(differ.first - variantDestination.begin());
+    where += "; inserted";
     for (const auto& [n, bytes] : inserted) {
-      where += " " + std::to_string(bytes.size()) + " before packet " + std::to_string(n);
-    }
-    if (!(variantDestination == expected)) {
-      testing::writeFile("/tmp/dbg_variant_" + std::to_string(round) + ".ts", framed(x));
-      testing::writeFile("/tmp/dbg_expected_" + std::to_string(round) + ".ts", expected);
-      testing::writeFile("/tmp/dbg_got_" + std::to_string(round) + ".ts", variantDestination);
+      where += ' ';
+      where += std::to_string(bytes.size());
+      where += " before packet ";
+      where += std::to_string(n);
     }
     EXPECT_EQ(variantStatus, status);
     EXPECT_TRUE(variantDestination == expected) << where;

@@ -1,8 +1,11 @@
 // Writes a broadcast-like sample recording.
 //   make_sample OUT.ts [--seconds N] [--packets-per-frame K] [--pcr-on-video] [--services S]
+//                      [--packet-size 188|192|204]
 // Without options: one minute with a 33-bit wrap of the source clock at about 20 s, a jump ten
 // minutes forward at about 35 s and one five minutes back at about 50 s. With --services, a
-// multiplex of S such services, each N / S seconds long, on PIDs of their own.
+// multiplex of S such services, each N / S seconds long, on PIDs of their own. With
+// --packet-size 192, each packet has an arrival stamp before it that counts up by 0.1 ms (as
+// Blu-ray recorders write them); with 204, a 16-byte trailer of zeros after it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,11 +17,12 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: make_sample OUT.ts [--seconds N] [--packets-per-frame K] "
-                 "[--pcr-on-video] [--services S]\n");
+                 "[--pcr-on-video] [--services S] [--packet-size 188|192|204]\n");
     return 2;
   }
   RecordingOptions options = sampleOptions();
   int services = 1;
+  int packetSize = 188;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       long long seconds = std::atoll(argv[++i]);
@@ -36,6 +40,9 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--services") == 0 && i + 1 < argc) {
       services = std::atoi(argv[++i]);
       if (services < 1 || services > 30) services = 1;
+    } else if (std::strcmp(argv[i], "--packet-size") == 0 && i + 1 < argc) {
+      packetSize = std::atoi(argv[++i]);
+      if (packetSize != 192 && packetSize != 204) packetSize = 188;
     } else if (std::strcmp(argv[i], "--pcr-on-video") == 0) {
       options.pcrOnVideoPid = true;
     } else {
@@ -68,6 +75,23 @@ int main(int argc, char** argv) {
     for (const Recording& part : parts) pointers.push_back(&part);
     recording.bytes = interleave(pointers, programs, 1);
   }
+  if (packetSize != 188) {
+    Bytes framed;
+    framed.reserve(recording.bytes.size() / 188 * static_cast<std::size_t>(packetSize));
+    for (std::size_t at = 0, n = 0; at + 188 <= recording.bytes.size(); at += 188, ++n) {
+      std::uint32_t stamp = static_cast<std::uint32_t>(n * 2700) & 0x3FFFFFFF;
+      if (packetSize == 192) {
+        framed.insert(
+            framed.end(),
+            {static_cast<std::uint8_t>(stamp >> 24), static_cast<std::uint8_t>(stamp >> 16),
+             static_cast<std::uint8_t>(stamp >> 8), static_cast<std::uint8_t>(stamp)});
+      }
+      framed.insert(framed.end(), recording.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                    recording.bytes.begin() + static_cast<std::ptrdiff_t>(at + 188));
+      if (packetSize == 204) framed.insert(framed.end(), 16, 0x00);
+    }
+    recording.bytes = std::move(framed);
+  }
   std::FILE* file = std::fopen(argv[1], "wb");
   if (file == nullptr ||
       std::fwrite(recording.bytes.data(), 1, recording.bytes.size(), file) !=
@@ -77,7 +101,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s: %zu bytes, %zu packets, %zu timed PES, %zu PCRs, %zu jumps\n", argv[1],
-              recording.bytes.size(), recording.bytes.size() / 188, recording.pes.size(),
-              recording.pcrs.size(), recording.jointPackets.size());
+              recording.bytes.size(), recording.bytes.size() / static_cast<std::size_t>(packetSize),
+              recording.pes.size(), recording.pcrs.size(), recording.jointPackets.size());
   return 0;
 }

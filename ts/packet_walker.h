@@ -136,10 +136,11 @@ bool visitRun(Byte*& packet, Byte* last, Visit& visit) {
 // Walks the packets of the view from `walker.next` on, calling visit(packet) for each (at file
 // offset offsetIn(view, packet)), which returns false to stop there, and skip(offset, bytes,
 // NotPackets) for bytes that are not packets. A packet is taken where its sync byte is and the
-// sync byte follows one and two packets later, or the source ends, or no grid starts before the
+// next packet's follows one packet later, or the source ends, or no grid starts before the
 // packet's own end: so the last whole packet before lost bytes is still a packet, and one cut
 // short is not. The grid is found again where the sync byte recurs three times at the packet
-// size. Stops where it needs bytes beyond the view; false when visit stopped it.
+// size. Stops where it needs bytes beyond the view; false when visit stopped it. (Packets whose
+// sync byte recurs two packets on are taken in a loop of their own, which tests one byte each.)
 template <typename Byte, typename Visit, typename Skip>
 bool walkPackets(PacketWalker& walker, const WalkView<Byte>& view, Visit&& visit, Skip&& skip) {
   using State = PacketWalker::State;
