@@ -336,23 +336,6 @@ TEST(BadInput, UnitStartWithoutPayloadIsNoPesStart) {
   EXPECT_EQ(testing::occurrences(testing::readText(folder / "bad_Time.log"), "V-GOP"), 1u);
 }
 
-TEST(BadInput, PartialLastPacketNeverSeesAnEarlierPiece) {
-  // Every packet after the header is a PCR packet, so the bytes an earlier piece left at the
-  // place of the last, partial packet belong to a PCR packet. Only the five bytes read may
-  // count: without its flags byte the partial packet carries no PCR.
-  ToolFolder folder;
-  Bytes source = testing::acceptedStream();
-  for (int i = 0; i < 3000; ++i)
-    gen::appendPcrOnly(source, gen::kPcrPid, 97202700000 + 2700000LL * i);
-  Bytes pcrPacket;
-  gen::appendPcrOnly(pcrPacket, gen::kPcrPid, 1);
-  source.insert(source.end(), pcrPacket.begin(), pcrPacket.begin() + 5);
-  Outcome run = runOn(folder, source, {"-log", "on"});
-  ASSERT_EQ(run.result.status, 1);
-  EXPECT_EQ(testing::occurrences(testing::readText(folder / "bad_Time.log"), "PCR   :"), 3002u);
-  EXPECT_EQ(run.output.size(), source.size());
-}
-
 #ifndef _WIN32
 TEST(BadInput, FailedWriteEndsWithTheWriteErrorAndStatusOne) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
