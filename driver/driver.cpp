@@ -185,7 +185,7 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
     ending = passToEnd(rules, source, buffer, output, outputs);
   }
   outputs.report.sourceRead = buffer.read;
-  reportServices(outputs.report, *multiplex);
+  reportServices(outputs.report, multiplex->programs);
   return ending;
 }
 

@@ -353,12 +353,12 @@ void reportEvent(Report& report, const Event& event) {
   }
 }
 
-void reportServices(Report& report, const Multiplex& multiplex) {
+void reportServices(Report& report, const std::vector<Program>& programs) {
   if (report.stream == nullptr || report.servicesWritten) return;
   report.servicesWritten = true;
   put(report, "%s],\n  \"services\": [", report.events == 0 ? "" : "\n  ");
   bool first = true;
-  for (const Program& program : multiplex.programs) {
+  for (const Program& program : programs) {
     int i = tallyIndex(report, program.number);
     putService(report, program.number, program.pmtPid, program.service.get(),
                i >= 0 ? report.services[i] : ServiceTally{}, first);
@@ -369,10 +369,7 @@ void reportServices(Report& report, const Multiplex& multiplex) {
 
 IoStatus finishReport(Report& report, const ReportEnd& end) {
   if (report.stream == nullptr) return IoStatus{};
-  if (!report.servicesWritten) {
-    report.servicesWritten = true;
-    put(report, "%s],\n  \"services\": [],\n", report.events == 0 ? "" : "\n  ");
-  }
+  reportServices(report, {});
   put(report,
       "  \"damage\": {\"errored_packets\": %lld, \"pcr_without_room\": %lld, "
       "\"stray_sections\": %lld, ",

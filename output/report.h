@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "service/events.h"
@@ -75,8 +76,8 @@ bool reportLeadsTo(const Report& report, platform::FileHandle file);
 void reportEvent(Report& report, const Event& event);
 
 // Writes each service's PIDs, codings and tallies: every program of the multiplex, which for a
-// one-service recording is its one service.
-void reportServices(Report& report, const Multiplex& multiplex);
+// one-service recording is its one service; none after a refusal.
+void reportServices(Report& report, const std::vector<Program>& programs);
 
 // How the run ended, for the report's last lines.
 struct ReportEnd {

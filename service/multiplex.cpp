@@ -241,12 +241,11 @@ void readTables(Multiplex& multiplex, const std::uint8_t* packet, int pid, int c
       takePmt(r.multiplex, r.pid, section, r.follow, r.at, r.events);
     }
   };
-  GatheredSections gathered = gatherSections(*assembler, packet, counter, take, &reading);
-  for (int failed = 0; failed < gathered.failed; ++failed) {
+  int failed = gatherSections(*assembler, packet, counter, take, &reading);
+  for (int k = 0; k < failed; ++k)
     emit(events, at, Event{.kind = EventKind::badSection, .pid = pid});
-  }
   // A program whose PMT has not come is told apart from one whose PMT fails its CRC_32.
-  if (gathered.failed > 0 && pid != 0) {
+  if (failed > 0 && pid != 0) {
     for (Program& program : multiplex.programs) {
       if (program.pmtPid == pid && program.service == nullptr) program.badPmt = true;
     }

@@ -70,14 +70,14 @@ bool detectFraming(const std::uint8_t* bytes, std::int64_t size, bool ended, Fra
   }
   if (first < 0) return false;
   int bestRun = 0;
-  bool stampsCountUp = false;
+  bool countingStamps = false;
   for (const Framing& candidate : kFramings) {
     // Stamps that count up tell where packets are better than how long sync bytes recur: a
     // stamp byte that stays the same recurs on where a packet's sync byte was hit.
-    if (stampsCountUp && candidate.lead > 0) continue;
+    if (countingStamps && candidate.lead > 0) continue;
     std::int64_t at = gridFrom(candidate, first, first + kPacketSize);
     if (at < 0) continue;
-    stampsCountUp = candidate.stampsCountUp;
+    countingStamps = candidate.stampsCountUp;
     std::int64_t stride = candidate.stride;
     int run = 1;
     while (run < kLongestRun && at + run * stride < size && bytes[at + run * stride] == kSyncByte) {

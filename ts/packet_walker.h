@@ -23,8 +23,6 @@ struct Framing {
   // found again where they do. (Where they do not, as ffmpeg writes them, no stamp byte stays the
   // same from packet to packet to make a grid of its own.)
   bool stampsCountUp = false;
-
-  friend bool operator==(const Framing&, const Framing&) = default;
 };
 // In the order in which they win when the sync byte recurs as long at several.
 inline constexpr Framing kFramings[] = {{188, 0}, {192, 4, true}, {192, 4}, {204, 0}};

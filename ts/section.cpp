@@ -23,7 +23,7 @@ constexpr std::array<std::uint32_t, 256> kCrcTable = crcTable();
 
 struct Gathering {
   SectionAssembler& assembler;
-  GatheredSections gathered;
+  int failed = 0;  // sections that failed their CRC_32 or were cut short
   void (*take)(void*, Section);
   void* context;
 };
@@ -50,9 +50,8 @@ int append(Gathering& gathering, const std::uint8_t* data, int size) {
     // Sections without section_syntax_indicator carry no CRC_32.
     if (!(assembler.bytes[1] & 0x80) || crcHolds(assembler.bytes, total)) {
       gathering.take(gathering.context, Section{assembler.bytes, total});
-      ++gathering.gathered.whole;
     } else {
-      ++gathering.gathered.failed;
+      ++gathering.failed;
     }
   }
   assembler.filled = 0;
@@ -62,7 +61,7 @@ int append(Gathering& gathering, const std::uint8_t* data, int size) {
 
 // The section in hand is cut short.
 void abandon(Gathering& gathering) {
-  if (!gathering.assembler.skipping) ++gathering.gathered.failed;
+  if (!gathering.assembler.skipping) ++gathering.failed;
   gathering.assembler.filled = 0;
   gathering.assembler.skipping = false;
 }
@@ -76,12 +75,11 @@ bool crcHolds(const std::uint8_t* section, int size) {
   return crc == 0;
 }
 
-GatheredSections gatherSections(SectionAssembler& assembler, const std::uint8_t* packet,
-                                int counter, void (*take)(void* context, Section section),
-                                void* context) {
-  Gathering gathering{assembler, {}, take, context};
-  if (!hasPayload(packet)) return {};
-  if (assembler.counter >= 0 && counter == assembler.counter) return {};  // a repeated packet
+int gatherSections(SectionAssembler& assembler, const std::uint8_t* packet, int counter,
+                   void (*take)(void* context, Section section), void* context) {
+  Gathering gathering{assembler, 0, take, context};
+  if (!hasPayload(packet)) return 0;
+  if (assembler.counter >= 0 && counter == assembler.counter) return 0;  // a repeated packet
   if (assembler.counter >= 0 && counter != ((assembler.counter + 1) & 0x0F) &&
       assembler.filled > 0) {
     abandon(gathering);  // a packet was lost
@@ -90,11 +88,11 @@ GatheredSections gatherSections(SectionAssembler& assembler, const std::uint8_t*
   int start = hasAdaptationField(packet) ? 5 + packet[4] : 4;
   const std::uint8_t* payload = packet + start;
   int left = kPacketSize - start;
-  if (left <= 0) return gathering.gathered;
+  if (left <= 0) return gathering.failed;
 
   if (!payloadUnitStart(packet)) {
     if (assembler.filled > 0) append(gathering, payload, left);
-    return gathering.gathered;
+    return gathering.failed;
   }
   // The bytes before the pointer end the section in hand; a new one begins behind them.
   int pointer = payload[0];
@@ -104,7 +102,7 @@ GatheredSections gatherSections(SectionAssembler& assembler, const std::uint8_t*
     append(gathering, payload, std::min(pointer, left));
     if (assembler.filled > 0) abandon(gathering);
   }
-  if (pointer >= left) return gathering.gathered;
+  if (pointer >= left) return gathering.failed;
   payload += pointer;
   left -= pointer;
   // Sections follow one another until the packet or stuffing (0xFF) ends them.
@@ -114,7 +112,7 @@ GatheredSections gatherSections(SectionAssembler& assembler, const std::uint8_t*
     left -= taken;
     if (assembler.filled > 0) break;  // it goes on in the next packet
   }
-  return gathering.gathered;
+  return gathering.failed;
 }
 
 }  // namespace corvane

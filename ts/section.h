@@ -33,19 +33,14 @@ inline int sectionLengthOf(const std::uint8_t* section) {
 // True when the CRC_32 of the section, which ends its `size` bytes, holds.
 bool crcHolds(const std::uint8_t* section, int size);
 
-// What the packet's payload made of the sections of its PID.
-struct GatheredSections {
-  int whole = 0;   // sections completed, whose CRC_32 holds (or that carry none)
-  int failed = 0;  // sections whose CRC_32 failed, or that a lost packet or a new section cut short
-};
-
 // Takes the payload of the next packet of the PID, whose continuity_counter in the source is
-// `counter`, and calls take(Section) for each whole section, which includes its CRC_32. A
-// repeated packet (the same counter again) adds nothing, and a packet lost before this one ends
-// the section in hand. The caller does not give it errored or scrambled packets.
-GatheredSections gatherSections(SectionAssembler& assembler, const std::uint8_t* packet,
-                                int counter, void (*take)(void* context, Section section),
-                                void* context);
+// `counter`, and calls take(Section) for each whole section whose CRC_32 holds (or that carries
+// none), the CRC_32 included. A repeated packet (the same counter again) adds nothing, and a
+// packet lost before this one ends the section in hand. Returns how many sections failed their
+// CRC_32 or were cut short, by a lost packet or a new section. The caller does not give it
+// errored or scrambled packets.
+int gatherSections(SectionAssembler& assembler, const std::uint8_t* packet, int counter,
+                   void (*take)(void* context, Section section), void* context);
 
 // Forgets the section in hand and the last counter, as at the start of a new pass.
 inline void resetSections(SectionAssembler& assembler) {
