@@ -146,16 +146,6 @@ Bytes twoServices() {
                          {{0, 0x0010}, {0x0400, 0x1F00}, {0x0408, 0x1F01}}, 5);
 }
 
-// Each packet of `pid` replaced by `packet`, which keeps its continuity counter.
-void replacePackets(Bytes& stream, int pid, const Bytes& packet) {
-  for (std::size_t at = 0; at + 188 <= stream.size(); at += 188) {
-    if (((stream[at + 1] & 0x1F) << 8 | stream[at + 2]) != pid) continue;
-    int counter = stream[at + 3] & 0x0F;
-    std::copy(packet.begin(), packet.end(), stream.begin() + static_cast<std::ptrdiff_t>(at));
-    stream[at + 3] = static_cast<std::uint8_t>((stream[at + 3] & 0xF0) | counter);
-  }
-}
-
 // Each packet of `pid` replaced by `packets`, the PID's counters numbered anew.
 Bytes withPackets(const Bytes& stream, int pid, const Bytes& packets) {
   Bytes out;
@@ -204,15 +194,15 @@ TEST(Multiplex, BadTablesAndScrambledStreamsAreTakenOrPassedThrough) {
     gen::appendPat(pat, programs);
     manyPrograms.insert(manyPrograms.begin() + 188, pat.begin(), pat.end());
   }
-  Bytes otherProgramsPid = two;  // 1032 lists 1024's video and audio as well
-  replacePackets(otherProgramsPid, 0x1F01, pmtOf1032With({{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}}));
-  Bytes tablePids = two;  // 1032 lists the PAT's PID and both PMT PIDs as streams
-  replacePackets(tablePids, 0x1F01,
-                 pmtOf1032With({{0x02, 0x0000, {}}, {0x0F, 0x1F00, {}}, {0x06, 0x1F01, {}}}));
-  Bytes withoutPmt = two;  // a third program whose PMT never comes
-  Bytes pat;
+  // 1032 lists 1024's video and audio as well
+  Bytes otherProgramsPid =
+      withPackets(two, 0x1F01, pmtOf1032With({{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}}));
+  // 1032 lists the PAT's PID and both PMT PIDs as streams
+  Bytes tablePids = withPackets(
+      two, 0x1F01, pmtOf1032With({{0x02, 0x0000, {}}, {0x0F, 0x1F00, {}}, {0x06, 0x1F01, {}}}));
+  Bytes pat;  // a third program whose PMT never comes
   gen::appendPat(pat, {{0x0400, 0x1F00}, {0x0408, 0x1F01}, {0x0410, 0x1F02}});
-  replacePackets(withoutPmt, 0x0000, pat);
+  Bytes withoutPmt = withPackets(two, 0x0000, pat);
   // 1032's PMT runs on beyond its packet, as a section that spans packets: it is read whole,
   // and its caption stream behind 30 other streams is 1032's. Cut short, where the packet after
   // never comes, it is not read at all.
