@@ -50,7 +50,7 @@ void rewriteOneBlock(benchmark::State& state, bool withLog) {
     ContinuityCounters counters;
     Multiplex multiplex;
     adoptService(multiplex, block.service, false);
-    PacketRules rules{multiplex, counters, events, PacketWalker{}};
+    PacketRules rules{multiplex, counters, events, PacketWalker{}, ReadAhead{}};
     state.ResumeTiming();
     benchmark::DoNotOptimize(rewritePackets(
         rules, WalkView<std::uint8_t>{block.buffer.data(), 0, kBlockSize, kBlockSize, true}));

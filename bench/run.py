@@ -6,8 +6,8 @@ Generates a broadcast-like recording of at least --size-mb MB with the project's
 and once on the video PID), warms the page cache, then runs, alternately and --runs times each:
 `cat src > dst`, two copies through user space (`dd bs=256K` and `dd bs=1M`), corvane, and
 corvane with the time log on; then, through pipes, `cat src | cat > dst` and
-`cat src | corvane - - > dst`; and corvane -services all on the same recording, with its ratio
-to corvane in each round; and, held to one processor with `taskset -c 0`, corvane and
+`cat src | corvane - - > dst`; and corvane -services all and corvane -joints clean on the same
+recording, each with its ratio to corvane in each round; and, held to one processor with `taskset -c 0`, corvane and
 `dd bs=256K` (and with --baseline, another build of corvane, both ways, for a before and after
 in the same run). Before each run the destination is removed and the disk synced, so
 that no run pays for the write-back of the one before, and each round takes the commands in a
@@ -158,7 +158,8 @@ def bench_file(args, label, source, work):
     copy = os.path.join(work, "copy.ts")
     output = os.path.join(work, "out.ts")
     samples = {"cat": [], "dd 256K": [], "dd 1M": [], "corvane": [], "corvane -log on": [],
-               "corvane -services all": [], "cat | cat": [], "cat | corvane": [],
+               "corvane -services all": [], "corvane -joints clean": [], "cat | cat": [],
+               "cat | corvane": [],
                "dd 256K, 1 core": [], "corvane, 1 core": [], "baseline": [],
                "baseline, 1 core": []}
     one_core = ["taskset", "-c", "0"]
@@ -183,6 +184,8 @@ def bench_file(args, label, source, work):
         ("corvane -log on", lambda: corvane([args.corvane, "-log", "on", source, output], output)),
         ("corvane -services all",
          lambda: corvane([args.corvane, "-services", "all", source, output], output)),
+        ("corvane -joints clean",
+         lambda: corvane([args.corvane, "-joints", "clean", source, output], output)),
         ("cat | cat", lambda: pipeline(source, "cat", copy)),
         ("cat | corvane", corvane_piped),
         ("dd 256K, 1 core", lambda: run(one_core + ["dd", f"if={source}", f"of={copy}",
@@ -213,19 +216,22 @@ def bench_file(args, label, source, work):
         best = min(a[0] for a in samples[name]) / min(b[0] for b in samples[reference])
         print(f"{'':<18} / {reference}: paired {spread(ratios)}; best runs {best:.2f}")
 
-    for name in ("corvane", "corvane -log on", "corvane -services all", "baseline"):
+    for name in ("corvane", "corvane -log on", "corvane -services all", "corvane -joints clean",
+                 "baseline"):
         if not samples[name]:
             continue
         summary(name, samples[name], size, references)
         paired = statistics.median(s[0] / floor for s, floor in zip(samples[name], floors))
         print(f"{'':<18} paired: median of each round's {name} / faster dd = {paired:.2f}")
         against(name, "dd 256K")
-    paired = statistics.median(a[0] / b[0] for a, b in
-                               zip(samples["corvane -services all"], samples["corvane"]))
-    best = min(s[0] for s in samples["corvane -services all"]) / min(
-        s[0] for s in samples["corvane"])
-    print(f"{'':<18} -services all / -services one: median of the rounds {paired:.2f}, "
-          f"best runs {best:.2f}")
+    for name, against_what in (("-services all", "-services one"),
+                               ("-joints clean", "-joints classic")):
+        paired = statistics.median(a[0] / b[0] for a, b in
+                                   zip(samples["corvane " + name], samples["corvane"]))
+        best = min(s[0] for s in samples["corvane " + name]) / min(
+            s[0] for s in samples["corvane"])
+        print(f"{'':<18} {name} / {against_what}: median of the rounds {paired:.2f}, "
+              f"best runs {best:.2f}")
     by_pipe = summary("cat | cat", samples["cat | cat"], size)
     summary("cat | corvane - -", samples["cat | corvane"], size, [("cat|cat", by_pipe)])
     against("cat | corvane", "cat | cat")

@@ -40,6 +40,10 @@ Settings loadSettingsFile(const Path& settingsPath) {
       platform::readProfileString(settingsPath, CORVANE_PATH("Default"), CORVANE_PATH("services"),
                                   CORVANE_PATH("one")),
       CORVANE_PATH("all"));
+  result.cleanJoints = platform::equalsIgnoreCase(
+      platform::readProfileString(settingsPath, CORVANE_PATH("Default"), CORVANE_PATH("joints"),
+                                  CORVANE_PATH("classic")),
+      CORVANE_PATH("clean"));
   result.status = platform::equalsIgnoreCase(
                       platform::readProfileString(settingsPath, CORVANE_PATH("Default"),
                                                   CORVANE_PATH("status"), CORVANE_PATH("classic")),
@@ -74,8 +78,9 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
     bool isServices = equalsIgnoreCase(word, CORVANE_PATH("-services"));
     bool isStatus = equalsIgnoreCase(word, CORVANE_PATH("-status"));
     bool isReport = equalsIgnoreCase(word, CORVANE_PATH("-report"));
+    bool isJoints = equalsIgnoreCase(word, CORVANE_PATH("-joints"));
 
-    if (setting == nullptr && !isName && !isServices && !isStatus && !isReport) {
+    if (setting == nullptr && !isName && !isServices && !isStatus && !isReport && !isJoints) {
       // A positional name, also an unknown word that begins with '-'.
       if (!haveSource) {
         line.source = word;
@@ -101,6 +106,14 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
         line.settings.status = StatusStyle::posix;
       } else if (equalsIgnoreCase(value, CORVANE_PATH("classic"))) {
         line.settings.status = StatusStyle::classic;
+      } else {
+        return false;
+      }
+    } else if (isJoints) {
+      if (equalsIgnoreCase(value, CORVANE_PATH("clean"))) {
+        line.settings.cleanJoints = true;
+      } else if (equalsIgnoreCase(value, CORVANE_PATH("classic"))) {
+        line.settings.cleanJoints = false;
       } else {
         return false;
       }

@@ -19,6 +19,9 @@ struct Settings {
   // Repair every service of a multiplex, each on its own clock (services=all), instead of the one
   // service a recording must hold (services=one).
   bool allServices = false;
+  // Every stream of a new stretch takes its offset where it jumps (joints=clean), instead of the
+  // joint picture moving the service's offset for all that follows (joints=classic).
+  bool cleanJoints = false;
   StatusStyle status = StatusStyle::classic;
 };
 
@@ -33,7 +36,8 @@ platform::Path replaceExtension(const platform::Path& path, const platform::Path
 // existing file is never changed, even one that cannot be read), then reads the settings from
 // its section Default. A switch is off only when its value is "off" in any case; `services` is
 // all only when its value is "all" in any case, and one otherwise, also when it is missing;
-// `status` is posix only when its value is "posix" in any case, and classic otherwise.
+// `status` is posix and `joints` clean only when their values are "posix" and "clean" in any
+// case, and classic otherwise.
 Settings loadSettingsFile(const platform::Path& settingsPath);
 
 struct CommandLine {

@@ -18,7 +18,8 @@ namespace corvane {
 
 namespace {
 
-static_assert(kBufferSize % 4096 == 0, "the packet buffer is allocated in whole pages");
+static_assert(kBufferSize % 4096 == 0 && bufferSizeFor(kCleanRingSize) % 4096 == 0,
+              "the packet buffer is allocated in whole pages");
 
 // How a run ended, and why: the report's reason, a code that scripts match.
 struct RunEnding {
@@ -123,7 +124,7 @@ RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer
 // The survey and the pass over the open source.
 RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHandle sourceFile,
                  RunMemory memory) {
-  PassBuffer buffer{memory.buffer};
+  PassBuffer buffer{memory.buffer, line.settings.cleanJoints ? kCleanRingSize : kRingSize};
   SourceReader source{sourceFile};
   writeOut(msg::kSurveyProgress);  // PAT,PMT,PCR,GOP 検索中
   IoStatus firstRead = readFirstBlock(source, buffer);
@@ -164,6 +165,7 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
     }
     adoptService(*multiplex, service, line.settings.pmtcheck);
   }
+  multiplex->cleanJoints = line.settings.cleanJoints;
 
   Destination output;
   RunEnding ending;
@@ -181,7 +183,7 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
     outputs.progress.streamed = !platform::isRegularFile(sourceFile);
     if (!platform::fileSize(sourceFile, &outputs.progress.fileSize)) outputs.progress.fileSize = 0;
     EventSink events = sinkTo(outputs);
-    PacketRules rules{*multiplex, memory.counters, events, PacketWalker{framing}};
+    PacketRules rules{*multiplex, memory.counters, events, PacketWalker{framing}, ReadAhead{}};
     ending = passToEnd(rules, source, buffer, output, outputs);
   }
   outputs.report.sourceRead = buffer.read;
@@ -219,7 +221,8 @@ RunEnding runOnFiles(const CommandLine& line, RunOutputs& outputs, RunMemory mem
                     settings.pmtcheck,
                     settings.log,
                     settings.allServices,
-                    settings.status == StatusStyle::posix};
+                    settings.status == StatusStyle::posix,
+                    settings.cleanJoints};
     if (openReport(outputs.report, line.report, head, source, outputs.timeLog.file).failed) {
       platform::closeFile(source);
       return reportNotOpened(line);
@@ -254,7 +257,8 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   keepErrorTexts(!line.report.empty());
 
   std::unique_ptr<std::uint8_t, void (*)(void*)> buffer(
-      static_cast<std::uint8_t*>(platform::allocatePageAligned(kBufferSize)),
+      static_cast<std::uint8_t*>(platform::allocatePageAligned(
+          bufferSizeFor(line.settings.cleanJoints ? kCleanRingSize : kRingSize))),
       platform::freePageAligned);
   if (buffer == nullptr) {
     writeErr(msg::kReadBufferAllocFailed);  // 読込みバッファメモリの確保に失敗しました.

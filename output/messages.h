@@ -151,6 +151,7 @@ inline constexpr char kUsageBody[] =
     "          -services {one|all} : repair every service of a multiplex\n"
     "          -status {classic|posix} : exit status for scripts\n"
     "          -report FILE        : write a JSON report of the run\n"
+    "          -joints {classic|clean} : move every stream at a joint\n"
     "\n\n";
 
 }  // namespace corvane::msg

@@ -238,6 +238,7 @@ void putService(Report& report, int program, int pmtPid, const Service* service,
   putPcr(report, "output_last_pcr", tally.lastOutput);
   put(report, ", \"joints\": %lld, \"wraps\": %lld, \"pmt_changes\": %lld, ", ll(tally.joints),
       ll(tally.wraps), ll(tally.pmtChanges));
+  put(report, "\"unjoined_stretches\": %lld, ", ll(tally.unjoinedStretches));
   put(report, "\"packets_before_random_access\": ");
   putCount(report, tally.randomAccessPacket);
   put(report, "}");
@@ -280,9 +281,10 @@ IoStatus openReport(Report& report, const platform::Path& path, const ReportHead
   putString(report, platform::pathInUtf8(head.destination));
   put(report,
       ",\n  \"settings\": {\"nogop\": %s, \"pmtcheck\": %s, \"log\": %s, \"services\": \"%s\", "
-      "\"status\": \"%s\"},\n  \"events\": [",
+      "\"status\": \"%s\", \"joints\": \"%s\"},\n  \"events\": [",
       head.nogop ? "true" : "false", head.pmtcheck ? "true" : "false", head.log ? "true" : "false",
-      head.allServices ? "all" : "one", head.posixStatus ? "posix" : "classic");
+      head.allServices ? "all" : "one", head.posixStatus ? "posix" : "classic",
+      head.cleanJoints ? "clean" : "classic");
   return IoStatus{};
 }
 
@@ -334,6 +336,9 @@ void reportEvent(Report& report, const Event& event) {
     case EventKind::joint:
       ++tally->joints;
       putJumpEvent(report, "joint", event);
+      return;
+    case EventKind::unjoinedStretch:
+      ++tally->unjoinedStretches;
       return;
     case EventKind::wrap:
       ++tally->wraps;

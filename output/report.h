@@ -24,6 +24,7 @@ struct ServiceTally {
   std::int64_t joints = 0;
   std::int64_t wraps = 0;
   std::int64_t pmtChanges = 0;
+  std::int64_t unjoinedStretches = 0;
   std::int64_t randomAccessPacket = -1;  // the packet index of its first random-access picture
 };
 
@@ -60,7 +61,7 @@ struct Report {
 struct ReportHead {
   platform::Path source;
   platform::Path destination;
-  bool nogop, pmtcheck, log, allServices, posixStatus;
+  bool nogop, pmtcheck, log, allServices, posixStatus, cleanJoints;
 };
 
 // Opens the report under its temporary name, `path` with ".tmp", and writes its head. Fails with

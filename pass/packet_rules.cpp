@@ -1,9 +1,98 @@
 #include "pass/packet_rules.h"
 
+#include <algorithm>
+
+#include "pass/pass_buffer.h"
 #include "service/rebase.h"
 #include "ts/packet.h"
+#include "ts/timestamp.h"
 
 namespace corvane {
+
+namespace {
+
+// Under clean joints: the verdict of the joint picture of `service` among the packets from
+// `from`, the packet where one of its streams jumped, up to kJointLookahead bytes on. They are
+// those of the view, and where the view stops at the ring's end, the ring's from its start.
+JointAhead lookForJoint(const PacketRules& rules, const WalkView<std::uint8_t>& view,
+                        const Service& service, std::int64_t from) {
+  const PidTable& table = rules.multiplex.pids;
+  const ReadAhead& ahead = rules.ahead;
+  JointAhead found;
+  auto visit = [&](const std::uint8_t* packet) {
+    int pid = packetPid(packet);
+    if (table.service[pid] != &service || transportError(packet) || !payloadUnitStart(packet) ||
+        !clearPayload(packet)) {
+      return true;
+    }
+    TimedPes pes = timedPesStart(service.pids, packet);
+    if (pes.offset < 0 || !inJumpTest(service.pids, packet, pes.offset)) return true;
+    found = jointAhead(service, packet, pes);
+    return false;
+  };
+  auto pass = [](std::int64_t, std::int64_t, NotPackets) {};
+  std::int64_t limit = from + kJointLookahead;
+  std::int64_t ringEnd = (view.from / ahead.ringSize + 1) * ahead.ringSize;
+  bool crosses = view.end > ringEnd;
+  PacketWalker walker{rules.walker.framing, PacketWalker::State::candidate, from};
+  WalkView<const std::uint8_t> near{view.bytes, view.from, view.end,
+                                    crosses ? std::min(limit, ringEnd) : limit, view.ended};
+  if (walkPackets(walker, near, visit, pass) && crosses && walker.next < limit) {
+    WalkView<const std::uint8_t> far{ahead.ring + (walker.next - ringEnd), walker.next, ahead.read,
+                                     limit, ahead.ended};
+    walkPackets(walker, far, visit, pass);
+  }
+  return found;
+}
+
+// The PCR and the PES header of a packet that the service's rules see; the packet is counted when
+// a rule rewrote it. Apart from the packet loop, which most packets leave before it.
+CORVANE_NOINLINE void rebaseTimestamps(PacketRules& rules, const WalkView<std::uint8_t>& view,
+                                       Service& service, std::uint8_t* packet, int pid) {
+  const EventSink& events = rules.events;
+  auto placeOf = [&] {
+    std::int64_t offset = offsetIn(view, packet);
+    return PacketPlace{offset, packetIndex(rules.walker, offset), service.programNumber};
+  };
+  bool pcrDue = false;
+  if (pcrFlagged(packet) && containsPid(service.pids.pcr, pid)) {
+    pcrDue = carriesPcr(packet);
+    if (!pcrDue) {
+      emit(events, placeOf(), Event{.kind = EventKind::pcrWithoutRoom, .pid = pid});
+    }
+  }
+  TimedPes pes = payloadUnitStart(packet) && clearPayload(packet)
+                     ? timedPesStart(service.pids, packet)
+                     : TimedPes{};
+  if (!pcrDue && pes.offset < 0) return;
+
+  // The PCR of a packet is rebased before its PES header, whose joint may move the offset.
+  // Under clean joints each is rebased with the offsets of the stretch its clock is on.
+  const PacketPlace at = placeOf();
+  Timeline& timeline = service.timeline;
+  const bool clean = rules.multiplex.cleanJoints;
+  auto findJoint = [&] { return lookForJoint(rules, view, service, offsetIn(view, packet)); };
+  if (pcrDue) {
+    rebasePcr(clean ? stepClock(timeline, timeline.pcrClock, readPcr(packet) / 300, findJoint, at,
+                                events, pid)
+                    : currentOffsets(timeline),
+              packet, at, events);
+  }
+  if (pes.offset >= 0) {
+    if (!inJumpTest(service.pids, packet, pes.offset)) {
+      StretchOffsets offsets = clean ? stepClock(timeline, rules.multiplex.clocks[pid],
+                                                 readPesTimestamp(packet + kPtsField + pes.offset),
+                                                 findJoint, at, events, pid)
+                                     : currentOffsets(timeline);
+      rebasePes(service, packet, pes, offsets, clean, at, events);
+    } else if (rebaseJumpTestPes(service, packet, pes, clean, at, events)) {
+      skipOneCount(rules.counters, packet);
+    }
+  }
+  emit(events, at, Event{.kind = EventKind::packetCounted, .pid = pid});
+}
+
+}  // namespace
 
 Refusal rewritePackets(PacketRules& rules, const WalkView<std::uint8_t>& view) {
   Refusal stop = Refusal::none;
@@ -15,7 +104,7 @@ Refusal rewritePackets(PacketRules& rules, const WalkView<std::uint8_t>& view) {
   // The packet path, top to bottom. What it reads on every packet is held by value: a byte
   // written into a packet could be any byte to the compiler, so that a local it only knew by
   // address would be read anew.
-  auto rewrite = [&stop, placeOf, &events = rules.events, &counters = rules.counters,
+  auto rewrite = [&stop, placeOf, &rules, &view, &events = rules.events, &counters = rules.counters,
                   &multiplex = rules.multiplex,
                   table = &rules.multiplex.pids](std::uint8_t* packet) CORVANE_INLINE_VISIT {
     int sourceCounter = continuityCounter(packet);  // for the tables, which follow it
@@ -42,30 +131,7 @@ Refusal rewritePackets(PacketRules& rules, const WalkView<std::uint8_t>& view) {
     }
     if (service == nullptr) return true;
 
-    bool pcrDue = false;
-    if (pcrFlagged(packet) && containsPid(service->pids.pcr, pid)) {
-      pcrDue = carriesPcr(packet);
-      if (!pcrDue) {
-        emit(events, placeOf(packet, service->programNumber),
-             Event{.kind = EventKind::pcrWithoutRoom, .pid = pid});
-      }
-    }
-    TimedPes pes = payloadUnitStart(packet) && clearPayload(packet)
-                       ? timedPesStart(service->pids, packet)
-                       : TimedPes{};
-    if (!pcrDue && pes.offset < 0) return true;
-
-    // The PCR of a packet is rebased before its PES header, whose joint may move the offset.
-    const PacketPlace at = placeOf(packet, service->programNumber);
-    if (pcrDue) rebasePcr(service->timeline, packet, at, events);
-    if (pes.offset >= 0) {
-      if (!inJumpTest(service->pids, packet, pes.offset)) {
-        rebasePes(*service, packet, pes, at, events);
-      } else if (rebaseJumpTestPes(*service, packet, pes, at, events)) {
-        skipOneCount(counters, packet);
-      }
-    }
-    emit(events, at, Event{.kind = EventKind::packetCounted, .pid = pid});
+    rebaseTimestamps(rules, view, *service, packet, pid);
     return true;
   };
   // Bytes that are not packets are left as they are: lost bytes, or a packet the source's end

@@ -28,11 +28,20 @@ constexpr std::int32_t kRingSize = 16 * kIoSize;
 static_assert(kRingSize >= kBlockSize + 3 * kIoSize, "a block and the reads around it fit");
 static_assert(kRingSize % kIoSize == 0, "no read crosses the ring's end");
 
+// Under clean joints the rules stay this many bytes behind the reads, where they look for a new
+// stretch's joint picture, and the ring is twice as large to hold them.
+constexpr std::int32_t kJointLookahead = 5 << 20;
+constexpr std::int32_t kCleanRingSize = 2 * kRingSize;
+static_assert(kCleanRingSize >= kBlockSize + 3 * kIoSize + kJointLookahead,
+              "a block, the look-ahead and the reads around them fit");
+
 // The ring, and one page behind it for the packet that crosses its end.
-constexpr std::int32_t kBufferSize = kRingSize + 4096;
+constexpr std::int32_t bufferSizeFor(std::int32_t ringSize) { return ringSize + 4096; }
+constexpr std::int32_t kBufferSize = bufferSizeFor(kRingSize);
 
 struct PassBuffer {
-  std::uint8_t* bytes = nullptr;  // kBufferSize bytes, page-aligned
+  std::uint8_t* bytes = nullptr;  // bufferSizeFor(ringSize) bytes, page-aligned
+  std::int64_t ringSize = kRingSize;
   // File offsets: the bytes before `written` are in the destination, those before `rewritten`
   // are rewritten (a whole number of packets from the file's start), those before `read` are in.
   std::int64_t written = 0;
@@ -42,12 +51,12 @@ struct PassBuffer {
 
 // Where the byte at a file offset lies in the buffer.
 inline std::uint8_t* bufferAt(const PassBuffer& buffer, std::int64_t offset) {
-  return buffer.bytes + offset % kRingSize;
+  return buffer.bytes + offset % buffer.ringSize;
 }
 
 // The first file offset after `offset` at which the ring starts over.
-inline std::int64_t ringEndAfter(std::int64_t offset) {
-  return (offset / kRingSize + 1) * kRingSize;
+inline std::int64_t ringEndAfter(const PassBuffer& buffer, std::int64_t offset) {
+  return (offset / buffer.ringSize + 1) * buffer.ringSize;
 }
 
 // The amount that a read or write at file offset `at` moves: the largest power of two, up to

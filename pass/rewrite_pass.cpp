@@ -34,9 +34,15 @@ static_assert(kJoinBytes >= kPacketSize + kWalkLookahead && kJoinBytes <= kBuffe
 Refusal rewriteUpTo(PacketRules& rules, PassBuffer& buffer, std::int64_t stop, bool ended) {
   const PacketWalker& walker = rules.walker;
   stop = std::min(stop, buffer.read);
+  // Under clean joints, the rules keep the look-ahead read beyond each packet they rewrite, the
+  // walker's lookahead behind it, until the source ends.
+  if (rules.multiplex.cleanJoints && !ended) {
+    stop = std::min(stop, buffer.read - kJointLookahead - kJoinBytes);
+  }
+  rules.ahead = ReadAhead{buffer.bytes, buffer.ringSize, buffer.read, ended};
   while (buffer.rewritten < stop) {
     std::int64_t from = buffer.rewritten;
-    std::int64_t ringEnd = ringEndAfter(from);
+    std::int64_t ringEnd = ringEndAfter(buffer, from);
     Refusal refusal;
     if (buffer.read <= ringEnd) {
       refusal = rewritePackets(
@@ -44,11 +50,11 @@ Refusal rewriteUpTo(PacketRules& rules, PassBuffer& buffer, std::int64_t stop, b
     } else {
       std::int64_t joined = std::min(buffer.read, ringEnd + kJoinBytes);
       auto after = static_cast<std::size_t>(joined - ringEnd);
-      std::memcpy(buffer.bytes + kRingSize, buffer.bytes, after);
+      std::memcpy(buffer.bytes + buffer.ringSize, buffer.bytes, after);
       refusal = rewritePackets(
           rules, WalkView<std::uint8_t>{bufferAt(buffer, from), from, joined,
                                         std::min(stop, ringEnd), ended && joined == buffer.read});
-      std::memcpy(buffer.bytes, buffer.bytes + kRingSize,
+      std::memcpy(buffer.bytes, buffer.bytes + buffer.ringSize,
                   std::min(after, static_cast<std::size_t>(kPacketSize)));
     }
     buffer.rewritten = walker.next;
@@ -128,7 +134,7 @@ void readAhead(SourceReader& source, PassBuffer buffer, Handover& shared) {
     {
       std::unique_lock hold(shared.lock);
       shared.readerWaits.wait(hold, [&] {
-        return readerHalts(shared) || buffer.read + size - shared.written <= kRingSize;
+        return readerHalts(shared) || buffer.read + size - shared.written <= buffer.ringSize;
       });
       if (readerHalts(shared)) return;
     }

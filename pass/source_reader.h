@@ -20,7 +20,7 @@ IoStatus readFirstBlock(SourceReader& source, PassBuffer& buffer);
 
 // Reads the next ioSizeAt(read) bytes behind those read, until they are all in or the source
 // ends; `got` receives the count, and 0 means that the source has ended. The caller sees that
-// the ring has room for them: read + ioSizeAt(read) - written <= kRingSize.
+// the ring has room for them: read + ioSizeAt(read) - written <= ringSize.
 IoStatus readNext(SourceReader& source, PassBuffer& buffer, std::int64_t* got);
 
 }  // namespace corvane

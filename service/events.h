@@ -22,6 +22,9 @@ enum class EventKind : std::uint8_t {
   cutOffEnd,       // the source ends inside a packet: value, the bytes of that packet
   syncLost,        // bytes that are not packets, where the grid was lost: value, the bytes
   badSection,      // a PAT or PMT section failed its CRC_32 or was cut short: pid
+  // Clean joints: a stream jumped, and its service's joint picture did not come within the
+  // look-ahead: pid, source (its new value)
+  unjoinedStretch,
 };
 
 // The stream a PES or a PID change is about.

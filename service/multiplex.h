@@ -38,6 +38,8 @@ struct Multiplex {
   bool oneService = false;
   // PMTs are re-read during the pass, and their changes followed (-pmtcheck on).
   bool followPmts = false;
+  // Every stream of a new stretch takes its offset where it jumps (-joints clean).
+  bool cleanJoints = false;
   std::vector<Program> programs;  // in the order the PATs list them; room for kMaxServices
   PidList pmtPids;                // the PMT PID of every program
   PidList newPmtPids;             // the PMT PIDs of programs whose PMT has not come yet
@@ -46,6 +48,8 @@ struct Multiplex {
   std::uint64_t lastPat = 0;  // section_length and CRC_32 of the last PAT section read
   // Each PID goes to the first program that lists it.
   PidTable pids;
+  // Under clean joints, the clock of each PID's PES stream.
+  StreamClock clocks[kPidCount];
   // The sections gathered on each PID that carries a PAT or PMTs of a whole transport stream.
   std::unique_ptr<SectionAssembler> sections[kPidCount];
 };

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "service/events.h"
 #include "service/service.h"
 #include "ts/packet.h"
 #include "ts/random_access.h"
+#include "ts/timestamp.h"
 
 namespace corvane {
 
@@ -18,9 +20,14 @@ constexpr std::int64_t kJointGap = 9009;     // MPEG-2: three frame periods of 3
 constexpr std::int64_t kDefaultFramePeriod = 3003;
 constexpr std::int64_t kCaptionLead = 45000;  // 0.5 s added to every caption PTS
 
+// The offsets in force for the service's newest stretch.
+inline StretchOffsets currentOffsets(const Timeline& timeline) {
+  return StretchOffsets{timeline.ptsOffset, timeline.prevPtsOffset};
+}
+
 // PCR rebasing: source PCR - 300 x ptsOffset, with the fallback on prevPtsOffset when the result
 // would pass what the field can carry. The packet must carry a PCR.
-void rebasePcr(const Timeline& timeline, std::uint8_t* packet, const PacketPlace& at,
+void rebasePcr(const StretchOffsets& offsets, std::uint8_t* packet, const PacketPlace& at,
                const EventSink& events);
 
 // A PES start that the rules rebase: where its header starts behind the 4-byte packet header, and
@@ -55,13 +62,61 @@ inline void noteRandomAccess(Service& service, const std::uint8_t* packet, Timed
 }
 
 // A PES in the jump test: the jump test, a joint or a wrap, and the PTS and DTS rewrites. True
-// when it joined a new stretch: its packet's continuity counter is then to skip one value.
-bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, const PacketPlace& at,
-                       const EventSink& events);
+// when it joined a new stretch: its packet's continuity counter is then to skip one value. Under
+// clean joints, a stretch that a stream opened ahead of this picture is joined with the offset
+// it was opened with.
+bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, bool clean,
+                       const PacketPlace& at, const EventSink& events);
 
-// A PES outside the jump test: its PTS (the offset rule, or the caption rule for captions) and,
-// when it carries one, its DTS (the offset rule).
-void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, const PacketPlace& at,
-               const EventSink& events);
+// A PES outside the jump test: its PTS (the offset rule with `offsets`; for captions, classic
+// joints count them from their first caption instead, clean joints add their lead) and, when it
+// carries one, its DTS (the offset rule).
+void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, const StretchOffsets& offsets,
+               bool clean, const PacketPlace& at, const EventSink& events);
+
+// Clean joints. What the packets ahead say of a new stretch that a stream's jump would begin: its
+// joint picture (the next PES of the service in the jump test) jumps too, and sets `ptsOffset`;
+// or it does not, and the stream jumped alone; or it did not come within the look-ahead.
+struct JointAhead {
+  enum Verdict : std::uint8_t { joins, disagrees, notFound } verdict = notFound;
+  std::int64_t ptsOffset = 0;
+};
+
+// The verdict of the service's next PES in the jump test, which starts in `packet`.
+JointAhead jointAhead(const Service& service, const std::uint8_t* packet, TimedPes pes);
+
+// A new stretch with the offset its joint picture gives: the streams that have not jumped yet
+// keep the offsets in force so far.
+void openStretch(Timeline& timeline, std::int64_t ptsOffset);
+
+// Clean joints: a clock of the service, the PCR or a PES stream, met at `value` (90 kHz). Where it
+// jumps by more than kJumpLimit (and did not wrap), it moves onto the stretch that is open
+// ahead of it, or opens one when findJoint() finds its joint picture; when that does not come,
+// it waits for the next stretch, which is reported once. The offsets to rebase it with: those of
+// its stretch, or of the one before for a clock that has not jumped onto the newest yet.
+template <typename FindJoint>
+StretchOffsets stepClock(Timeline& timeline, StreamClock& clock, std::int64_t value,
+                         FindJoint&& findJoint, const PacketPlace& at, const EventSink& events,
+                         int pid) {
+  std::int64_t step = value - clock.last;
+  bool jumped = clock.last >= 0 && std::llabs(step) > kJumpLimit && step + kMaxPts > kJumpLimit;
+  clock.last = value;
+  if (jumped && clock.stretch < timeline.stretch) {
+    clock.stretch = timeline.stretch;
+  } else if (jumped && clock.stretch == timeline.stretch) {
+    JointAhead joint = findJoint();
+    if (joint.verdict == JointAhead::joins) {
+      openStretch(timeline, joint.ptsOffset);
+      clock.stretch = timeline.stretch;
+    } else if (joint.verdict == JointAhead::notFound) {
+      clock.stretch = timeline.stretch + 1;
+      if (!timeline.unjoined) {
+        timeline.unjoined = true;
+        emit(events, at, Event{.kind = EventKind::unjoinedStretch, .pid = pid, .source = value});
+      }
+    }
+  }
+  return clock.stretch >= timeline.stretch ? currentOffsets(timeline) : timeline.left;
+}
 
 }  // namespace corvane

@@ -3,12 +3,12 @@
 
 namespace corvane {
 
-void rebasePcr(const Timeline& timeline, std::uint8_t* packet, const PacketPlace& at,
+void rebasePcr(const StretchOffsets& offsets, std::uint8_t* packet, const PacketPlace& at,
                const EventSink& events) {
   std::int64_t source = readPcr(packet);
-  std::int64_t value = source - timeline.ptsOffset * 300;
+  std::int64_t value = source - offsets.ptsOffset * 300;
   // PCRs still on the timeline left at the last joint or wrap keep the offset of that timeline.
-  if (value > kMaxPcr) value = source - timeline.prevPtsOffset * 300;
+  if (value > kMaxPcr) value = source - offsets.prevPtsOffset * 300;
   writePcr(packet, value);
   emit(events, at,
        Event{.kind = EventKind::pcrRebased,
@@ -16,7 +16,7 @@ void rebasePcr(const Timeline& timeline, std::uint8_t* packet, const PacketPlace
              .pid = packetPid(packet),
              .source = source,
              .value = value,
-             .ptsOffset = timeline.ptsOffset});
+             .ptsOffset = offsets.ptsOffset});
 }
 
 }  // namespace corvane

@@ -9,9 +9,9 @@ namespace corvane {
 namespace {
 
 // Offset rule: source - ptsOffset; when that reaches 2^33, source - prevPtsOffset instead.
-std::int64_t offsetRule(const Timeline& timeline, std::int64_t source) {
-  std::int64_t value = source - timeline.ptsOffset;
-  if (value > kMaxPts) value = source - timeline.prevPtsOffset;
+std::int64_t offsetRule(const StretchOffsets& offsets, std::int64_t source) {
+  std::int64_t value = source - offsets.ptsOffset;
+  if (value > kMaxPts) value = source - offsets.prevPtsOffset;
   return value;
 }
 
@@ -20,14 +20,20 @@ struct PtsRewrite {
   std::int64_t value;   // 90 kHz, as computed, before it is stored modulo 2^33
 };
 
-// Rewrites the PTS of the PES whose header starts at `o`: the offset rule, or for a caption PID
-// the caption rule. The PTS of a PES that carries a DTS becomes the last reference picture's.
-PtsRewrite rewritePts(Service& service, std::uint8_t* packet, int o) {
+// Rewrites the PTS of the PES whose header starts at `o`: the offset rule, for a caption PID with
+// its lead under clean joints and the caption rule under classic ones. The PTS of a PES that
+// carries a DTS becomes the last reference picture's.
+PtsRewrite rewritePts(Service& service, std::uint8_t* packet, int o, const StretchOffsets& offsets,
+                      bool clean) {
   Timeline& timeline = service.timeline;
   std::uint8_t* field = packet + kPtsField + o;
   std::int64_t source = readPesTimestamp(field);
-  std::int64_t value = offsetRule(timeline, source);
-  if (containsPid(service.pids.captions, packetPid(packet))) {
+  std::int64_t value = offsetRule(offsets, source);
+  bool caption = containsPid(service.pids.captions, packetPid(packet));
+  if (caption && clean) {
+    // Captions are shown half a second after their stretch's other streams would place them.
+    value += kCaptionLead;
+  } else if (caption) {
     // Captions ignore the offsets: they count from the first caption PTS above one hour, which
     // lands half a second after one hour, whatever joints and wraps come later.
     if (timeline.captionBaseUnset && source > kOneHour) {
@@ -42,9 +48,9 @@ PtsRewrite rewritePts(Service& service, std::uint8_t* packet, int o) {
 }
 
 // Rewrites the DTS of a PES (offset rule); returns the new value before it is stored in 33 bits.
-std::int64_t rewriteDts(const Timeline& timeline, std::uint8_t* packet, int o) {
+std::int64_t rewriteDts(const StretchOffsets& offsets, std::uint8_t* packet, int o) {
   std::uint8_t* field = packet + kDtsField + o;
-  std::int64_t value = offsetRule(timeline, readPesTimestamp(field));
+  std::int64_t value = offsetRule(offsets, readPesTimestamp(field));
   writePesTimestamp(field, value);
   return value;
 }
@@ -75,6 +81,25 @@ void noteFrameStep(FrameSteps& frameSteps, std::int64_t step) {
   if (frameSteps.count < kFrameStepWindow) ++frameSteps.count;
 }
 
+// The source time the jump test measures a PES by. MPEG-2 video is measured by the PTS of its
+// reference pictures, H.264 and HEVC video by the decode time of every picture: the DTS, or the
+// PTS where a PES carries no DTS because the two are equal. A service without video is measured
+// by its anchor's audio in the same way.
+std::int64_t jumpTestTimeOf(const Service& service, const std::uint8_t* packet, int pesOffset) {
+  bool byPts = service.pids.videoCoding == VideoCoding::mpeg2 || !pesHasDts(packet, pesOffset);
+  return readPesTimestamp(packet + (byPts ? kPtsField : kDtsField) + pesOffset);
+}
+
+// The offset of a new stretch whose joint picture's time is `source`. MPEG-2: the new stretch
+// joins three frames after the last reference picture. H.264, HEVC and audio: its first unit is
+// decoded one step (the frame period) after the last unit of the old one.
+std::int64_t jointOffset(const Service& service, std::int64_t source) {
+  const Timeline& timeline = service.timeline;
+  return service.pids.videoCoding == VideoCoding::mpeg2
+             ? source - timeline.lastRefPts - kJointGap
+             : source - timeline.lastDecodeTime - framePeriod(timeline.frameSteps);
+}
+
 }  // namespace
 
 TimedPes timedPesStart(const ProgramPids& pids, const std::uint8_t* packet) {
@@ -100,32 +125,46 @@ TimedPes timedPesStart(const ProgramPids& pids, const std::uint8_t* packet) {
   return TimedPes{o, role};
 }
 
-void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, const PacketPlace& at,
-               const EventSink& events) {
+void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, const StretchOffsets& offsets,
+               bool clean, const PacketPlace& at, const EventSink& events) {
   int pesOffset = pes.offset;
-  PtsRewrite pts = rewritePts(service, packet, pesOffset);
+  PtsRewrite pts = rewritePts(service, packet, pesOffset, offsets, clean);
   // Only with H.264 or HEVC video can a PES outside the jump test carry a DTS.
-  if (pesHasDts(packet, pesOffset)) rewriteDts(service.timeline, packet, pesOffset);
+  if (pesHasDts(packet, pesOffset)) rewriteDts(offsets, packet, pesOffset);
   emit(events, at,
        Event{.kind = EventKind::pesRebased,
              .role = pes.role,
              .pid = packetPid(packet),
              .source = pts.source,
              .value = pts.value,
-             .ptsOffset = service.timeline.ptsOffset});
+             .ptsOffset = offsets.ptsOffset});
 }
 
-bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, const PacketPlace& at,
-                       const EventSink& events) {
+JointAhead jointAhead(const Service& service, const std::uint8_t* packet, TimedPes pes) {
+  const Timeline& timeline = service.timeline;
+  std::int64_t source = jumpTestTimeOf(service, packet, pes.offset);
+  std::int64_t step = source - timeline.jumpTestTime;
+  if (timeline.jumpTestCount == 0 || std::llabs(step) <= kJumpLimit ||
+      step + kMaxPts <= kJumpLimit) {
+    return JointAhead{JointAhead::disagrees};
+  }
+  return JointAhead{JointAhead::joins, jointOffset(service, source)};
+}
+
+void openStretch(Timeline& timeline, std::int64_t ptsOffset) {
+  timeline.left = currentOffsets(timeline);
+  timeline.prevPtsOffset = timeline.ptsOffset;
+  timeline.ptsOffset = ptsOffset;
+  ++timeline.stretch;
+  timeline.unjoined = false;
+}
+
+bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, bool clean,
+                       const PacketPlace& at, const EventSink& events) {
   Timeline& timeline = service.timeline;
   int pesOffset = pes.offset;
-  // MPEG-2 video is measured by the PTS of its reference pictures, H.264 and HEVC video by the
-  // decode time of every picture: the DTS, or the PTS where a PES carries no DTS because the two
-  // are equal. A service without video is measured by its anchor's audio in the same way.
-  bool mpeg2 = service.pids.videoCoding == VideoCoding::mpeg2;
   bool hasDts = pesHasDts(packet, pesOffset);
-  int timeField = mpeg2 || !hasDts ? kPtsField : kDtsField;
-  std::int64_t source = readPesTimestamp(packet + timeField + pesOffset);
+  std::int64_t source = jumpTestTimeOf(service, packet, pesOffset);
   std::int64_t previous = timeline.jumpTestTime;
   std::int64_t step = source - previous;
   timeline.jumpTestTime = source;
@@ -139,19 +178,21 @@ bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, con
 
   bool joined = false;
   if (timeline.jumpTestCount > 1 && std::llabs(step) > kJumpLimit) {
-    timeline.prevPtsOffset = timeline.ptsOffset;
     EventKind kind;
     if (step + kMaxPts <= kJumpLimit) {
       // The source clock wrapped at 2^33: follow it without a joint.
+      timeline.prevPtsOffset = timeline.ptsOffset;
       timeline.ptsOffset -= kMaxPts;
       kind = EventKind::wrap;
     } else {
-      // A jump. MPEG-2: join the new stretch three frames after the last reference picture.
-      // H.264, HEVC and audio: decode the new stretch's first unit one step (the frame period)
-      // after the last unit of the old one.
-      timeline.ptsOffset =
-          mpeg2 ? source - timeline.lastRefPts - kJointGap
-                : source - timeline.lastDecodeTime - framePeriod(timeline.frameSteps);
+      // A stretch that a stream of it opened ahead of its joint picture has its offset already.
+      if (!clean) {
+        timeline.prevPtsOffset = timeline.ptsOffset;
+        timeline.ptsOffset = jointOffset(service, source);
+      } else if (timeline.jumpTest.stretch >= timeline.stretch) {
+        openStretch(timeline, jointOffset(service, source));
+      }
+      timeline.jumpTest.stretch = timeline.stretch;
       kind = EventKind::joint;
       joined = true;
     }
@@ -162,12 +203,14 @@ bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, con
                .previous = previous,
                .ptsOffset = timeline.ptsOffset,
                .prevPtsOffset = timeline.prevPtsOffset});
-  } else if (!mpeg2 && timeline.jumpTestCount > 1) {
+  } else if (service.pids.videoCoding != VideoCoding::mpeg2 && timeline.jumpTestCount > 1) {
     noteFrameStep(timeline.frameSteps, step);
   }
 
-  std::int64_t pts = rewritePts(service, packet, pesOffset).value;
-  timeline.lastDecodeTime = hasDts ? rewriteDts(timeline, packet, pesOffset) : pts;
+  StretchOffsets offsets =
+      timeline.jumpTest.stretch >= timeline.stretch ? currentOffsets(timeline) : timeline.left;
+  std::int64_t pts = rewritePts(service, packet, pesOffset, offsets, clean).value;
+  timeline.lastDecodeTime = hasDts ? rewriteDts(offsets, packet, pesOffset) : pts;
   emit(events, at,
        Event{.kind = EventKind::jumpTestPes,
              .role = pes.role,

@@ -23,6 +23,21 @@ struct FrameSteps {
   std::int32_t next = 0;                      // where the next step goes
 };
 
+// One clock of a service under clean joints: the PCR, or the PTS of one PES stream. Each is
+// measured against its own last value, and moves onto a new stretch where it jumps.
+struct StreamClock {
+  std::int64_t last = -1;  // 90 kHz; -1 before its first value
+  // The stretch of the service it is on. One ahead of the service's: it has jumped, and waits
+  // for the stretch whose joint picture did not come within the look-ahead.
+  std::int32_t stretch = 0;
+};
+
+// The offsets that one stretch's timestamps are rebased with.
+struct StretchOffsets {
+  std::int64_t ptsOffset = 0;
+  std::int64_t prevPtsOffset = 0;  // the fallback of the offset rule
+};
+
 // The output timeline and what the jump test carries from one PES to the next. Timestamps are
 // signed 64-bit tick counts of 90 kHz.
 struct Timeline {
@@ -38,6 +53,15 @@ struct Timeline {
   // Caption PTS are counted from the first caption source PTS above one hour.
   std::int64_t captionBasePts = 0;
   bool captionBaseUnset = true;
+
+  // Clean joints: every stream of a new stretch takes its offset from where it jumps, which may
+  // be before the joint picture that decides it. The stretches opened so far, and the offsets of
+  // the one before the last, which streams that have not jumped yet keep.
+  std::int32_t stretch = 0;
+  StretchOffsets left;
+  StreamClock jumpTest;   // the stretch the jump test is on (its time is jumpTestTime)
+  StreamClock pcrClock;   // the PCR, in 90 kHz
+  bool unjoined = false;  // a stream jumped and its joint picture did not come: reported once
 };
 
 struct Service {

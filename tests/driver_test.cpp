@@ -45,6 +45,7 @@ TEST(Driver, UsageTextIsExact) {
             "          -services {one|all} : repair every service of a multiplex\n"
             "          -status {classic|posix} : exit status for scripts\n"
             "          -report FILE        : write a JSON report of the run\n"
+            "          -joints {classic|clean} : move every stream at a joint\n"
             "\n\n" +
                 std::string(msg::kUsagePressEnter));
 }

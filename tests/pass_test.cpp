@@ -129,7 +129,7 @@ Bytes rewrittenInOneGo(const Bytes& source, bool pmtcheck) {
   EventSink events{dropEvent};
   Multiplex multiplex;
   adoptService(multiplex, service, pmtcheck);
-  PacketRules rules{multiplex, counters, events, PacketWalker{}};
+  PacketRules rules{multiplex, counters, events, PacketWalker{}, ReadAhead{}};
   const auto size = static_cast<std::int64_t>(all.size());
   rewritePackets(rules, WalkView<std::uint8_t>{all.data(), 0, size, size, true});
   return all;
@@ -226,7 +226,7 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
                                    static_cast<std::int32_t>(buffer.read)) == Refusal::none;
       ASSERT_TRUE(surveyed);
       adoptService(multiplex, service, stop);
-      PacketRules rules{multiplex, counters, events, PacketWalker{}};
+      PacketRules rules{multiplex, counters, events, PacketWalker{}, ReadAhead{}};
       PassOutcome outcome =
           settleDestination(output, buffer, rewriteFile(rules, reader, buffer, output, schedule));
 

@@ -39,14 +39,14 @@ class Rebase : public ::testing::Test {
     pes.pts = pts;
     pes.dts = dts;
     EXPECT_GE(place(pes), 0);
-    return rebaseJumpTestPes(service_, packet_.data(), pes_, {}, events_.sink);
+    return rebaseJumpTestPes(service_, packet_.data(), pes_, false, {}, events_.sink);
   }
   void ptsOnly(std::int64_t pts, int pid) {
     gen::PesStart pes;
     pes.pid = pid;
     pes.pts = pts;
     ASSERT_GE(place(pes), 0);
-    rebasePes(service_, packet_.data(), pes_, {}, events_.sink);
+    rebasePes(service_, packet_.data(), pes_, currentOffsets(timeline()), false, {}, events_.sink);
   }
   std::int64_t pts() { return gen::decodeTimestamp(packet_.data() + 13 + pesOffset_); }
   std::int64_t dts() { return gen::decodeTimestamp(packet_.data() + 18 + pesOffset_); }
@@ -94,7 +94,7 @@ TEST_F(Rebase, PcrMovesByTheOffsetAndFallsBackOnlyAboveTheFieldLimit) {
     b[9] = static_cast<std::uint8_t>(c.base >> 1);
     b[10] = static_cast<std::uint8_t>((c.base & 1) << 7 | 0x7E | c.extension >> 8);  // reserved 1s
     b[11] = static_cast<std::uint8_t>(c.extension);
-    rebasePcr(timeline(), b, {}, events_.sink);
+    rebasePcr(currentOffsets(timeline()), b, {}, events_.sink);
     EXPECT_EQ(gen::decodePcr(b), c.written) << c.base;
     EXPECT_EQ(b[10] & 0x7E, 0);  // reserved bits come out 0
     Event event = last(EventKind::pcrRebased);

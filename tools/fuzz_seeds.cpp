@@ -115,6 +115,13 @@ std::vector<FuzzSeed> smallFuzzSeeds() {
   Bytes multiplex = multiplexOf(small());
   markErrored(multiplex, 0, 1, 3);
   seeds.push_back(seed("multiplex", 22, multiplex));
+
+  // Clean joints, with jumps inside GOPs and the PCR and the audio ahead of the pictures.
+  options = small();
+  options.jumpsMidGop = true;
+  options.audioLead = 60000;
+  options.videoLast = true;
+  seeds.push_back(seed("clean-joints", 36, makeRecording(options).bytes));
   return seeds;
 }
 
@@ -145,6 +152,8 @@ std::vector<FuzzSeed> largeFuzzSeeds() {
 
   // Three services over three blocks, with the sample's wrap and joints.
   seeds.push_back(seed("blocks-multiplex", 22, multiplexOf(large(26))));
+  // The same with clean joints into a destination that cannot be cut back.
+  seeds.push_back(seed("blocks-multiplex-clean-uncuttable", 62, multiplexOf(large(26))));
   return seeds;
 }
 

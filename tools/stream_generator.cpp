@@ -379,7 +379,7 @@ Recording makeRecording(const RecordingOptions& options) {
   for (std::int64_t f = 0; f < frames; ++f) {
     std::int64_t now = f * kFrameTicks;
     bool gopStart = f % options.gopLength == 0;
-    if (gopStart && f > 0 && nextJump < options.jumps.size() &&
+    if ((gopStart || options.jumpsMidGop) && f > 0 && nextJump < options.jumps.size() &&
         now >= options.jumps[nextJump].atTime) {
       sourceBase = wrap33(sourceBase + options.jumps[nextJump].delta);
       ++segment;
@@ -396,6 +396,23 @@ Recording makeRecording(const RecordingOptions& options) {
     // carries a DTS; the B pictures between are presented as they are decoded.
     bool delayed = options.bFrames && f % 3 == 0;
     bool pcrDue = f % 3 == 0;
+    // The PCR on its own PID, the audio frames due by now (and the lead) and the captions.
+    auto others = [&]() {
+      if (!options.pcrOnVideoPid && pcrDue) {
+        std::int64_t pcr = wrap33(sourceBase + now) * 300;
+        recording.pcrs.push_back(
+            {packetIndex(), pids.pcr, pcr, now * 300, segment, sourceBase + now >= kPtsModulus});
+        appendPcrOnly(out, pids.pcr, pcr, cc[pids.pcr]);
+      }
+      for (; audioFrame * kAudioTicks <= now + options.audioLead; ++audioFrame) {
+        std::int64_t audioPts = audioFrame * kAudioTicks + kPresentationDelay;
+        for (std::size_t i = 0; i < audioPids.size(); ++i) {
+          addPes(audioPids[i], 0xC0 + static_cast<int>(i), audioPts, -1, -1);
+        }
+      }
+      if (f % 30 == 15) addPes(pids.caption, 0xBD, now + kPresentationDelay, -1, -1);
+    };
+    if (options.videoLast && f > 0) others();
     std::int64_t dts = now + kPresentationDelay;
     std::int64_t pts = delayed ? dts + 2 * kFrameTicks : dts;
     addPes(pids.video, 0xE0, pts, delayed ? dts : -1,
@@ -407,19 +424,7 @@ Recording makeRecording(const RecordingOptions& options) {
       putNoise(out.data() + out.size() - kPacket + 4, kPacket - 4,
                static_cast<std::uint32_t>(f * 1009 + i));
     }
-    if (!options.pcrOnVideoPid && pcrDue) {
-      std::int64_t pcr = wrap33(sourceBase + now) * 300;
-      recording.pcrs.push_back(
-          {packetIndex(), pids.pcr, pcr, now * 300, segment, sourceBase + now >= kPtsModulus});
-      appendPcrOnly(out, pids.pcr, pcr, cc[pids.pcr]);
-    }
-    for (; audioFrame * kAudioTicks <= now; ++audioFrame) {
-      std::int64_t audioPts = audioFrame * kAudioTicks + kPresentationDelay;
-      for (std::size_t i = 0; i < audioPids.size(); ++i) {
-        addPes(audioPids[i], 0xC0 + static_cast<int>(i), audioPts, -1, -1);
-      }
-    }
-    if (f % 30 == 15) addPes(pids.caption, 0xBD, now + kPresentationDelay, -1, -1);
+    if (!options.videoLast || f == 0) others();
     if (f % 3 == 1) tables();
     if (f % 30 == 7) appendSiPacket(out, 0x0012, nextCc(0x0012));
     if (f % 10 == 5) appendNull(out);

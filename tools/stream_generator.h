@@ -119,6 +119,14 @@ struct RecordingOptions {
   int videoStreamType = 0x02;
   // Without B-frames every picture is presented as it is decoded: its PES carries no DTS.
   bool bFrames = true;
+  // Jumps happen at the first frame from their time on, also inside a GOP, as where a recording
+  // was cut and joined.
+  bool jumpsMidGop = false;
+  // Audio frames are sent this many ticks ahead of the video of their time.
+  std::int64_t audioLead = 0;
+  // Each frame's PCR (on its own PID), audio and captions are sent before its picture, but for
+  // the first: a recording still begins with a GOP start.
+  bool videoLast = false;
   ServicePids pids;
 };
 

@@ -95,8 +95,10 @@ inline std::int64_t packetIndex(const PacketWalker& walker, std::int64_t offset)
 // into it, as the loop it replaces was.
 #if defined(__GNUC__)
 #define CORVANE_INLINE_VISIT __attribute__((always_inline))
+#define CORVANE_NOINLINE __attribute__((noinline))
 #else
 #define CORVANE_INLINE_VISIT
+#define CORVANE_NOINLINE
 #endif
 
 namespace walk_detail {

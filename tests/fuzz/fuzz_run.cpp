@@ -133,7 +133,8 @@ struct Files {
 #endif
 
 std::uint8_t* packetBuffer() {
-  static auto* block = static_cast<std::uint8_t*>(platform::allocatePageAligned(kBufferSize));
+  static auto* block =
+      static_cast<std::uint8_t*>(platform::allocatePageAligned(bufferSizeFor(kCleanRingSize)));
   return block;
 }
 
@@ -149,6 +150,7 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
   bool log = data[0] & 4;
   bool uncuttable = data[0] & 8;
   bool allServices = data[0] & 16;
+  bool clean = data[0] & 32;
 #ifdef _WIN32
   static std::FILE* nowhere = std::fopen("NUL", "wb");
 #else
@@ -158,7 +160,7 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
   if (log) outputs.timeLog.stream = nowhere;
   outputs.progress.fileSize = static_cast<std::int64_t>(recording.size());
 
-  PassBuffer buffer{packetBuffer()};
+  PassBuffer buffer{packetBuffer(), clean ? kCleanRingSize : kRingSize};
   SourceReader source{files.sourceFile};
   Service service;
   Multiplex multiplex;
@@ -187,8 +189,9 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
     } else {
       adoptService(multiplex, service, pmtcheck);
     }
+    multiplex.cleanJoints = clean;
     outputs.timeLog.programs = allServices;
-    PacketRules rules{multiplex, counters, events, PacketWalker{framing}};
+    PacketRules rules{multiplex, counters, events, PacketWalker{framing}, ReadAhead{}};
     startProgress(outputs.progress);
     PassOutcome outcome = settleDestination(
         output, buffer, rewriteFile(rules, source, buffer, output, passScheduleFor(buffer)));

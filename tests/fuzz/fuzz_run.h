@@ -1,7 +1,7 @@
 // One input of the fuzz target, shared by the fuzzer and by the test that replays the seed
 // corpus: the first byte chooses the settings (bit 0 nogop, bit 1 pmtcheck, bit 2 log, bit 4
-// every service of a multiplex) and a destination that cannot be cut back, as a pipe (bit 3); the
-// rest is a recording, run through
+// every service of a multiplex, bit 5 clean joints) and a destination that cannot be cut back, as
+// a pipe (bit 3); the rest is a recording, run through
 // the survey and the rewrite pass exactly as the tool runs them.
 #pragma once
 
