@@ -352,8 +352,13 @@ Recording makeRecording(const RecordingOptions& options) {
   int segment = 0;
   std::size_t nextJump = 0;
   std::int64_t audioFrame = 0;
+  bool jointDue = false;  // the picture in the jump test after a jump is still to come
   auto addPes = [&](int pid, int streamId, std::int64_t programPts, std::int64_t programDts,
                     std::int64_t pcr, Bytes payload = {}) {
+    if (jointDue && pid == pids.video && (programDts >= 0 || options.videoStreamType != 0x02)) {
+      recording.jointPackets.push_back(packetIndex());
+      jointDue = false;
+    }
     PesStart pes;
     pes.payload = std::move(payload);
     pes.pid = pid;
@@ -384,7 +389,7 @@ Recording makeRecording(const RecordingOptions& options) {
       sourceBase = wrap33(sourceBase + options.jumps[nextJump].delta);
       ++segment;
       ++nextJump;
-      recording.jointPackets.push_back(packetIndex());
+      jointDue = true;
     }
     if (gopStart && options.pmtChangeAt >= 0 && now >= options.pmtChangeAt &&
         audioPids != options.audioPidsAfterChange) {

@@ -153,7 +153,9 @@ struct Recording {
   Bytes bytes;
   std::vector<PesRecord> pes;
   std::vector<PcrRecord> pcrs;
-  std::vector<std::int64_t> jointPackets;  // packets that start the first GOP after each jump
+  // The packet of the first picture in the jump test after each jump: MPEG-2, the first with a
+  // DTS; H.264 and HEVC, the first.
+  std::vector<std::int64_t> jointPackets;
 };
 
 // A broadcast-like recording: PAT, PMT (video, two AAC audio streams, one caption
