@@ -42,7 +42,7 @@ std::int64_t mod33(std::int64_t value) {
 std::string progressLine(int percent) { return testing::printed(msg::kRewriteProgress, percent); }
 const std::string kDoneLine = testing::printed(msg::kRewriteDone, 0);
 const std::string kSurveyLine = msg::kSurveyProgress;
-const std::regex kTimeLine("(" + testing::timeLinePattern(msg::kStartTime) + "|" +
+const std::regex kTimeLine(std::string("(") + testing::timeLinePattern(msg::kStartTime) + "|" +
                            testing::timeLinePattern(msg::kEndTime) + ")");
 
 std::string col(long long value) {
