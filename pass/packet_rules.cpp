@@ -37,7 +37,8 @@ JointAhead lookForJoint(const PacketRules& rules, const WalkView<std::uint8_t>& 
   PacketWalker walker{rules.walker.framing, PacketWalker::State::candidate, from};
   WalkView<const std::uint8_t> near{view.bytes, view.from, view.end,
                                     crosses ? std::min(limit, ringEnd) : limit, view.ended};
-  if (walkPackets(walker, near, visit, pass) && crosses && walker.next < limit) {
+  if (walkPackets(walker, near, visit, pass) && crosses && walker.next >= ringEnd &&
+      walker.next < limit) {
     WalkView<const std::uint8_t> far{ahead.ring + (walker.next - ringEnd), walker.next, ahead.read,
                                      limit, ahead.ended};
     walkPackets(walker, far, visit, pass);
