@@ -15,6 +15,25 @@ bool readSwitch(const Path& settingsPath, const Path& key) {
       platform::readProfileString(settingsPath, CORVANE_PATH("Default"), key, CORVANE_PATH("off")));
 }
 
+// A key of the settings file whose value is `word`, in any case.
+bool readsAs(const Path& settingsPath, const Path& key, const Path& word) {
+  return platform::equalsIgnoreCase(
+      platform::readProfileString(settingsPath, CORVANE_PATH("Default"), key, Path()), word);
+}
+
+// `value` as one of two words, in any case: `first` sets `isFirst`, `second` clears it. False,
+// with `isFirst` left as it was, for any other value.
+bool choose(const Path& value, const Path& first, const Path& second, bool* isFirst) {
+  if (platform::equalsIgnoreCase(value, first)) {
+    *isFirst = true;
+  } else if (platform::equalsIgnoreCase(value, second)) {
+    *isFirst = false;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 Path replaceExtension(const Path& path, const Path& extension) {
@@ -36,18 +55,9 @@ Settings loadSettingsFile(const Path& settingsPath) {
   result.nogop = readSwitch(settingsPath, CORVANE_PATH("nogop"));
   result.pmtcheck = readSwitch(settingsPath, CORVANE_PATH("pmtcheck"));
   result.log = readSwitch(settingsPath, CORVANE_PATH("log"));
-  result.allServices = platform::equalsIgnoreCase(
-      platform::readProfileString(settingsPath, CORVANE_PATH("Default"), CORVANE_PATH("services"),
-                                  CORVANE_PATH("one")),
-      CORVANE_PATH("all"));
-  result.cleanJoints = platform::equalsIgnoreCase(
-      platform::readProfileString(settingsPath, CORVANE_PATH("Default"), CORVANE_PATH("joints"),
-                                  CORVANE_PATH("classic")),
-      CORVANE_PATH("clean"));
-  result.status = platform::equalsIgnoreCase(
-                      platform::readProfileString(settingsPath, CORVANE_PATH("Default"),
-                                                  CORVANE_PATH("status"), CORVANE_PATH("classic")),
-                      CORVANE_PATH("posix"))
+  result.allServices = readsAs(settingsPath, CORVANE_PATH("services"), CORVANE_PATH("all"));
+  result.cleanJoints = readsAs(settingsPath, CORVANE_PATH("joints"), CORVANE_PATH("clean"));
+  result.status = readsAs(settingsPath, CORVANE_PATH("status"), CORVANE_PATH("posix"))
                       ? StatusStyle::posix
                       : StatusStyle::classic;
   return result;
@@ -94,27 +104,16 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
     if (i + 1 >= arguments.size()) return false;
     const Path& value = arguments[++i];
     if (isServices) {
-      if (equalsIgnoreCase(value, CORVANE_PATH("all"))) {
-        line.settings.allServices = true;
-      } else if (equalsIgnoreCase(value, CORVANE_PATH("one"))) {
-        line.settings.allServices = false;
-      } else {
+      if (!choose(value, CORVANE_PATH("all"), CORVANE_PATH("one"), &line.settings.allServices)) {
         return false;
       }
     } else if (isStatus) {
-      if (equalsIgnoreCase(value, CORVANE_PATH("posix"))) {
-        line.settings.status = StatusStyle::posix;
-      } else if (equalsIgnoreCase(value, CORVANE_PATH("classic"))) {
-        line.settings.status = StatusStyle::classic;
-      } else {
-        return false;
-      }
+      bool posix = line.settings.status == StatusStyle::posix;
+      if (!choose(value, CORVANE_PATH("posix"), CORVANE_PATH("classic"), &posix)) return false;
+      line.settings.status = posix ? StatusStyle::posix : StatusStyle::classic;
     } else if (isJoints) {
-      if (equalsIgnoreCase(value, CORVANE_PATH("clean"))) {
-        line.settings.cleanJoints = true;
-      } else if (equalsIgnoreCase(value, CORVANE_PATH("classic"))) {
-        line.settings.cleanJoints = false;
-      } else {
+      if (!choose(value, CORVANE_PATH("clean"), CORVANE_PATH("classic"),
+                  &line.settings.cleanJoints)) {
         return false;
       }
     } else if (isReport) {
@@ -122,13 +121,7 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
       if (value.empty() || platform::namesStandardStream(value)) return false;
       line.report = value;
     } else if (setting != nullptr) {
-      if (equalsIgnoreCase(value, CORVANE_PATH("on"))) {
-        *setting = true;
-      } else if (equalsIgnoreCase(value, CORVANE_PATH("off"))) {
-        *setting = false;
-      } else {
-        return false;
-      }
+      if (!choose(value, CORVANE_PATH("on"), CORVANE_PATH("off"), setting)) return false;
     } else if (equalsIgnoreCase(word, CORVANE_PATH("-i"))) {
       line.source = value;  // taken as it stands, even when it looks like an option
       haveSource = true;

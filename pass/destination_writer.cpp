@@ -38,7 +38,8 @@ std::int64_t nextWriteSize(const Destination& output, const PassBuffer& buffer, 
 
 IoStatus writeNext(Destination& output, PassBuffer& buffer, std::int64_t size) {
   // Only a block, or the rest after one, crosses the ring's end: in two calls.
-  std::int64_t first = std::min(size, ringEndAfter(buffer, buffer.written) - buffer.written);
+  std::int64_t first =
+      std::min(size, ringEndAfter(buffer.ringSize, buffer.written) - buffer.written);
   if (!output.calls->writeAll(output.file, bufferAt(buffer, buffer.written), first) ||
       (first < size && !output.calls->writeAll(
                            output.file, bufferAt(buffer, buffer.written + first), size - first))) {

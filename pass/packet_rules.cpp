@@ -32,7 +32,7 @@ JointAhead lookForJoint(const PacketRules& rules, const WalkView<std::uint8_t>& 
   };
   auto pass = [](std::int64_t, std::int64_t, NotPackets) {};
   std::int64_t limit = from + kJointLookahead;
-  std::int64_t ringEnd = (view.from / ahead.ringSize + 1) * ahead.ringSize;
+  std::int64_t ringEnd = ringEndAfter(ahead.ringSize, view.from);
   bool crosses = view.end > ringEnd;
   PacketWalker walker{rules.walker.framing, PacketWalker::State::candidate, from};
   WalkView<const std::uint8_t> near{view.bytes, view.from, view.end,

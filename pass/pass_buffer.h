@@ -54,9 +54,9 @@ inline std::uint8_t* bufferAt(const PassBuffer& buffer, std::int64_t offset) {
   return buffer.bytes + offset % buffer.ringSize;
 }
 
-// The first file offset after `offset` at which the ring starts over.
-inline std::int64_t ringEndAfter(const PassBuffer& buffer, std::int64_t offset) {
-  return (offset / buffer.ringSize + 1) * buffer.ringSize;
+// The first file offset after `offset` at which a ring of `ringSize` bytes starts over.
+inline std::int64_t ringEndAfter(std::int64_t ringSize, std::int64_t offset) {
+  return (offset / ringSize + 1) * ringSize;
 }
 
 // The amount that a read or write at file offset `at` moves: the largest power of two, up to

@@ -42,7 +42,7 @@ Refusal rewriteUpTo(PacketRules& rules, PassBuffer& buffer, std::int64_t stop, b
   rules.ahead = ReadAhead{buffer.bytes, buffer.ringSize, buffer.read, ended};
   while (buffer.rewritten < stop) {
     std::int64_t from = buffer.rewritten;
-    std::int64_t ringEnd = ringEndAfter(buffer, from);
+    std::int64_t ringEnd = ringEndAfter(buffer.ringSize, from);
     Refusal refusal;
     if (buffer.read <= ringEnd) {
       refusal = rewritePackets(

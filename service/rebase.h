@@ -25,6 +25,17 @@ inline StretchOffsets currentOffsets(const Timeline& timeline) {
   return StretchOffsets{timeline.ptsOffset, timeline.prevPtsOffset};
 }
 
+// Clean joints: the offsets of the stretch a clock is on, the newest or the one before.
+inline StretchOffsets offsetsOf(const Timeline& timeline, const StreamClock& clock) {
+  return clock.stretch >= timeline.stretch ? currentOffsets(timeline) : timeline.left;
+}
+
+// A step of a clock (90 kHz) that begins a new stretch: more than kJumpLimit, and not the
+// source clock's wrap at 2^33.
+inline bool isJump(std::int64_t step) {
+  return std::llabs(step) > kJumpLimit && step + kMaxPts > kJumpLimit;
+}
+
 // PCR rebasing: source PCR - 300 x ptsOffset, with the fallback on prevPtsOffset when the result
 // would pass what the field can carry. The packet must carry a PCR.
 void rebasePcr(const StretchOffsets& offsets, std::uint8_t* packet, const PacketPlace& at,
@@ -98,8 +109,7 @@ template <typename FindJoint>
 StretchOffsets stepClock(Timeline& timeline, StreamClock& clock, std::int64_t value,
                          FindJoint&& findJoint, const PacketPlace& at, const EventSink& events,
                          int pid) {
-  std::int64_t step = value - clock.last;
-  bool jumped = clock.last >= 0 && std::llabs(step) > kJumpLimit && step + kMaxPts > kJumpLimit;
+  bool jumped = clock.last >= 0 && isJump(value - clock.last);
   clock.last = value;
   if (jumped && clock.stretch < timeline.stretch) {
     clock.stretch = timeline.stretch;
@@ -116,7 +126,7 @@ StretchOffsets stepClock(Timeline& timeline, StreamClock& clock, std::int64_t va
       }
     }
   }
-  return clock.stretch >= timeline.stretch ? currentOffsets(timeline) : timeline.left;
+  return offsetsOf(timeline, clock);
 }
 
 }  // namespace corvane

@@ -143,9 +143,7 @@ void rebasePes(Service& service, std::uint8_t* packet, TimedPes pes, const Stret
 JointAhead jointAhead(const Service& service, const std::uint8_t* packet, TimedPes pes) {
   const Timeline& timeline = service.timeline;
   std::int64_t source = jumpTestTimeOf(service, packet, pes.offset);
-  std::int64_t step = source - timeline.jumpTestTime;
-  if (timeline.jumpTestCount == 0 || std::llabs(step) <= kJumpLimit ||
-      step + kMaxPts <= kJumpLimit) {
+  if (timeline.jumpTestCount == 0 || !isJump(source - timeline.jumpTestTime)) {
     return JointAhead{JointAhead::disagrees};
   }
   return JointAhead{JointAhead::joins, jointOffset(service, source)};
@@ -207,8 +205,7 @@ bool rebaseJumpTestPes(Service& service, std::uint8_t* packet, TimedPes pes, boo
     noteFrameStep(timeline.frameSteps, step);
   }
 
-  StretchOffsets offsets =
-      timeline.jumpTest.stretch >= timeline.stretch ? currentOffsets(timeline) : timeline.left;
+  StretchOffsets offsets = offsetsOf(timeline, timeline.jumpTest);
   std::int64_t pts = rewritePts(service, packet, pesOffset, offsets, clean).value;
   timeline.lastDecodeTime = hasDts ? rewriteDts(offsets, packet, pesOffset) : pts;
   emit(events, at,
