@@ -213,7 +213,6 @@ class PacketPass : public ::testing::Test {
     rules_.walker = PacketWalker{};
     return rewritePackets(rules_, WalkView<std::uint8_t>{stream.data(), 0, size, size, true});
   }
-  const ProgramPids& adopted() const { return multiplex_.programs.front().service->pids; }
 
   Service service_;
   bool pmtcheck_ = false;
@@ -271,7 +270,7 @@ TEST_F(PacketPass, PmtcheckReReadsSectionsOnPmtPidsOnly) {
   Bytes elsewhere;
   gen::appendPmt(elsewhere, 0x0300, gen::kPcrPid, {{0x02, gen::kVideoPid, {}}});
   EXPECT_EQ(rewrite(elsewhere), Refusal::none);
-  EXPECT_EQ(pidAt(adopted().audio, 0), gen::kAudio1Pid);
+  EXPECT_EQ(pidAt(multiplex_.programs.front().service->pids.audio, 0), gen::kAudio1Pid);
   // Nor is one read from a packet that does not start it; it is damage met.
   Bytes stray;
   gen::appendStrayPmtContinuation(stray, gen::kPmtPid);
@@ -352,10 +351,8 @@ TEST(RewritePass, CleanJointsPutEveryStreamOfAStretchOnItsOffset) {
     RecordingCheck check(recording, output);
     check.untouchedBytesAndLength();
     check.continuityCounters();
-    std::string report = testing::readText(folder / "r.json");
-    EXPECT_NE(report.find("\"joints\": " + std::to_string(options.jumps.size()) + ","),
+    EXPECT_NE(testing::readText(folder / "r.json").find("\"unjoined_stretches\": 0,"),
               std::string::npos);
-    EXPECT_NE(report.find("\"unjoined_stretches\": 0,"), std::string::npos);
 
     // output - program time, less the captions' lead, in 90 kHz ticks modulo 2^33.
     std::vector<std::int64_t> shifts;
@@ -364,10 +361,10 @@ TEST(RewritePass, CleanJointsPutEveryStreamOfAStretchOnItsOffset) {
       std::size_t o = (p[3] & 0x20) ? p[4] + 1 : 0;
       std::int64_t lead = pes.pid == gen::kCaptionPid ? 45000 : 0;
       shifts.push_back(mod33(gen::decodeTimestamp(p + 13 + o) - pes.programPts - lead));
-      if (pes.dts >= 0) {
-        std::int64_t programDts = pes.programPts - mod33(pes.pts - pes.dts);
-        shifts.push_back(mod33(gen::decodeTimestamp(p + 18 + o) - programDts));
-      }
+      // The DTS, as far before the PTS in the program as in the source.
+      std::int64_t dtsLag = mod33(pes.pts - pes.dts);
+      if (pes.dts >= 0)
+        shifts.push_back(mod33(gen::decodeTimestamp(p + 18 + o) - pes.programPts + dtsLag));
     }
     for (const gen::PcrRecord& pcr : recording.pcrs) {
       std::int64_t out = gen::decodePcr(&output[pcr.packet * 188]);
