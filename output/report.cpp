@@ -3,6 +3,7 @@
 #include <cstdarg>
 
 #include "output/text_stream.h"
+#include "ts/timestamp.h"
 
 #ifndef CORVANE_VERSION
 #define CORVANE_VERSION "unknown"
@@ -324,11 +325,12 @@ void reportEvent(Report& report, const Event& event) {
   switch (event.kind) {
     case EventKind::pcrRebased:
       ++report.pcrs;
+      // As written: a value rebased below 0 or past 2^33 is stored modulo 2^33 x 300.
       if (tally->firstPcr < 0) {
         tally->firstPcr = event.source;
-        tally->firstOutput = event.value;
+        tally->firstOutput = pcrAsWritten(event.value);
       }
-      tally->lastOutput = event.value;
+      tally->lastOutput = pcrAsWritten(event.value);
       return;
     case EventKind::randomAccess:
       tally->randomAccessPacket = event.packet;

@@ -60,6 +60,10 @@ TEST(PcrField, NegativeValuesAreStoredModuloTheFieldRange) {
   // -300 is base 2^33 - 1, extension 0; -301 is base 2^33 - 2, extension 299.
   EXPECT_EQ(pcrBytesAfterWriting(-300), (Six{0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00}));
   EXPECT_EQ(pcrBytesAfterWriting(-301), (Six{0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x2B}));
+  // What the report gives for a PCR is what the field holds: base 2^33 - 1, extension 299.
+  EXPECT_EQ(pcrAsWritten(-1), 2576980377599);
+  EXPECT_EQ(pcrAsWritten(-301), 2576980377299);
+  EXPECT_EQ(pcrAsWritten(kMaxPcr), 211);
 }
 
 TEST(PcrField, RoundTripsOverTheWholeRange) {

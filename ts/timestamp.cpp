@@ -2,10 +2,6 @@
 
 namespace corvane {
 
-namespace {
-constexpr std::int64_t kPcrBaseModulus = std::int64_t{1} << 33;
-}
-
 std::int64_t readPcr(const std::uint8_t* b) {
   std::int64_t base = std::int64_t{b[6]} << 25 | std::int64_t{b[7]} << 17 |
                       std::int64_t{b[8]} << 9 | std::int64_t{b[9]} << 1 | b[10] >> 7;
@@ -14,14 +10,9 @@ std::int64_t readPcr(const std::uint8_t* b) {
 }
 
 void writePcr(std::uint8_t* b, std::int64_t value) {
-  // Floor division, so that a negative value still splits into a base and an extension 0..299.
-  std::int64_t base = value / 300;
-  std::int64_t extension = value % 300;
-  if (extension < 0) {
-    extension += 300;
-    base -= 1;
-  }
-  base &= kPcrBaseModulus - 1;
+  std::int64_t written = pcrAsWritten(value);
+  std::int64_t base = written / 300;
+  std::int64_t extension = written % 300;
   b[6] = static_cast<std::uint8_t>(base >> 25);
   b[7] = static_cast<std::uint8_t>(base >> 17);
   b[8] = static_cast<std::uint8_t>(base >> 9);

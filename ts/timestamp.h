@@ -18,6 +18,14 @@ std::int64_t readPcr(const std::uint8_t* packet);
 // A negative value is stored modulo 2^33 x 300.
 void writePcr(std::uint8_t* packet, std::int64_t value);
 
+// The value that writePcr stores for `value`: base modulo 2^33, extension 0..299.
+constexpr std::int64_t pcrAsWritten(std::int64_t value) {
+  constexpr std::int64_t kBaseModulus = std::int64_t{1} << 33;
+  std::int64_t base = value / 300 - (value % 300 < 0 ? 1 : 0);
+  std::int64_t extension = value - base * 300;
+  return (base % kBaseModulus + kBaseModulus) % kBaseModulus * 300 + extension;
+}
+
 // 90 kHz value of the five-byte PTS or DTS field; prefix and marker bits are ignored.
 std::int64_t readPesTimestamp(const std::uint8_t* field);
 
