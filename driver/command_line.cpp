@@ -89,6 +89,10 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
     bool isStatus = equalsIgnoreCase(word, CORVANE_PATH("-status"));
     bool isReport = equalsIgnoreCase(word, CORVANE_PATH("-report"));
     bool isJoints = equalsIgnoreCase(word, CORVANE_PATH("-joints"));
+    if (word == CORVANE_PATH("--version") || word == CORVANE_PATH("--help")) {
+      line.asked = word == CORVANE_PATH("--version") ? Asked::version : Asked::help;
+      return true;
+    }
 
     if (setting == nullptr && !isName && !isServices && !isStatus && !isReport && !isJoints) {
       // A positional name, also an unknown word that begins with '-'.

@@ -40,14 +40,19 @@ platform::Path replaceExtension(const platform::Path& path, const platform::Path
 // case, and classic otherwise.
 Settings loadSettingsFile(const platform::Path& settingsPath);
 
+// What the command line asks for besides a repair.
+enum class Asked : std::uint8_t { repair, version, help };
+
 struct CommandLine {
+  Asked asked = Asked::repair;
   platform::Path source;
   platform::Path destination;
   platform::Path report;  // the JSON report's name; empty for none
   Settings settings;
 };
 
-// Reads arguments 1.. of `arguments` (argument 0 is the program) over `defaults`. False when the
+// Reads arguments 1.. of `arguments` (argument 0 is the program) over `defaults`. A "--version"
+// or "--help" where a word may stand answers the line, whatever else it holds. False when the
 // usage text is to be shown; `result->settings.status` is set even then, from `defaults` and the
 // last valid -status on the line, for the status the usage text ends with.
 bool parseCommandLine(const std::vector<platform::Path>& arguments, const Settings& defaults,

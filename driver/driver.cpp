@@ -4,6 +4,10 @@
 #include <memory>
 #include <new>
 
+#ifndef CORVANE_VERSION
+#define CORVANE_VERSION "unknown"
+#endif
+
 #include "driver/command_line.h"
 #include "output/console.h"
 #include "output/messages.h"
@@ -25,7 +29,14 @@ static_assert(kBufferSize % 4096 == 0 && bufferSizeFor(kCleanRingSize) % 4096 ==
 struct RunEnding {
   RunEnd end;
   const char* reason = "none";
+  // Ended before the destination was opened, by a signal: the report and the time log go too.
+  bool leavesNothing = false;
 };
+
+RunEnding interruptedBy(int signal, bool leavesNothing) {
+  printErr(msg::kInterrupted, signal);  // シグナル %d を受けて中断しました.
+  return RunEnding{RunEnd::interrupted, "interrupted", leavesNothing};
+}
 
 RunEnding failedWith(const char* reason) { return RunEnding{RunEnd::failed, reason}; }
 
@@ -66,6 +77,7 @@ const char* outcomeName(RunEnd end) {
     case RunEnd::refused:
       return "refused";
     case RunEnd::stopped:
+    case RunEnd::interrupted:
       return "stopped";
     default:
       return "failed";
@@ -110,6 +122,8 @@ RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer
       return RunEnding{RunEnd::complete};
     case PassEnd::stopped:
       return RunEnding{RunEnd::stopped, refusalCode(outcome.stop)};
+    case PassEnd::interrupted:
+      return interruptedBy(platform::cancelSignal(), false);
     case PassEnd::readFailed:
       printErr(msg::kReadError, outcome.errorCode);  // リードエラー. error code %d.
       return failedWith("read-error");
@@ -166,6 +180,8 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
     adoptService(*multiplex, service, line.settings.pmtcheck);
   }
   multiplex->cleanJoints = line.settings.cleanJoints;
+  // A signal during the survey: nothing is made.
+  if (int signal = platform::cancelSignal()) return interruptedBy(signal, true);
 
   Destination output;
   RunEnding ending;
@@ -250,6 +266,15 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   bool accepted = parseCommandLine(arguments, defaults, &line);
   style = line.settings.status;
   if (!accepted) return showUsage().end;
+  if (line.asked == Asked::version) {
+    printOut(msg::kVersion, CORVANE_VERSION);  // corvane %s
+    return RunEnd::answered;
+  }
+  if (line.asked == Asked::help) {
+    writeOut(msg::kUsageTitle);
+    writeOut(msg::kUsageBody);
+    return RunEnd::answered;
+  }
   bool toStandardOutput = platform::namesStandardStream(line.destination);
   // Recordings are not written to terminals.
   if (toStandardOutput && platform::standardOutputIsTerminal()) return showUsage().end;
@@ -273,6 +298,13 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   RunOutputs outputs;
   printTime(Clock::start);
   RunEnding ending = runOnFiles(line, outputs, RunMemory{buffer.get(), *counters});
+  if (ending.leavesNothing) {
+    abandonReport(outputs.report);
+    if (outputs.timeLog.stream != nullptr) {
+      closeTimeLog(outputs.timeLog);
+      platform::removeFile(timeLogPath(line));
+    }
+  }
   // Lines that did not reach the time log make the run incomplete: the destination is kept, and
   // the run ends as after any other write error. A failure before is reported already.
   if (IoStatus log = closeTimeLog(outputs.timeLog); log.failed && ending.end != RunEnd::failed) {
@@ -293,11 +325,14 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
 
 }  // namespace
 
-int exitStatus(RunEnd end, StatusStyle style) {
+int exitStatus(RunEnd end, StatusStyle style, int signal) {
   if (style == StatusStyle::posix) {
     switch (end) {
       case RunEnd::complete:
+      case RunEnd::answered:
         return 0;
+      case RunEnd::interrupted:
+        return 128 + signal;
       case RunEnd::usage:
         return 2;
       case RunEnd::refused:
@@ -314,7 +349,9 @@ int exitStatus(RunEnd end, StatusStyle style) {
   switch (end) {
     case RunEnd::complete:
     case RunEnd::failed:
+    case RunEnd::interrupted:
       return 1;
+    case RunEnd::answered:
     case RunEnd::usage:
     case RunEnd::noMemory:
     case RunEnd::logNotOpened:
@@ -340,7 +377,7 @@ PassOutcome settleDestination(Destination& output, const PassBuffer& buffer, Pas
 int runCorvane(const std::vector<platform::Path>& arguments, SettingsPlace settingsPlace) {
   StatusStyle style = StatusStyle::classic;
   RunEnd end = run(arguments, settingsPlace, style);
-  return exitStatus(end, style);
+  return exitStatus(end, style, platform::cancelSignal());
 }
 
 }  // namespace corvane

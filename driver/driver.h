@@ -21,13 +21,17 @@ enum class RunEnd {
   logNotOpened,  // the time log could not be opened, or leads to the source
   refused,       // the survey refused the recording
   stopped,       // a PMT met during the pass failed its checks
+  interrupted,   // a signal asked the run to end (platform::cancelSignal)
   failed,        // a file could not be opened, read, written, cut or closed
+  answered,      // --version or --help was answered
 };
 
-// The exit status of a run's end. Classic: 1 after a complete run and after a failed open, read,
-// write, cut or close; 0 after the usage text and every refusal or early stop. POSIX: 0 complete,
-// 1 a failure (a file, or memory), 2 the usage text, 3 refused, 4 stopped.
-int exitStatus(RunEnd end, StatusStyle style);
+// The exit status of a run's end. Classic: 1 after a complete run, a failed open, read, write,
+// cut or close, and a signal; 0 after the usage text and every refusal or early stop. POSIX: 0
+// complete, 1 a failure (a file, or memory), 2 the usage text, 3 refused, 4 stopped, and after a
+// signal 128 and its number, as a shell gives for a command the signal ended. Both: 0 after
+// --version and --help.
+int exitStatus(RunEnd end, StatusStyle style, int signal);
 
 // Runs the tool on the argument vector (argument 0 is the program's name) and returns the exit
 // status.

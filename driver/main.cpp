@@ -8,6 +8,7 @@ int wmain(int argc, wchar_t** argv) {
 int main(int argc, char** argv) {
 #endif
   corvane::platform::prepareConsole();
+  corvane::platform::catchCancelSignals();
   std::vector<corvane::platform::Path> arguments(argv, argv + argc);
 #ifdef CORVANE_SETTINGS_IN_USER_FOLDER
   return corvane::runCorvane(arguments, corvane::SettingsPlace::userFolder);

@@ -133,6 +133,10 @@ inline constexpr char kRewriteDone[] = "PCR,PTS,DTS \x8DX\x90V\x8A\xAE\x97\xB9 1
 // パケットでない %lld バイトをそのまま書き込みました.\n
 inline constexpr char kNotPacketBytes[] = "\x83p\x83P\x83" "b\x83g\x82\xC5\x82\xC8\x82\xA2 %lld \x83o\x83" "C\x83g\x82\xF0\x82\xBB\x82\xCC\x82\xDC\x82\xDC\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x82\xDC\x82\xB5\x82\xBD.\n";
 
+// A signal asked the run to end; what was written before it is kept in whole blocks.
+// シグナル %d を受けて中断しました.\n
+inline constexpr char kInterrupted[] = "\x83V\x83O\x83i\x83\x8B %d \x82\xF0\x8E\xF3\x82\xAF\x82\xC4\x92\x86\x92" "f\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+
 // 書込みファイルオープンエラー. error code %d.\n
 inline constexpr char kWriteOpenError[] = "\x8F\x91\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93\x83G\x83\x89\x81[. error code %d.\n";
 
@@ -140,6 +144,9 @@ inline constexpr char kWriteOpenError[] = "\x8F\x91\x8D\x9E\x82\xDD\x83t\x83@\x8
 inline constexpr char kWriteError[] = "\x83" "f\x81[\x83^\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x92\x86\x82\xC9\x83G\x83\x89\x81[\x82\xAA\x94\xAD\x90\xB6\x82\xB5\x82\xDC\x82\xB5\x82\xBD. error code %d.\n";
 
 // Usage text, printed in this order.
+// corvane --version: the version the packages carry.
+inline constexpr char kVersion[] = "corvane %s\n";
+
 inline constexpr char kUsageTitle[] = "Corvane Ver3.5.16.7(32bit) Kai (fix C-PTS) r2\n\n";
 inline constexpr char kUsageBody[] =
     "usage\n"

@@ -1,6 +1,7 @@
 #include "pass/rewrite_pass.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -64,11 +65,16 @@ Refusal rewriteUpTo(PacketRules& rules, PassBuffer& buffer, std::int64_t stop, b
   return Refusal::none;
 }
 
+// How often the rules, waiting for a read, look whether a signal asked the run to end.
+constexpr std::chrono::milliseconds kCancelLook{100};
+
 // After a PMT re-read failed, the destination is to hold the blocks before the failing packet's,
 // all of them, and the driver cuts it back to them.
 std::int64_t keptBeforeStop(const PassBuffer& buffer) {
   return buffer.rewritten / kBlockSize * kBlockSize;
 }
+
+bool interrupted() { return platform::cancelSignal() != 0; }
 
 // The reader, the rules and the writer in turn on one thread.
 PassOutcome rewriteInTurn(PacketRules& rules, SourceReader& source, PassBuffer& buffer,
@@ -78,13 +84,14 @@ PassOutcome rewriteInTurn(PacketRules& rules, SourceReader& source, PassBuffer& 
     // What the bytes read let the rules decide, a step at a time, each written right after.
     for (;;) {
       std::int64_t from = buffer.rewritten;
-      if (Refusal refusal = rewriteUpTo(rules, buffer, from + kRewriteStep, ended);
-          refusal != Refusal::none) {
+      Refusal refusal = rewriteUpTo(rules, buffer, from + kRewriteStep, ended);
+      if (refusal != Refusal::none || interrupted()) {
         if (IoStatus status = writeRewritten(output, buffer, keptBeforeStop(buffer), true);
             status.failed) {
           return failed(PassEnd::writeFailed, status, refusal);
         }
-        return PassOutcome{PassEnd::stopped, 0, refusal};
+        return PassOutcome{refusal != Refusal::none ? PassEnd::stopped : PassEnd::interrupted, 0,
+                           refusal};
       }
       if (buffer.rewritten == from) break;
       if (IoStatus status = writeRewritten(output, buffer, buffer.rewritten, false);
@@ -226,10 +233,11 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
   bool writeFailed = false;
   bool sourceEnded = false;
   bool readFailed = false;
+  bool cancelled = false;
   for (;;) {
     // What the bytes read let the rules decide, a step at a time, each handed to the writer;
     // once the source has ended, all of it.
-    while (refusal == Refusal::none && !writeFailed) {
+    while (refusal == Refusal::none && !writeFailed && !(cancelled = interrupted())) {
       std::int64_t from = buffer.rewritten;
       refusal = rewriteUpTo(rules, buffer, from + kRewriteStep, sourceEnded && !readFailed);
       if (buffer.rewritten == from && refusal == Refusal::none) break;
@@ -240,10 +248,12 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
       }
       shared.writerWaits.notify_one();
     }
-    if (sourceEnded || refusal != Refusal::none || writeFailed) break;
+    if (sourceEnded || refusal != Refusal::none || writeFailed || cancelled) break;
     std::unique_lock hold(shared.lock);
-    shared.rulesWait.wait(hold, [&] {
-      return shared.read > buffer.read || shared.sourceEnded || shared.writeStatus.failed;
+    // The reader tells of every read; a signal tells nobody, and is looked for now and then.
+    shared.rulesWait.wait_for(hold, kCancelLook, [&] {
+      return shared.read > buffer.read || shared.sourceEnded || shared.writeStatus.failed ||
+             interrupted();
     });
     buffer.read = shared.read;
     sourceEnded = shared.sourceEnded;
@@ -253,8 +263,9 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
 
   // What the writer is still to write: the blocks before a stop, everything rewritten after a
   // failed read, the whole source once it has ended.
-  readFailed = readFailed && refusal == Refusal::none;
-  if (writeFailed || refusal != Refusal::none) {
+  bool stopped = refusal != Refusal::none || cancelled;
+  readFailed = readFailed && !stopped;
+  if (writeFailed || stopped) {
     endThreads(shared, keptBeforeStop(buffer), true, writer, reader);
   } else if (readFailed) {
     endThreads(shared, buffer.rewritten, false, writer, reader);
@@ -265,11 +276,11 @@ PassOutcome rewriteOverlapped(PacketRules& rules, SourceReader& source, PassBuff
   buffer.written = shared.written;
 
   // A write that failed in the block of a stop or after it would be cut off with that block.
-  if (shared.writeStatus.failed &&
-      (refusal == Refusal::none || buffer.written < keptBeforeStop(buffer))) {
+  if (shared.writeStatus.failed && (!stopped || buffer.written < keptBeforeStop(buffer))) {
     return failed(PassEnd::writeFailed, shared.writeStatus, refusal);
   }
   if (refusal != Refusal::none) return PassOutcome{PassEnd::stopped, 0, refusal};
+  if (cancelled) return PassOutcome{PassEnd::interrupted};
   if (readFailed) return failed(PassEnd::readFailed, shared.readStatus);
   return PassOutcome{PassEnd::complete};
 }

@@ -14,6 +14,7 @@ namespace corvane {
 enum class PassEnd {
   complete,     // the source has ended and every byte of it is written
   stopped,      // a PMT re-read failed: the blocks before the failing packet's are written
+  interrupted,  // a signal asked the run to end: as after a stop
   readFailed,   // with the system's code
   writeFailed,  // a write, cut or close, with the system's code
 };
@@ -37,8 +38,9 @@ enum class PassSchedule {
 PassSchedule passScheduleFor(const PassBuffer& buffer);
 
 // Rewrites the source into the open destination, from the survey's block, which is in the buffer
-// already, to the first read that finds nothing. Nothing is read twice. The destination is left
-// open; a pass that ended early leaves it for the driver to cut back to whole blocks. The
+// already, to the first read that finds nothing. Nothing is read twice. A signal that asks the
+// run to end (platform::cancelSignal) is seen between two steps of the rules. The destination is
+// left open; a pass that ended early leaves it for the driver to cut back to whole blocks. The
 // destination's bytes are those of `inTurn`, whichever runs, and so is the outcome, but for a
 // write that fails in the block of a stop or after it, which the stop cuts off either way:
 // overlapped, that is always a stop. Overlapped, the reader may also have read further when the

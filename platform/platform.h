@@ -57,7 +57,9 @@ bool standardOutputIsTerminal();
 // terminals and devices.
 bool isRegularFile(FileHandle file);
 
-// True for an empty file positioned at its start: standard output redirected to a new file.
+// True for an empty file positioned at its start that can be cut: standard output redirected to
+// a new file. On Windows a handle that the system will not cut (one its creator opened without
+// the right to) is not, whatever it holds.
 bool isEmptyFile(FileHandle file);
 
 // True when both open handles are the same file.
@@ -165,6 +167,15 @@ bool removeFile(const Path& path);
 // ignores SIGPIPE, so that a console reader that goes away cannot end the run, and takes the
 // character set of the user's locale (LC_CTYPE) for the console texts.
 void prepareConsole();
+
+// After this, SIGINT and SIGTERM (on Windows the console's Ctrl-C, and its Ctrl-Break and
+// close) ask the run to end instead of ending the process; a second one ends the process at once,
+// as the first would have. A signal the process was started ignoring stays ignored.
+void catchCancelSignals();
+
+// The signal that asked the run to end: 2 (SIGINT, Ctrl-C) or 15 (SIGTERM, Ctrl-Break, the
+// console's close); 0 while none has.
+int cancelSignal();
 
 // A console text, held as code page 932 bytes, in the console's character set. Returns false,
 // leaving `converted` alone, when the text goes out as its own bytes: always on Windows, and on

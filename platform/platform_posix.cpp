@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -395,6 +396,37 @@ void prepareConsole() {
   std::signal(SIGPIPE, SIG_IGN);
   openConsoleConverter();
 }
+
+namespace {
+
+std::atomic<int> cancelledBy{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read and written from a signal handler");
+
+extern "C" void onCancelSignal(int signal) {
+  int none = 0;
+  if (!cancelledBy.compare_exchange_strong(none, signal)) {
+    // The second: the signal's own end, once this handler returns and unblocks it.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
+}
+
+}  // namespace
+
+void catchCancelSignals() {
+  struct sigaction action = {};
+  action.sa_handler = onCancelSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // reads and writes go on; the pass looks at the flag
+  for (int signal : {SIGINT, SIGTERM}) {
+    struct sigaction before = {};
+    if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+      ::sigaction(signal, &action, nullptr);
+    }
+  }
+}
+
+int cancelSignal() { return cancelledBy.load(std::memory_order_relaxed); }
 
 namespace {
 

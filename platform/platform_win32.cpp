@@ -5,6 +5,7 @@
 #include <malloc.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <vector>
@@ -87,9 +88,10 @@ bool isEmptyFile(FileHandle file) {
   LARGE_INTEGER position;
   LARGE_INTEGER none;
   none.QuadPart = 0;
+  // Cut where it ends, which changes nothing, to learn whether it can be cut at all.
   return ::GetFileSizeEx(handleOf(file), &size) && size.QuadPart == 0 &&
          ::SetFilePointerEx(handleOf(file), none, &position, FILE_CURRENT) &&
-         position.QuadPart == 0;
+         position.QuadPart == 0 && ::SetEndOfFile(handleOf(file));
 }
 
 bool isSameOpenFile(FileHandle first, FileHandle second) {
@@ -253,6 +255,29 @@ void prepareConsole() {
   ::_setmode(::_fileno(stdout), _O_BINARY);
   ::_setmode(::_fileno(stderr), _O_BINARY);
 }
+
+namespace {
+
+std::atomic<int> cancelledBy{0};
+
+BOOL WINAPI onConsoleControl(DWORD type) {
+  int signal = type == CTRL_C_EVENT                                   ? 2
+               : type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT ? 15
+                                                                      : 0;
+  int none = 0;
+  // Not ours, or the second: the system's own handling ends the process.
+  if (signal == 0 || !cancelledBy.compare_exchange_strong(none, signal)) return FALSE;
+  // After a close the system ends the process as soon as this returns: it waits here for the run
+  // to end, which ends the process, or for the system's time-out.
+  if (type == CTRL_CLOSE_EVENT) ::Sleep(INFINITE);
+  return TRUE;
+}
+
+}  // namespace
+
+void catchCancelSignals() { ::SetConsoleCtrlHandler(onConsoleControl, TRUE); }
+
+int cancelSignal() { return cancelledBy.load(std::memory_order_relaxed); }
 
 bool convertConsoleText(const char*, std::string&) { return false; }
 

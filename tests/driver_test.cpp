@@ -50,6 +50,21 @@ TEST(Driver, UsageTextIsExact) {
                 std::string(msg::kUsagePressEnter));
 }
 
+TEST(Driver, VersionAndHelpAreAnsweredOnStandardOutputWithStatusZero) {
+  ToolFolder folder;
+  for (std::string style : {"classic", "posix"}) {
+    RunResult version = folder.run({"-status", style, "--version", "rec.ts"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "corvane " CORVANE_VERSION "\n");
+    RunResult help = folder.run({"rec.ts", "--help", "-status", style});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, std::string(msg::kUsageTitle) + msg::kUsageBody);
+    EXPECT_EQ(help.err, "");
+  }
+  // A name after -o is a name.
+  EXPECT_EQ(folder.run({"-o", "--help"}).err, kUsage);
+}
+
 TEST(Driver, RefusedCommandLinesShowTheUsageAndLeaveTheSettingsFileAlone) {
   ToolFolder folder;
   const std::string settings = "[Default]\nlog=on\n; kept as it is\n";
