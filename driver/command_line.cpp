@@ -57,6 +57,7 @@ Settings loadSettingsFile(const Path& settingsPath) {
   result.log = readSwitch(settingsPath, CORVANE_PATH("log"));
   result.allServices = readsAs(settingsPath, CORVANE_PATH("services"), CORVANE_PATH("all"));
   result.cleanJoints = readsAs(settingsPath, CORVANE_PATH("joints"), CORVANE_PATH("clean"));
+  result.jsonProgress = readsAs(settingsPath, CORVANE_PATH("progress"), CORVANE_PATH("json"));
   result.status = readsAs(settingsPath, CORVANE_PATH("status"), CORVANE_PATH("posix"))
                       ? StatusStyle::posix
                       : StatusStyle::classic;
@@ -89,12 +90,14 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
     bool isStatus = equalsIgnoreCase(word, CORVANE_PATH("-status"));
     bool isReport = equalsIgnoreCase(word, CORVANE_PATH("-report"));
     bool isJoints = equalsIgnoreCase(word, CORVANE_PATH("-joints"));
+    bool isProgress = equalsIgnoreCase(word, CORVANE_PATH("-progress"));
     if (word == CORVANE_PATH("--version") || word == CORVANE_PATH("--help")) {
       line.asked = word == CORVANE_PATH("--version") ? Asked::version : Asked::help;
       return true;
     }
 
-    if (setting == nullptr && !isName && !isServices && !isStatus && !isReport && !isJoints) {
+    if (setting == nullptr && !isName && !isServices && !isStatus && !isReport && !isJoints &&
+        !isProgress) {
       // A positional name, also an unknown word that begins with '-'.
       if (!haveSource) {
         line.source = word;
@@ -118,6 +121,10 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
     } else if (isJoints) {
       if (!choose(value, CORVANE_PATH("clean"), CORVANE_PATH("classic"),
                   &line.settings.cleanJoints)) {
+        return false;
+      }
+    } else if (isProgress) {
+      if (!choose(value, CORVANE_PATH("json"), CORVANE_PATH("text"), &line.settings.jsonProgress)) {
         return false;
       }
     } else if (isReport) {

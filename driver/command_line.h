@@ -23,6 +23,8 @@ struct Settings {
   // joint picture moving the service's offset for all that follows (joints=classic).
   bool cleanJoints = false;
   StatusStyle status = StatusStyle::classic;
+  // Progress as JSON lines for job runners (progress=json), instead of the console's lines.
+  bool jsonProgress = false;
 };
 
 // Exactly what a missing settings file is created with.
@@ -36,8 +38,8 @@ platform::Path replaceExtension(const platform::Path& path, const platform::Path
 // existing file is never changed, even one that cannot be read), then reads the settings from
 // its section Default. A switch is off only when its value is "off" in any case; `services` is
 // all only when its value is "all" in any case, and one otherwise, also when it is missing;
-// `status` is posix and `joints` clean only when their values are "posix" and "clean" in any
-// case, and classic otherwise.
+// `status` is posix, `joints` clean and `progress` json only when their values are "posix",
+// "clean" and "json" in any case, and classic or text otherwise.
 Settings loadSettingsFile(const platform::Path& settingsPath);
 
 // What the command line asks for besides a repair.

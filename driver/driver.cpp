@@ -106,7 +106,7 @@ RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer
                     Destination& output, RunOutputs& outputs) {
   startProgress(outputs.progress);
   PassOutcome outcome = rewriteFile(rules, source, buffer, output, passScheduleFor(buffer));
-  if (outcome.end == PassEnd::complete) finishProgress();
+  if (outcome.end == PassEnd::complete) finishProgress(outputs.progress);
   if (outputs.notPacketBytes > 0) {
     // パケットでない %lld バイトをそのまま書き込みました.
     printErr(msg::kNotPacketBytes, static_cast<long long>(outputs.notPacketBytes));
@@ -278,8 +278,11 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   bool toStandardOutput = platform::namesStandardStream(line.destination);
   // Recordings are not written to terminals.
   if (toStandardOutput && platform::standardOutputIsTerminal()) return showUsage().end;
-  sendOutputTextsToStandardError(toStandardOutput);
+  // Standard output carries the recording, or the JSON lines, and nothing else.
+  sendOutputTextsToStandardError(toStandardOutput || line.settings.jsonProgress);
   keepErrorTexts(!line.report.empty());
+  RunOutputs outputs;
+  if (line.settings.jsonProgress) outputs.progress.json = toStandardOutput ? stderr : stdout;
 
   std::unique_ptr<std::uint8_t, void (*)(void*)> buffer(
       static_cast<std::uint8_t*>(platform::allocatePageAligned(
@@ -287,15 +290,16 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
       platform::freePageAligned);
   if (buffer == nullptr) {
     writeErr(msg::kReadBufferAllocFailed);  // 読込みバッファメモリの確保に失敗しました.
+    endProgress(outputs.progress, "failed", "no-memory");
     return RunEnd::noMemory;
   }
   std::unique_ptr<ContinuityCounters> counters(new (std::nothrow) ContinuityCounters);
   if (counters == nullptr) {
     writeErr(msg::kCcTableAllocFailed);  // 巡回カウンタメモリの確保に失敗しました.
+    endProgress(outputs.progress, "failed", "no-memory");
     return RunEnd::noMemory;
   }
 
-  RunOutputs outputs;
   printTime(Clock::start);
   RunEnding ending = runOnFiles(line, outputs, RunMemory{buffer.get(), *counters});
   if (ending.leavesNothing) {
@@ -316,8 +320,9 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
       report.failed) {
     printErr(msg::kWriteError,
              report.code);  // データ書き込み中にエラーが発生しました. error code %d.
-    return RunEnd::failed;
+    ending = failedWith("report-write-error");
   }
+  endProgress(outputs.progress, outcomeName(ending.end), ending.reason);
   if (ending.end != RunEnd::complete) return ending.end;
   printTime(Clock::end);
   return RunEnd::complete;

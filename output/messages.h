@@ -159,6 +159,7 @@ inline constexpr char kUsageBody[] =
     "          -status {classic|posix} : exit status for scripts\n"
     "          -report FILE        : write a JSON report of the run\n"
     "          -joints {classic|clean} : move every stream at a joint\n"
+    "          -progress {text|json} : progress as JSON lines\n"
     "\n\n";
 
 }  // namespace corvane::msg

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 
+#include "output/json.h"
 #include "output/text_stream.h"
 #include "ts/timestamp.h"
 
@@ -23,46 +24,9 @@ void put(Report& report, const char* format, ...) {
 
 long long ll(std::int64_t value) { return static_cast<long long>(value); }
 
-// The length of the UTF-8 sequence that starts at `text`, or 0 when it is not a valid one.
-int utf8Length(const unsigned char* text) {
-  unsigned char lead = text[0];
-  int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
-  for (int i = 1; i < length; ++i) {
-    if ((text[i] & 0xC0) != 0x80) return 0;
-  }
-  // Overlong forms, surrogates and code points past U+10FFFF.
-  if ((lead == 0xE0 && text[1] < 0xA0) || (lead == 0xED && text[1] >= 0xA0) ||
-      (lead == 0xF0 && text[1] < 0x90) || (lead == 0xF4 && text[1] >= 0x90)) {
-    return 0;
-  }
-  return length;
-}
-
-// A JSON string. A byte that begins no valid UTF-8 sequence (a file name on POSIX may hold any)
-// is written as U+FFFD.
+// A JSON string.
 void putString(Report& report, const std::string& text) {
-  put(report, "\"");
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
-  for (std::size_t i = 0; i < text.size();) {
-    unsigned char c = bytes[i];
-    if (c == '"' || c == '\\') {
-      put(report, "\\%c", c);
-    } else if (c == '\n') {
-      put(report, "\\n");
-    } else if (c < 0x20) {
-      put(report, "\\u%04x", c);
-    } else if (c < 0x80) {
-      put(report, "%c", c);
-    } else if (int length = utf8Length(bytes + i); length > 0) {
-      put(report, "%.*s", length, text.c_str() + i);
-      i += static_cast<std::size_t>(length);
-      continue;
-    } else {
-      put(report, "\\ufffd");
-    }
-    ++i;
-  }
-  put(report, "\"");
+  put(report, "%s", jsonString(text).c_str());
 }
 
 // "name_ticks": 90 kHz ticks, "name_seconds": the same in seconds.

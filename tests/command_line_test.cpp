@@ -102,6 +102,8 @@ TEST(CommandLine, OptionsOverrideTheSettingsFileAndIgnoreCase) {
   EXPECT_TRUE(parse({"-SERVICES", "All", "rec.ts"}, fromFile).line.settings.allServices);
   fromFile.allServices = true;
   EXPECT_FALSE(parse({"rec.ts", "-services", "one"}, fromFile).line.settings.allServices);
+  EXPECT_TRUE(parse({"-Progress", "Json", "rec.ts"}, fromFile).line.settings.jsonProgress);
+  EXPECT_FALSE(parse({"rec.ts", "-progress", "lines"}, fromFile).accepted);
 }
 
 TEST(NameRules, ReplaceTheExtensionOrAppend) {
@@ -159,6 +161,8 @@ TEST_F(SettingsFile, ServicesAreAllOnlyWhenTheyReadAll) {
   EXPECT_FALSE(loadWith("[Default]\r\nservices=one\r\n").allServices);
   EXPECT_FALSE(loadWith("[Default]\r\nservices=every\r\n").allServices);
   EXPECT_FALSE(loadWith("[Default]\r\nlog=on\r\n").allServices);  // a file without the key
+  EXPECT_TRUE(loadWith("[Default]\r\nprogress = \"JSON\"\r\n").jsonProgress);
+  EXPECT_FALSE(loadWith("[Default]\r\nprogress=on\r\n").jsonProgress);
 }
 
 TEST_F(SettingsFile, OnlyTheDefaultSectionCountsAndTheFileIsLeftAlone) {

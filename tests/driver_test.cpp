@@ -46,6 +46,7 @@ TEST(Driver, UsageTextIsExact) {
             "          -status {classic|posix} : exit status for scripts\n"
             "          -report FILE        : write a JSON report of the run\n"
             "          -joints {classic|clean} : move every stream at a joint\n"
+            "          -progress {text|json} : progress as JSON lines\n"
             "\n\n" +
                 std::string(msg::kUsagePressEnter));
 }

@@ -104,6 +104,40 @@ for name in a b; do expect_outcome "batch/$name.json" complete; done
 expect_outcome batch/c.json refused
 expect_same keep.ts rec.ts
 
+# EPGStation's encode job, as it runs one: its own environment, no output name, every line of
+# standard output parsed as JSON, then a cancel (SIGINT) part-way through a longer recording.
+mkdir epg
+cp rec.ts epg/rec.ts
+epgstation() {  # recording, lines
+  env -i PATH="$PATH" INPUT="$work/epg/$1" OUTPUT= sh "$recipes/epgstation-repair.sh" >"epg/$2" \
+    2>/dev/null
+}
+json_lines() {  # lines, outcome
+  python3 -c 'import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1])]
+assert all(l["type"] == "progress" and 0 <= l["percent"] <= 1 for l in lines)
+assert lines[-1]["outcome"] == sys.argv[2]' "$1" "$2" || fail "epgstation: $1 is not $2"
+}
+epgstation rec.ts lines
+expect_status 0 $? epgstation
+expect_same epg/rec.ts one.ts
+json_lines epg/lines complete
+"${emulator[@]}" "$make_sample" epg/long.ts --seconds 108 --packets-per-frame 330 >/dev/null
+cp epg/long.ts long.ts
+set -m  # a job of its own, which takes SIGINT as EPGStation's child does
+env -i PATH="$PATH" INPUT="$work/epg/long.ts" OUTPUT= sh "$recipes/epgstation-repair.sh" \
+  >epg/cancelled 2>/dev/null &
+job=$!
+set +m
+while [ ! -s epg/cancelled ]; do sleep 0.001; done
+kill -INT "$job"
+wait "$job"
+expect_status 143 $? "epgstation, cancelled"
+expect_same epg/long.ts long.ts
+json_lines epg/cancelled stopped
+[ "$(ls epg)" = "$(printf '%s\n' cancelled lines long.json long.ts rec.json rec.ts)" ] ||
+  fail "epgstation: left $(ls epg | tr '\n' ' ')"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures recipe checks failed"
   exit 1
