@@ -76,6 +76,10 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
   bool haveDestination = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const Path& word = arguments[i];
+    if (word == CORVANE_PATH("--version") || word == CORVANE_PATH("--help")) {
+      line.asked = word == CORVANE_PATH("--version") ? Asked::version : Asked::help;
+      return true;
+    }
     bool* setting = nullptr;
     if (equalsIgnoreCase(word, CORVANE_PATH("-nogop"))) {
       setting = &line.settings.nogop;
@@ -91,10 +95,6 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
     bool isReport = equalsIgnoreCase(word, CORVANE_PATH("-report"));
     bool isJoints = equalsIgnoreCase(word, CORVANE_PATH("-joints"));
     bool isProgress = equalsIgnoreCase(word, CORVANE_PATH("-progress"));
-    if (word == CORVANE_PATH("--version") || word == CORVANE_PATH("--help")) {
-      line.asked = word == CORVANE_PATH("--version") ? Asked::version : Asked::help;
-      return true;
-    }
 
     if (setting == nullptr && !isName && !isServices && !isStatus && !isReport && !isJoints &&
         !isProgress) {

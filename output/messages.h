@@ -143,10 +143,10 @@ inline constexpr char kWriteOpenError[] = "\x8F\x91\x8D\x9E\x82\xDD\x83t\x83@\x8
 // データ書き込み中にエラーが発生しました. error code %d.\n
 inline constexpr char kWriteError[] = "\x83" "f\x81[\x83^\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x92\x86\x82\xC9\x83G\x83\x89\x81[\x82\xAA\x94\xAD\x90\xB6\x82\xB5\x82\xDC\x82\xB5\x82\xBD. error code %d.\n";
 
-// Usage text, printed in this order.
 // corvane --version: the version the packages carry.
 inline constexpr char kVersion[] = "corvane %s\n";
 
+// Usage text, printed in this order.
 inline constexpr char kUsageTitle[] = "Corvane Ver3.5.16.7(32bit) Kai (fix C-PTS) r2\n\n";
 inline constexpr char kUsageBody[] =
     "usage\n"

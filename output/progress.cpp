@@ -40,9 +40,9 @@ void putJsonLine(const Progress& progress, double share, const std::string& log,
 
 void putJsonProgress(Progress& progress) {
   char log[64];
-  long long megabytes = progress.streamed ? progress.lastShown * (kStreamProgressStep >> 20) : 0;
   if (progress.streamed) {
-    std::snprintf(log, sizeof log, "%lld MB", megabytes);
+    std::snprintf(log, sizeof log, "%lld MB",
+                  static_cast<long long>(progress.lastShown * (kStreamProgressStep >> 20)));
   } else {
     std::snprintf(log, sizeof log, "%lld%% of %lld MB", static_cast<long long>(progress.lastShown),
                   static_cast<long long>(progress.fileSize >> 20));
