@@ -60,52 +60,6 @@ void putPid(Report& report, const char* name, std::int64_t pid) {
   }
 }
 
-const char* roleName(StreamRole role) {
-  switch (role) {
-    case StreamRole::pcr:
-      return "pcr";
-    case StreamRole::video:
-      return "video";
-    case StreamRole::audio:
-      return "audio";
-    case StreamRole::caption:
-      return "caption";
-    case StreamRole::other:
-      return "other";
-  }
-  return "other";
-}
-
-const char* codingName(StreamCoding coding) {
-  switch (coding) {
-    case StreamCoding::mpeg2Video:
-      return "mpeg2-video";
-    case StreamCoding::h264:
-      return "h264";
-    case StreamCoding::hevc:
-      return "hevc";
-    case StreamCoding::mpeg1Audio:
-      return "mpeg1-audio";
-    case StreamCoding::mpeg2Audio:
-      return "mpeg2-audio";
-    case StreamCoding::aac:
-      return "aac";
-    case StreamCoding::aacLatm:
-      return "aac-latm";
-    case StreamCoding::ac3:
-      return "ac3";
-    case StreamCoding::eac3:
-      return "eac3";
-    case StreamCoding::dts:
-      return "dts";
-    case StreamCoding::caption:
-      return "caption";
-    case StreamCoding::other:
-      break;
-  }
-  return "other";
-}
-
 // Where the tally of the service with the program number `program` is, or -1.
 int tallyIndex(const Report& report, int program) {
   if (report.serviceCount > 0 && report.services[report.lastService].program == program) {
@@ -159,9 +113,7 @@ StreamCoding codingOf(const Service& service, int pid, StreamRole role) {
   }
   switch (role) {
     case StreamRole::video:
-      return service.pids.videoCoding == VideoCoding::h264   ? StreamCoding::h264
-             : service.pids.videoCoding == VideoCoding::hevc ? StreamCoding::hevc
-                                                             : StreamCoding::mpeg2Video;
+      return streamCodingOf(service.pids.videoCoding);
     case StreamRole::audio:
       return StreamCoding::aac;
     case StreamRole::caption:
@@ -190,8 +142,8 @@ void putService(Report& report, int program, int pmtPid, const Service* service,
                           RoleList{StreamRole::other, &service->pids.others}}) {
       for (int pid = nextPid(*list.pids, -1); pid >= 0; pid = nextPid(*list.pids, pid)) {
         put(report, "%s{\"pid\": %d, \"kind\": \"%s\", \"coding\": \"%s\"}",
-            streams++ == 0 ? "" : ", ", pid, roleName(list.role),
-            codingName(codingOf(*service, pid, list.role)));
+            streams++ == 0 ? "" : ", ", pid, roleNames(list.role).key,
+            codingNames(codingOf(*service, pid, list.role)).key);
       }
     }
   }
@@ -313,7 +265,7 @@ void reportEvent(Report& report, const Event& event) {
     case EventKind::pidChanged:
       ++tally->pmtChanges;
       putEventHead(report, "pmt-change", event);
-      put(report, ", \"stream\": \"%s\", ", roleName(event.role));
+      put(report, ", \"stream\": \"%s\", ", roleNames(event.role).key);
       putPid(report, "from", event.previous);
       put(report, ", ");
       putPid(report, "to", event.value);

@@ -7,52 +7,17 @@ namespace corvane {
 
 namespace {
 
-const char* codingName(StreamCoding coding) {
-  switch (coding) {
-    case StreamCoding::mpeg2Video:
-      return "MPEG-2";
-    case StreamCoding::h264:
-      return "H.264";
-    case StreamCoding::hevc:
-      return "HEVC";
-    case StreamCoding::mpeg1Audio:
-      return "MPEG-1";
-    case StreamCoding::mpeg2Audio:
-      return "MPEG-2";
-    case StreamCoding::aac:
-      return "AAC";
-    case StreamCoding::aacLatm:
-      return "AAC-LATM";
-    case StreamCoding::ac3:
-      return "AC-3";
-    case StreamCoding::eac3:
-      return "E-AC-3";
-    case StreamCoding::dts:
-      return "DTS";
-    case StreamCoding::caption:
-    case StreamCoding::other:
-      break;
-  }
-  return "";
-}
-
 void printStream(const StreamListing::Entry& stream) {
   unsigned pid = stream.pid;
-  switch (stream.coding) {
-    case StreamCoding::mpeg2Video:
-    case StreamCoding::h264:
-    case StreamCoding::hevc:
-      printOut(msg::kServiceVideo, pid, codingName(stream.coding));  //  映像 %04x(%s)
-      return;
-    case StreamCoding::caption:
-      printOut(msg::kServiceCaption, pid);  //  字幕 %04x
-      return;
-    case StreamCoding::other:
-      printOut(msg::kServiceOther, pid);  //  その他 %04x
-      return;
-    default:
-      printOut(msg::kServiceAudio, pid, codingName(stream.coding));  //  音声 %04x(%s)
-      return;
+  const char* label = codingNames(stream.coding).label;
+  if (isVideoCoding(stream.coding)) {
+    printOut(msg::kServiceVideo, pid, label);  //  映像 %04x(%s)
+  } else if (stream.coding == StreamCoding::caption) {
+    printOut(msg::kServiceCaption, pid);  //  字幕 %04x
+  } else if (stream.coding == StreamCoding::other) {
+    printOut(msg::kServiceOther, pid);  //  その他 %04x
+  } else {
+    printOut(msg::kServiceAudio, pid, label);  //  音声 %04x(%s)
   }
 }
 

@@ -25,29 +25,12 @@ void logProgram(TimeLog& log, int program) {
   if (log.programs && program != 0) writeLog(log, "[%5d] ", program);
 }
 
-// The name of a PID in the change lines, with the blanks up to the colon.
-const char* changeName(StreamRole role) {
-  switch (role) {
-    case StreamRole::pcr:
-      return "PCRPID     ";
-    case StreamRole::video:
-      return "VIDEOPID   ";
-    case StreamRole::audio:
-      return "AUDIOPID  ";
-    case StreamRole::caption:
-      return "CAPTIONPID  ";
-    case StreamRole::other:
-      return "OTHERPID    ";
-  }
-  return "";
-}
-
 // "*** Change PCRPID     : 01ff -> 0100", and for audio and captions also "*** Add    AUDIOPID
 // : ---- -> 0112" and "*** Delete CAPTIONPID  : 0130 -> ----". A PCR or video PID is always
 // changed, to or from 0000 when a list is empty.
 void logPidChange(TimeLog& log, const Event& event, int program) {
   logProgram(log, program);
-  const char* name = changeName(event.role);
+  const char* name = roleNames(event.role).logPid;
   bool paired = event.role == StreamRole::audio || event.role == StreamRole::caption;
   if (paired && event.previous == 0) {
     writeLog(log, "*** Add    %s: ---- -> %04x\r\n", name, pid(event.value));
@@ -70,10 +53,7 @@ void logEvent(TimeLog& log, const Event& event) {
                ll(event.source / 300), ll(event.ptsOffset), ll(event.value / 300));
       return;
     case EventKind::pesRebased: {
-      const char* tag = event.role == StreamRole::video     ? "V-PTS"
-                        : event.role == StreamRole::audio   ? "A-PTS"
-                        : event.role == StreamRole::caption ? "C-PTS"
-                                                            : "O-PTS";
+      const char* tag = roleNames(event.role).logPes;
       logProgram(log, program);
       writeLog(log, "%s :                %13lld, %13lld, %13lld\r\n", tag, ll(event.source),
                ll(event.ptsOffset), ll(event.value));

@@ -31,6 +31,29 @@ enum class EventKind : std::uint8_t {
 // Other: a stream of a multiplex's service that is neither video, audio nor captions.
 enum class StreamRole : std::uint8_t { pcr, video, audio, caption, other };
 
+// The names of a role: the report's ("video"), and the time log's in its PID change lines
+// ("VIDEOPID   ", with the blanks up to the colon) and its PES lines ("V-PTS").
+struct RoleNames {
+  const char* key;
+  const char* logPid;
+  const char* logPes;
+};
+inline RoleNames roleNames(StreamRole role) {
+  switch (role) {
+    case StreamRole::pcr:
+      return {"pcr", "PCRPID     ", "O-PTS"};
+    case StreamRole::video:
+      return {"video", "VIDEOPID   ", "V-PTS"};
+    case StreamRole::audio:
+      return {"audio", "AUDIOPID  ", "A-PTS"};
+    case StreamRole::caption:
+      return {"caption", "CAPTIONPID  ", "C-PTS"};
+    case StreamRole::other:
+      break;
+  }
+  return {"other", "OTHERPID    ", "O-PTS"};
+}
+
 // The fields an event kind does not name above are 0. Timestamps and offsets are 90 kHz ticks
 // unless the kind says otherwise. A PID change names a PID that is not there as 0.
 struct Event {

@@ -55,10 +55,7 @@ void settleOwnAnchor(const Multiplex& multiplex, Service& service) {
   const StreamListing& listing = service.listing;
   for (int i = 0; i < listing.count; ++i) {
     if (listing.streams[i].pid != pids.anchor) continue;
-    StreamCoding coding = listing.streams[i].coding;
-    pids.videoCoding = coding == StreamCoding::h264   ? VideoCoding::h264
-                       : coding == StreamCoding::hevc ? VideoCoding::hevc
-                                                      : VideoCoding::mpeg2;
+    pids.videoCoding = videoCodingOf(listing.streams[i].coding);
   }
 }
 

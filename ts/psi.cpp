@@ -70,6 +70,36 @@ bool carriesSections(int streamType) {
 
 }  // namespace
 
+CodingNames codingNames(StreamCoding coding) {
+  switch (coding) {
+    case StreamCoding::mpeg2Video:
+      return {"mpeg2-video", "MPEG-2"};
+    case StreamCoding::h264:
+      return {"h264", "H.264"};
+    case StreamCoding::hevc:
+      return {"hevc", "HEVC"};
+    case StreamCoding::mpeg1Audio:
+      return {"mpeg1-audio", "MPEG-1"};
+    case StreamCoding::mpeg2Audio:
+      return {"mpeg2-audio", "MPEG-2"};
+    case StreamCoding::aac:
+      return {"aac", "AAC"};
+    case StreamCoding::aacLatm:
+      return {"aac-latm", "AAC-LATM"};
+    case StreamCoding::ac3:
+      return {"ac3", "AC-3"};
+    case StreamCoding::eac3:
+      return {"eac3", "E-AC-3"};
+    case StreamCoding::dts:
+      return {"dts", "DTS"};
+    case StreamCoding::caption:
+      return {"caption", ""};
+    case StreamCoding::other:
+      break;
+  }
+  return {"other", ""};
+}
+
 void readPat(Section section, PidList& pmtPids) {
   forEachPatProgram(section, [&pmtPids](int, int pmtPid) { insertPid(pmtPids, pmtPid); });
 }
@@ -94,45 +124,22 @@ void readPmt(Section section, ProgramPids& pids, PmtStreams streams, StreamListi
     int descriptorBytes = esInfoLength < inside ? esInfoLength : inside;
     j += 5 + esInfoLength;
 
-    PidList* list = nullptr;
+    if (anyStream && (pid < 0x0010 || pid == kNullPid || carriesSections(streamType))) continue;
+    StreamCoding coding = codingOf(streamType, entry + 5, descriptorBytes);
+    PidList* list = isVideoCoding(coding)             ? &pids.video
+                    : coding == StreamCoding::caption ? &pids.captions
+                    : coding == StreamCoding::other   ? &pids.others
+                                                      : &pids.audio;
     if (!anyStream) {
-      if (streamType == 0x02 || streamType == 0x1B || streamType == 0x24) {
-        list = &pids.video;
-      } else if (streamType == 0x0F) {
-        list = &pids.audio;
-      } else if (streamType == 0x06 && holdsCaptionTag(entry + 5, descriptorBytes)) {
-        list = &pids.captions;
-      }
-    } else {
-      if (pid < 0x0010 || pid == kNullPid || carriesSections(streamType)) continue;
-      StreamCoding coding = codingOf(streamType, entry + 5, descriptorBytes);
-      switch (coding) {
-        case StreamCoding::mpeg2Video:
-        case StreamCoding::h264:
-        case StreamCoding::hevc:
-          list = &pids.video;
-          break;
-        case StreamCoding::caption:
-          list = &pids.captions;
-          break;
-        case StreamCoding::other:
-          list = &pids.others;
-          break;
-        default:
-          list = &pids.audio;
-          break;
-      }
-      if (listing != nullptr && listing->count < kMaxListedStreams) {
-        listing->streams[listing->count++] = {static_cast<std::uint16_t>(pid), coding};
-      }
+      // One service takes AAC in ADTS among the audio codings, and no other streams. Its video
+      // coding is the last video stream's; a multiplex's service takes its anchor's, which is
+      // settled from the listing.
+      if (list == &pids.others || (list == &pids.audio && coding != StreamCoding::aac)) continue;
+      if (list == &pids.video) pids.videoCoding = videoCodingOf(coding);
+    } else if (listing != nullptr && listing->count < kMaxListedStreams) {
+      listing->streams[listing->count++] = {static_cast<std::uint16_t>(pid), coding};
     }
-    // A multiplex's service takes the coding of its anchor, which is settled from the listing.
-    if (!anyStream && list == &pids.video) {
-      pids.videoCoding = streamType == 0x02   ? VideoCoding::mpeg2
-                         : streamType == 0x1B ? VideoCoding::h264
-                                              : VideoCoding::hevc;
-    }
-    if (list != nullptr) insertPid(*list, pid);
+    insertPid(*list, pid);
   }
 }
 

@@ -51,6 +51,35 @@ enum class StreamCoding : std::uint8_t {
   other,
 };
 
+// The names of a coding: the report's ("mpeg2-video") and the console's ("MPEG-2"; empty for
+// captions and other streams, which the console names by their kind).
+struct CodingNames {
+  const char* key;
+  const char* label;
+};
+CodingNames codingNames(StreamCoding coding);
+
+inline bool isVideoCoding(StreamCoding coding) {
+  return coding == StreamCoding::mpeg2Video || coding == StreamCoding::h264 ||
+         coding == StreamCoding::hevc;
+}
+// Audio: every coding besides the video ones, captions and other streams.
+inline bool isAudioCoding(StreamCoding coding) {
+  return !isVideoCoding(coding) && coding != StreamCoding::caption && coding != StreamCoding::other;
+}
+
+// The video coding of a video stream, and back.
+inline VideoCoding videoCodingOf(StreamCoding coding) {
+  return coding == StreamCoding::h264   ? VideoCoding::h264
+         : coding == StreamCoding::hevc ? VideoCoding::hevc
+                                        : VideoCoding::mpeg2;
+}
+inline StreamCoding streamCodingOf(VideoCoding coding) {
+  return coding == VideoCoding::h264   ? StreamCoding::h264
+         : coding == VideoCoding::hevc ? StreamCoding::hevc
+                                       : StreamCoding::mpeg2Video;
+}
+
 // The streams of the last PMT read, in the order it lists them; a section in one packet holds at
 // most 33 of them.
 constexpr int kMaxListedStreams = 34;
