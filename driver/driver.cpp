@@ -28,17 +28,17 @@ static_assert(kBufferSize % 4096 == 0 && bufferSizeFor(kCleanRingSize) % 4096 ==
 // How a run ended, and why: the report's reason, a code that scripts match.
 struct RunEnding {
   RunEnd end;
-  const char* reason = "none";
+  const char* reason = reasonCode(EndReason::none);
   // Ended before the destination was opened, by a signal: the report and the time log go too.
   bool leavesNothing = false;
 };
 
 RunEnding interruptedBy(int signal, bool leavesNothing) {
   printErr(msg::kInterrupted, signal);  // シグナル %d を受けて中断しました.
-  return RunEnding{RunEnd::interrupted, "interrupted", leavesNothing};
+  return RunEnding{RunEnd::interrupted, reasonCode(EndReason::interrupted), leavesNothing};
 }
 
-RunEnding failedWith(const char* reason) { return RunEnding{RunEnd::failed, reason}; }
+RunEnding failedWith(EndReason reason) { return RunEnding{RunEnd::failed, reasonCode(reason)}; }
 
 RunEnding showUsage() {
   writeErr(msg::kUsageTitle);
@@ -46,7 +46,7 @@ RunEnding showUsage() {
   writeErr(msg::kUsagePressEnter);  // Enterキーを押して下さい...
   char answer;
   if (std::scanf("%c", &answer) != 1) answer = 0;
-  return RunEnding{RunEnd::usage, "usage"};
+  return RunEnding{RunEnd::usage, reasonCode(EndReason::usage)};
 }
 
 enum class Clock { start, end };
@@ -62,12 +62,12 @@ void printTime(Clock line) {
 RunEnding sourceNotOpened() {
   // 読込みファイルオープンエラー. error code %d.
   printErr(msg::kReadOpenError, platform::lastErrorCode());
-  return failedWith("source-open-error");
+  return failedWith(EndReason::sourceOpenError);
 }
 
 RunEnding reportNotOpened(const CommandLine& line) {
   printErr(msg::kReportOpenFailed, platform::pathForConsole(line.report).c_str());
-  return failedWith("report-open-error");
+  return failedWith(EndReason::reportOpenError);
 }
 
 const char* outcomeName(RunEnd end) {
@@ -116,7 +116,7 @@ RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer
     printRefusal(outcome.stop, rules.multiplex.programs.front().service->pids);
   }
   outcome = settleDestination(output, buffer, outcome);
-  outputs.report.destinationBytes = destinationBytes(output, buffer, outcome.end);
+  outputs.sizes.destination = destinationBytes(output, buffer, outcome.end);
   switch (outcome.end) {
     case PassEnd::complete:
       return RunEnding{RunEnd::complete};
@@ -126,13 +126,13 @@ RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer
       return interruptedBy(platform::cancelSignal(), false);
     case PassEnd::readFailed:
       printErr(msg::kReadError, outcome.errorCode);  // リードエラー. error code %d.
-      return failedWith("read-error");
+      return failedWith(EndReason::readError);
     case PassEnd::writeFailed:
       // データ書き込み中にエラーが発生しました. error code %d.
       printErr(msg::kWriteError, outcome.errorCode);
-      return failedWith("write-error");
+      return failedWith(EndReason::writeError);
   }
-  return failedWith("write-error");
+  return failedWith(EndReason::writeError);
 }
 
 // The survey and the pass over the open source.
@@ -142,16 +142,16 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
   SourceReader source{sourceFile};
   writeOut(msg::kSurveyProgress);  // PAT,PMT,PCR,GOP 検索中
   IoStatus firstRead = readFirstBlock(source, buffer);
-  outputs.report.sourceRead = buffer.read;
+  outputs.sizes.sourceRead = buffer.read;
   if (firstRead.failed) {
     printErr(msg::kReadError, firstRead.code);  // リードエラー. error code %d.
-    return failedWith("read-error");
+    return failedWith(EndReason::readError);
   }
   // The services of the recording and the table that routes its PIDs to them.
   std::unique_ptr<Multiplex> multiplex(new (std::nothrow) Multiplex);
   if (multiplex == nullptr) {
     writeErr(msg::kMemoryAllocFailed);  // メモリの確保に失敗しました
-    return RunEnding{RunEnd::noMemory, "no-memory"};
+    return RunEnding{RunEnd::noMemory, reasonCode(EndReason::noMemory)};
   }
   auto blockBytes = static_cast<std::int32_t>(buffer.read);
   // The packets are found where the sync byte recurs: without a grid in the first block, there
@@ -188,7 +188,7 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
   if (IoStatus status = openDestination(output, line.destination, sourceFile, outputs.timeLog.file);
       status.failed) {
     printErr(msg::kWriteOpenError, status.code);  // 書込みファイルオープンエラー. error code %d.
-    ending = failedWith("destination-open-error");
+    ending = failedWith(EndReason::destinationOpenError);
   } else if (reportLeadsTo(outputs.report, output.file)) {
     // Nothing of the source is in it yet.
     closeDestination(output);
@@ -202,7 +202,7 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
     PacketRules rules{*multiplex, memory.counters, events, PacketWalker{framing}, ReadAhead{}};
     ending = passToEnd(rules, source, buffer, output, outputs);
   }
-  outputs.report.sourceRead = buffer.read;
+  outputs.sizes.sourceRead = buffer.read;
   reportServices(outputs.report, multiplex->programs);
   return ending;
 }
@@ -222,7 +222,7 @@ RunEnding runOnFiles(const CommandLine& line, RunOutputs& outputs, RunMemory mem
     if (!openTimeLog(outputs.timeLog, logPath, line.source, source)) {
       printErr(msg::kLogOpenFailed, platform::pathForConsole(logPath).c_str());
       platform::closeFile(source);
-      return RunEnding{RunEnd::logNotOpened, "log-open-error"};
+      return RunEnding{RunEnd::logNotOpened, reasonCode(EndReason::logOpenError)};
     }
   }
   if (source == platform::kNoFile) {
@@ -243,7 +243,7 @@ RunEnding runOnFiles(const CommandLine& line, RunOutputs& outputs, RunMemory mem
       platform::closeFile(source);
       return reportNotOpened(line);
     }
-    if (platform::isRegularFile(source)) platform::fileSize(source, &outputs.report.sourceSize);
+    if (platform::isRegularFile(source)) platform::fileSize(source, &outputs.sizes.sourceFile);
   }
   RunEnding ending = repair(line, outputs, source, memory);
   platform::closeFile(source);
@@ -290,13 +290,13 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
       platform::freePageAligned);
   if (buffer == nullptr) {
     writeErr(msg::kReadBufferAllocFailed);  // 読込みバッファメモリの確保に失敗しました.
-    endProgress(outputs.progress, "failed", "no-memory");
+    endProgress(outputs.progress, "failed", reasonCode(EndReason::noMemory));
     return RunEnd::noMemory;
   }
   std::unique_ptr<ContinuityCounters> counters(new (std::nothrow) ContinuityCounters);
   if (counters == nullptr) {
     writeErr(msg::kCcTableAllocFailed);  // 巡回カウンタメモリの確保に失敗しました.
-    endProgress(outputs.progress, "failed", "no-memory");
+    endProgress(outputs.progress, "failed", reasonCode(EndReason::noMemory));
     return RunEnd::noMemory;
   }
 
@@ -313,14 +313,15 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   // the run ends as after any other write error. A failure before is reported already.
   if (IoStatus log = closeTimeLog(outputs.timeLog); log.failed && ending.end != RunEnd::failed) {
     printErr(msg::kWriteError, log.code);  // データ書き込み中にエラーが発生しました. error code %d.
-    ending = failedWith("log-write-error");
+    ending = failedWith(EndReason::logWriteError);
   }
   if (IoStatus report = finishReport(
-          outputs.report, ReportEnd{outcomeName(ending.end), ending.reason, errorTextsInUtf8()});
+          outputs.report,
+          ReportEnd{outputs.sizes, outcomeName(ending.end), ending.reason, errorTextsInUtf8()});
       report.failed) {
     printErr(msg::kWriteError,
              report.code);  // データ書き込み中にエラーが発生しました. error code %d.
-    ending = failedWith("report-write-error");
+    ending = failedWith(EndReason::reportWriteError);
   }
   endProgress(outputs.progress, outcomeName(ending.end), ending.reason);
   if (ending.end != RunEnd::complete) return ending.end;

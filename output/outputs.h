@@ -14,6 +14,7 @@ struct RunOutputs {
   Progress progress;
   Report report;
   std::int64_t notPacketBytes = 0;  // bytes the pass left as they were, as no packet's
+  FileSizes sizes;                  // for the report's end
 };
 
 // Hands an event to the time log and the progress lines; the sink's `outputs` is a RunOutputs.

@@ -1,5 +1,7 @@
 #include "output/refusals.h"
 
+#include <iterator>
+
 #include "output/console.h"
 #include "output/messages.h"
 
@@ -54,6 +56,24 @@ RefusalText textOf(Refusal refusal) {
 }  // namespace
 
 const char* refusalCode(Refusal refusal) { return textOf(refusal).code; }
+
+const char* reasonCode(EndReason reason) {
+  // In the order of EndReason; never changed.
+  constexpr const char* kCodes[] = {"none",
+                                    "usage",
+                                    "no-memory",
+                                    "interrupted",
+                                    "source-open-error",
+                                    "destination-open-error",
+                                    "log-open-error",
+                                    "report-open-error",
+                                    "read-error",
+                                    "write-error",
+                                    "log-write-error",
+                                    "report-write-error"};
+  static_assert(std::size(kCodes) == static_cast<std::size_t>(EndReason::reportWriteError) + 1);
+  return kCodes[static_cast<std::size_t>(reason)];
+}
 
 void printRefusal(Refusal refusal, const ProgramPids& pids) {
   RefusalText text = textOf(refusal);

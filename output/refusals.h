@@ -1,4 +1,4 @@
-// The console message of each refusal.
+// The console message of each refusal, and the code of every reason a run ends with.
 #pragma once
 
 #include "service/survey.h"
@@ -6,11 +6,29 @@
 
 namespace corvane {
 
+// Why a run ended, when no refusal says it.
+enum class EndReason : std::uint8_t {
+  none,
+  usage,
+  noMemory,
+  interrupted,
+  sourceOpenError,
+  destinationOpenError,
+  logOpenError,
+  reportOpenError,
+  readError,
+  writeError,
+  logWriteError,
+  reportWriteError,
+};
+
+// The reasons as the report and the last JSON progress line name them: stable codes that scripts
+// match, such as "not-at-gop", "several-services" or "read-error".
+const char* refusalCode(Refusal refusal);
+const char* reasonCode(EndReason reason);
+
 // Prints the message for `refusal` on standard error, followed by the PIDs it is about where
 // it names them, from the PIDs the service had when it refused.
-// The refusal as the report names it: a stable code such as "not-at-gop" or "several-services".
-const char* refusalCode(Refusal refusal);
-
 void printRefusal(Refusal refusal, const ProgramPids& pids);
 
 }  // namespace corvane

@@ -304,9 +304,9 @@ IoStatus finishReport(Report& report, const ReportEnd& end) {
   put(report, "  \"rewritten\": {\"packets\": %lld, \"pcrs\": %lld, \"pes\": %lld},\n",
       ll(report.packets), ll(report.pcrs), ll(report.pes));
   put(report, "  \"sizes\": {\"source_file\": ");
-  putCount(report, report.sourceSize);
-  put(report, ", \"source_read\": %lld, \"destination\": ", ll(report.sourceRead));
-  putCount(report, report.destinationBytes);
+  putCount(report, end.sizes.sourceFile);
+  put(report, ", \"source_read\": %lld, \"destination\": ", ll(end.sizes.sourceRead));
+  putCount(report, end.sizes.destination);
   put(report, "},\n  \"outcome\": \"%s\", \"reason\": \"%s\",\n  \"console\": ", end.outcome,
       end.reason);
   putString(report, end.console);

@@ -49,11 +49,6 @@ struct Report {
   std::int64_t syncLosses = 0;    // stretches of bytes that are not packets
   std::int64_t syncLostBytes = 0;
   std::int64_t badSections = 0;  // PAT and PMT sections whose CRC_32 failed or that were cut short
-
-  // What the driver knows of the files; -1 where unknown.
-  std::int64_t sourceSize = -1;  // a regular source's size
-  std::int64_t sourceRead = 0;
-  std::int64_t destinationBytes = -1;
   bool servicesWritten = false;
 };
 
@@ -80,8 +75,16 @@ void reportEvent(Report& report, const Event& event);
 // one-service recording is its one service; none after a refusal.
 void reportServices(Report& report, const std::vector<Program>& programs);
 
+// What the run knows of its files at its end; -1 where unknown.
+struct FileSizes {
+  std::int64_t sourceFile = -1;  // a regular source's size
+  std::int64_t sourceRead = 0;
+  std::int64_t destination = -1;
+};
+
 // How the run ended, for the report's last lines.
 struct ReportEnd {
+  const FileSizes& sizes;
   const char* outcome;         // complete, refused, stopped or failed
   const char* reason;          // a stable code: none, several-services, read-error, ...
   const std::string& console;  // what the run printed on standard error, in UTF-8
