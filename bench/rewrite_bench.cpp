@@ -47,10 +47,10 @@ void rewriteOneBlock(benchmark::State& state, bool withLog) {
   for (auto _ : state) {
     state.PauseTiming();
     std::memcpy(block.buffer.data(), block.pristine.data(), kBlockSize);
-    ContinuityCounters counters;
+    CountersPointer counters = makeContinuityCounters();
     Multiplex multiplex;
     adoptService(multiplex, block.service, false);
-    PacketRules rules{multiplex, counters, events, PacketWalker{}, ReadAhead{}};
+    PacketRules rules{multiplex, *counters, events, PacketWalker{}, ReadAhead{}};
     state.ResumeTiming();
     benchmark::DoNotOptimize(rewritePackets(
         rules, WalkView<std::uint8_t>{block.buffer.data(), 0, kBlockSize, kBlockSize, true}));

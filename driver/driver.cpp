@@ -293,7 +293,7 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
     endProgress(outputs.progress, "failed", reasonCode(EndReason::noMemory));
     return RunEnd::noMemory;
   }
-  std::unique_ptr<ContinuityCounters> counters(new (std::nothrow) ContinuityCounters);
+  CountersPointer counters = makeContinuityCounters();
   if (counters == nullptr) {
     writeErr(msg::kCcTableAllocFailed);  // 巡回カウンタメモリの確保に失敗しました.
     endProgress(outputs.progress, "failed", reasonCode(EndReason::noMemory));

@@ -93,6 +93,21 @@ CORVANE_NOINLINE void rebaseTimestamps(PacketRules& rules, const WalkView<std::u
   emit(events, at, Event{.kind = EventKind::packetCounted, .pid = pid});
 }
 
+// A packet out of order, or a PID's first: renumbered, and a loss before it reported. Apart from
+// the packet loop, which the packets in order leave before it.
+CORVANE_NOINLINE void renumberAside(PacketRules& rules, const WalkView<std::uint8_t>& view,
+                                    std::uint8_t* packet, int pid) {
+  unsigned due = rules.counters.expected[pid] & 0x0F;
+  int counter = continuityCounter(packet);
+  if (!renumberOutOfOrder(rules.counters, packet, pid)) return;
+  const Service* service = rules.multiplex.pids.service[pid];
+  std::int64_t offset = offsetIn(view, packet);
+  emit(rules.events,
+       PacketPlace{offset, packetIndex(rules.walker, offset),
+                   service != nullptr ? service->programNumber : 0},
+       Event{.kind = EventKind::drop, .pid = pid, .value = counter, .previous = due});
+}
+
 }  // namespace
 
 Refusal rewritePackets(PacketRules& rules, const WalkView<std::uint8_t>& view) {
@@ -109,9 +124,11 @@ Refusal rewritePackets(PacketRules& rules, const WalkView<std::uint8_t>& view) {
                   &multiplex = rules.multiplex,
                   table = &rules.multiplex.pids](std::uint8_t* packet) CORVANE_INLINE_VISIT {
     int sourceCounter = continuityCounter(packet);  // for the tables, which follow it
-    int pid = renumber(counters, packet);
+    int pid = packetPid(packet);
+    if (!renumberInOrder(counters, packet, pid)) renumberAside(rules, view, packet, pid);
     // Nothing behind the header of an errored packet is taken for a section or a timestamp.
     if (transportError(packet)) {
+      ++counters.counts[pid].errors;
       emit(events, placeOf(packet, 0), Event{.kind = EventKind::erroredPacket, .pid = pid});
       return true;
     }

@@ -25,6 +25,9 @@ enum class EventKind : std::uint8_t {
   // Clean joints: a stream jumped, and its service's joint picture did not come within the
   // look-ahead: pid, source (its new value)
   unjoinedStretch,
+  // The source lost packets of a PID before this one, by its continuity counter: value, the
+  // packet's counter; previous, the counter that was due
+  drop,
 };
 
 // The stream a PES or a PID change is about.

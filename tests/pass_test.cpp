@@ -125,11 +125,11 @@ Bytes rewrittenInOneGo(const Bytes& source, bool pmtcheck) {
   Service service;
   EXPECT_EQ(surveyStream(service, false, Framing{}, all.data(), static_cast<std::int32_t>(kBlock)),
             Refusal::none);
-  ContinuityCounters counters;
+  CountersPointer counters = makeContinuityCounters();
   EventSink events{dropEvent};
   Multiplex multiplex;
   adoptService(multiplex, service, pmtcheck);
-  PacketRules rules{multiplex, counters, events, PacketWalker{}, ReadAhead{}};
+  PacketRules rules{multiplex, *counters, events, PacketWalker{}, ReadAhead{}};
   const auto size = static_cast<std::int64_t>(all.size());
   rewritePackets(rules, WalkView<std::uint8_t>{all.data(), 0, size, size, true});
   return all;
@@ -214,7 +214,7 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
       input.delays = overlapped ? &readDelays : nullptr;
       written.delays = overlapped ? &writeDelays : nullptr;
       Service service;
-      ContinuityCounters counters;
+      CountersPointer counters = makeContinuityCounters();
       EventSink events{dropEvent};
       Multiplex multiplex;
       PassBuffer buffer{bufferBytes.data()};
@@ -226,7 +226,7 @@ TEST(PassInPieces, AnyScheduleOfReadsAndAnyEndLeaveTheRewrittenPacketsInPlace) {
                                    static_cast<std::int32_t>(buffer.read)) == Refusal::none;
       ASSERT_TRUE(surveyed);
       adoptService(multiplex, service, stop);
-      PacketRules rules{multiplex, counters, events, PacketWalker{}, ReadAhead{}};
+      PacketRules rules{multiplex, *counters, events, PacketWalker{}, ReadAhead{}};
       PassOutcome outcome =
           settleDestination(output, buffer, rewriteFile(rules, reader, buffer, output, schedule));
 

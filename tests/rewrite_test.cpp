@@ -217,9 +217,9 @@ class PacketPass : public ::testing::Test {
   Service service_;
   bool pmtcheck_ = false;
   Multiplex multiplex_;
-  ContinuityCounters counters_;
+  CountersPointer counters_ = makeContinuityCounters();
   testing::RecordedEvents events_;
-  PacketRules rules_{multiplex_, counters_, events_.sink, PacketWalker{}};
+  PacketRules rules_{multiplex_, *counters_, events_.sink, PacketWalker{}};
 };
 
 TEST_F(PacketPass, PacketWithoutPayloadRepeatsItsPidsCounterAndAJointSkipsOne) {
@@ -235,8 +235,8 @@ TEST_F(PacketPass, PacketWithoutPayloadRepeatsItsPidsCounterAndAJointSkipsOne) {
   for (std::size_t at = 3; at < stream.size(); at += 188) counters.push_back(stream[at] & 0x0F);
   EXPECT_EQ(counters, (std::vector<int>{0, 1, 1, 2, 0, 1}));
 
-  counters_.last[0x0200] = 15;
-  skipOneCount(counters_, stream.data());
+  stream[3] = 0x1F;  // renumbered to 15
+  skipOneCount(*counters_, stream.data());
   EXPECT_EQ(stream[3], 0x10);  // payload only, as built, and the counter from 15 to 0
 }
 

@@ -182,7 +182,7 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
     }
     // A pipe or a device is written in whole blocks only.
     if (uncuttable) output.cuttable = false;
-    ContinuityCounters counters;
+    CountersPointer counters = makeContinuityCounters();
     EventSink events = sinkTo(outputs);
     if (allServices) {
       multiplex.followPmts = pmtcheck;
@@ -191,7 +191,7 @@ std::string runInput(const std::uint8_t* data, std::size_t size) {
     }
     multiplex.cleanJoints = clean;
     outputs.timeLog.programs = allServices;
-    PacketRules rules{multiplex, counters, events, PacketWalker{framing}, ReadAhead{}};
+    PacketRules rules{multiplex, *counters, events, PacketWalker{framing}, ReadAhead{}};
     startProgress(outputs.progress);
     PassOutcome outcome = settleDestination(
         output, buffer, rewriteFile(rules, source, buffer, output, passScheduleFor(buffer)));
