@@ -93,11 +93,12 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
     bool isServices = equalsIgnoreCase(word, CORVANE_PATH("-services"));
     bool isStatus = equalsIgnoreCase(word, CORVANE_PATH("-status"));
     bool isReport = equalsIgnoreCase(word, CORVANE_PATH("-report"));
+    bool isDropLog = equalsIgnoreCase(word, CORVANE_PATH("-droplog"));
     bool isJoints = equalsIgnoreCase(word, CORVANE_PATH("-joints"));
     bool isProgress = equalsIgnoreCase(word, CORVANE_PATH("-progress"));
 
     if (setting == nullptr && !isName && !isServices && !isStatus && !isReport && !isJoints &&
-        !isProgress) {
+        !isProgress && !isDropLog) {
       // A positional name, also an unknown word that begins with '-'.
       if (!haveSource) {
         line.source = word;
@@ -127,10 +128,10 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
       if (!choose(value, CORVANE_PATH("json"), CORVANE_PATH("text"), &line.settings.jsonProgress)) {
         return false;
       }
-    } else if (isReport) {
-      // A report goes to a file of its own, never to a standard stream.
+    } else if (isReport || isDropLog) {
+      // A report or a drop log goes to a file of its own, never to a standard stream.
       if (value.empty() || platform::namesStandardStream(value)) return false;
-      line.report = value;
+      (isReport ? line.report : line.dropLog) = value;
     } else if (setting != nullptr) {
       if (!choose(value, CORVANE_PATH("on"), CORVANE_PATH("off"), setting)) return false;
     } else if (equalsIgnoreCase(word, CORVANE_PATH("-i"))) {

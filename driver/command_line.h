@@ -49,7 +49,8 @@ struct CommandLine {
   Asked asked = Asked::repair;
   platform::Path source;
   platform::Path destination;
-  platform::Path report;  // the JSON report's name; empty for none
+  platform::Path report;   // the JSON report's name; empty for none
+  platform::Path dropLog;  // the drop log's name; empty for none
   Settings settings;
 };
 

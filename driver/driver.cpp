@@ -70,6 +70,11 @@ RunEnding reportNotOpened(const CommandLine& line) {
   return failedWith(EndReason::reportOpenError);
 }
 
+RunEnding dropLogNotOpened(const CommandLine& line) {
+  printErr(msg::kDropLogOpenFailed, platform::pathForConsole(line.dropLog).c_str());
+  return failedWith(EndReason::dropLogOpenError);
+}
+
 const char* outcomeName(RunEnd end) {
   switch (end) {
     case RunEnd::complete:
@@ -110,6 +115,17 @@ RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer
   if (outputs.notPacketBytes > 0) {
     // パケットでない %lld バイトをそのまま書き込みました.
     printErr(msg::kNotPacketBytes, static_cast<long long>(outputs.notPacketBytes));
+  }
+  PidCounts damage;
+  for (const PidCounts& counts : rules.counters.counts) {
+    damage.errors += counts.errors;
+    damage.drops += counts.drops;
+    damage.scrambled += counts.scrambled;
+  }
+  if (damage.errors > 0 || damage.drops > 0 || damage.scrambled > 0) {
+    // エラー %lld, ドロップ %lld, スクランブル %lld パケット.
+    printErr(msg::kDamageCounted, static_cast<long long>(damage.errors),
+             static_cast<long long>(damage.drops), static_cast<long long>(damage.scrambled));
   }
   // Only the one service of a recording stops the pass.
   if (outcome.stop != Refusal::none) {
@@ -203,7 +219,7 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
     ending = passToEnd(rules, source, buffer, output, outputs);
   }
   outputs.sizes.sourceRead = buffer.read;
-  reportServices(outputs.report, multiplex->programs);
+  reportServices(outputs.report, *multiplex, memory.counters);
   return ending;
 }
 
@@ -229,21 +245,28 @@ RunEnding runOnFiles(const CommandLine& line, RunOutputs& outputs, RunMemory mem
     source = openSource(line.source);
     if (source == platform::kNoFile) return sourceNotOpened();
   }
-  if (!line.report.empty()) {
-    const Settings& settings = line.settings;
-    ReportHead head{line.source,
-                    line.destination,
-                    settings.nogop,
-                    settings.pmtcheck,
-                    settings.log,
-                    settings.allServices,
-                    settings.status == StatusStyle::posix,
-                    settings.cleanJoints};
-    if (openReport(outputs.report, line.report, head, source, outputs.timeLog.file).failed) {
-      platform::closeFile(source);
-      return reportNotOpened(line);
-    }
-    if (platform::isRegularFile(source)) platform::fileSize(source, &outputs.sizes.sourceFile);
+  const Settings& settings = line.settings;
+  ReportHead head{line.source,
+                  line.destination,
+                  settings.nogop,
+                  settings.pmtcheck,
+                  settings.log,
+                  settings.allServices,
+                  settings.status == StatusStyle::posix,
+                  settings.cleanJoints};
+  if (!line.report.empty() &&
+      openReport(outputs.report, line.report, head, source, outputs.timeLog.file).failed) {
+    platform::closeFile(source);
+    return reportNotOpened(line);
+  }
+  if (!line.dropLog.empty() &&
+      openDropLog(outputs.report, line.dropLog, head, source, outputs.timeLog.file).failed) {
+    abandonReport(outputs.report);
+    platform::closeFile(source);
+    return dropLogNotOpened(line);
+  }
+  if (reportWanted(outputs.report) && platform::isRegularFile(source)) {
+    platform::fileSize(source, &outputs.sizes.sourceFile);
   }
   RunEnding ending = repair(line, outputs, source, memory);
   platform::closeFile(source);

@@ -24,6 +24,8 @@ inline constexpr char kEndTime[] = "\x8FI\x97\xB9\x8E\x9E\x8D\x8F %02d\x8E\x9E%0
 inline constexpr char kLogOpenFailed[] = "Open Log File: %s failed\n";
 // The report cannot be written where it is asked for, or its name leads to a file of the run.
 inline constexpr char kReportOpenFailed[] = "Open Report File: %s failed\n";
+// The drop log cannot be written where it is asked for, or its name leads to a file of the run.
+inline constexpr char kDropLogOpenFailed[] = "Open Drop Log File: %s failed\n";
 
 // 読込みファイルオープンエラー. error code %d.\n
 inline constexpr char kReadOpenError[] = "\x93\xC7\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93\x83G\x83\x89\x81[. error code %d.\n";
@@ -133,6 +135,10 @@ inline constexpr char kRewriteDone[] = "PCR,PTS,DTS \x8DX\x90V\x8A\xAE\x97\xB9 1
 // パケットでない %lld バイトをそのまま書き込みました.\n
 inline constexpr char kNotPacketBytes[] = "\x83p\x83P\x83" "b\x83g\x82\xC5\x82\xC8\x82\xA2 %lld \x83o\x83" "C\x83g\x82\xF0\x82\xBB\x82\xCC\x82\xDC\x82\xDC\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x82\xDC\x82\xB5\x82\xBD.\n";
 
+// The source's packets that were errored, lost before (by their counters) and scrambled.
+// エラー %lld, ドロップ %lld, スクランブル %lld パケット.\n
+inline constexpr char kDamageCounted[] = "\x83G\x83\x89\x81[ %lld, \x83h\x83\x8D\x83" "b\x83v %lld, \x83X\x83N\x83\x89\x83\x93\x83u\x83\x8B %lld \x83p\x83P\x83" "b\x83g.\n";
+
 // A signal asked the run to end; what was written before it is kept in whole blocks.
 // シグナル %d を受けて中断しました.\n
 inline constexpr char kInterrupted[] = "\x83V\x83O\x83i\x83\x8B %d \x82\xF0\x8E\xF3\x82\xAF\x82\xC4\x92\x86\x92" "f\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
@@ -160,6 +166,7 @@ inline constexpr char kUsageBody[] =
     "          -report FILE        : write a JSON report of the run\n"
     "          -joints {classic|clean} : move every stream at a joint\n"
     "          -progress {text|json} : progress as JSON lines\n"
+    "          -droplog FILE       : write each PID's drops to FILE\n"
     "\n\n";
 
 }  // namespace corvane::msg

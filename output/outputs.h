@@ -24,8 +24,7 @@ void receiveReportedEvent(const EventSink& sink, const Event& event);
 
 // A run without a report pays nothing for it per event.
 inline EventSink sinkTo(RunOutputs& outputs) {
-  return EventSink{outputs.report.stream != nullptr ? receiveReportedEvent : receiveEvent,
-                   &outputs};
+  return EventSink{reportWanted(outputs.report) ? receiveReportedEvent : receiveEvent, &outputs};
 }
 
 }  // namespace corvane

@@ -67,6 +67,7 @@ const char* reasonCode(EndReason reason) {
                                     "destination-open-error",
                                     "log-open-error",
                                     "report-open-error",
+                                    "droplog-open-error",
                                     "read-error",
                                     "write-error",
                                     "log-write-error",

@@ -16,6 +16,7 @@ enum class EndReason : std::uint8_t {
   destinationOpenError,
   logOpenError,
   reportOpenError,
+  dropLogOpenError,
   readError,
   writeError,
   logWriteError,

@@ -1,6 +1,9 @@
 #include "output/report.h"
 
 #include <cstdarg>
+#include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "output/json.h"
 #include "output/text_stream.h"
@@ -16,9 +19,18 @@ namespace {
 
 void put(Report& report, const char* format, ...) CORVANE_PRINTF(2, 3);
 void put(Report& report, const char* format, ...) {
+  if (report.file.stream == nullptr) return;  // the drop log alone
   va_list args;
   va_start(args, format);
-  printText(report.stream, report.error, format, args);
+  printText(report.file.stream, report.file.error, format, args);
+  va_end(args);
+}
+
+void putLog(OutputFile& log, const char* format, ...) CORVANE_PRINTF(2, 3);
+void putLog(OutputFile& log, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printText(log.stream, log.error, format, args);
   va_end(args);
 }
 
@@ -123,8 +135,42 @@ StreamCoding codingOf(const Service& service, int pid, StreamRole role) {
   }
 }
 
+void putCounts(Report& report, const PidCounts& counts, std::int64_t packets) {
+  put(report,
+      "\"counts\": {\"packets\": %lld, \"errors\": %lld, \"drops\": %lld, \"scrambled\": %lld}",
+      ll(packets), ll(counts.errors), ll(counts.drops), ll(counts.scrambled));
+}
+
+void add(PidCounts& sum, const PidCounts& counts) {
+  sum.errors += counts.errors;
+  sum.drops += counts.drops;
+  sum.scrambled += counts.scrambled;
+}
+
+// Whose a PID of the source is, and what it carries.
+struct PidOwner {
+  int program;  // 0 for none
+  const char* kind;
+};
+
+PidOwner ownerOf(const Multiplex& multiplex, int pid) {
+  for (const Program& program : multiplex.programs) {
+    if (program.pmtPid == pid) return {program.number, "table"};
+  }
+  if (const Service* service = multiplex.pids.service[pid]) {
+    const ProgramPids& pids = service->pids;
+    StreamRole role = containsPid(pids.video, pid)      ? StreamRole::video
+                      : containsPid(pids.audio, pid)    ? StreamRole::audio
+                      : containsPid(pids.captions, pid) ? StreamRole::caption
+                                                        : StreamRole::other;
+    return {service->programNumber, roleNames(role).key};
+  }
+  return {0, pid < 0x0030 ? "table" : "other"};  // PSI and SI, and the null packets
+}
+
 void putService(Report& report, int program, int pmtPid, const Service* service,
-                const ServiceTally& tally, bool first) {
+                const ServiceTally& tally, const PidCounts& counts, std::int64_t packets,
+                bool first) {
   put(report, "%s\n    {\"program\": %d, \"pmt_pid\": %d, \"repaired\": %s, ", first ? "" : ",",
       program, pmtPid, service != nullptr && !service->countersOnly ? "true" : "false");
   int pcrPid = service != nullptr ? nextPid(service->pids.pcr, -1) : -1;
@@ -158,38 +204,89 @@ void putService(Report& report, int program, int pmtPid, const Service* service,
   put(report, "\"unjoined_stretches\": %lld, ", ll(tally.unjoinedStretches));
   put(report, "\"packets_before_random_access\": ");
   putCount(report, tally.randomAccessPacket);
+  put(report, ",\n     ");
+  putCounts(report, counts, packets);
   put(report, "}");
+}
+
+bool leadsTo(const OutputFile& output, platform::FileHandle file) {
+  return file != platform::kNoFile && !output.path.empty() &&
+         (platform::isSameFile(file, output.path) || platform::isSameFile(file, output.temporary));
+}
+
+// Opens the file under its temporary name, `path` with ".tmp". A name that is one of `taken`, or
+// leads to a file the run reads or writes, would lose it when the file is renamed over it.
+IoStatus openOutputFile(OutputFile& output, const platform::Path& path,
+                        std::initializer_list<platform::Path> taken, platform::FileHandle source,
+                        platform::FileHandle timeLog) {
+  output.path = path;
+  output.temporary = path + CORVANE_PATH(".tmp");
+  for (const platform::Path& name : {output.path, output.temporary}) {
+    for (const platform::Path& other : taken) {
+      if (!other.empty() && platform::equalsIgnoreCase(name, other)) return IoStatus{true, 0};
+    }
+  }
+  if (leadsTo(output, source) || leadsTo(output, timeLog)) return IoStatus{true, 0};
+  platform::FileHandle file = platform::openForWriting(output.temporary);
+  if (file == platform::kNoFile) return IoStatus{true, platform::lastErrorCode()};
+  if (leadsTo(output, source) || leadsTo(output, timeLog) || !platform::emptyFile(file)) {
+    platform::closeFile(file);
+    return IoStatus{true, 0};
+  }
+  output.stream = platform::streamOver(file);
+  if (output.stream == nullptr) return IoStatus{true, platform::lastErrorCode()};
+  return IoStatus{};
+}
+
+// Closes the file and gives it its name; on failure the temporary file goes.
+IoStatus finishOutputFile(OutputFile& output) {
+  if (output.stream == nullptr) return IoStatus{};
+  IoStatus status = closeText(output.stream, output.error);
+  output.stream = nullptr;
+  if (!status.failed && !platform::renameFile(output.temporary, output.path)) {
+    status = IoStatus{true, platform::lastErrorCode()};
+  }
+  if (status.failed) platform::removeFile(output.temporary);
+  return status;
+}
+
+void abandonOutputFile(OutputFile& output) {
+  if (output.stream == nullptr) return;
+  std::fclose(output.stream);
+  output.stream = nullptr;
+  platform::removeFile(output.temporary);
+}
+
+// hh:mm:ss.mmm of a 27 MHz time, or "-" before the service's first PCR.
+std::string clockText(std::int64_t pcr) {
+  if (pcr < 0) return "-";
+  std::int64_t ms = pcr / 27000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", ll(ms / 3600000),
+                ll(ms / 60000 % 60), ll(ms / 1000 % 60), ll(ms % 1000));
+  return text;
 }
 
 }  // namespace
 
 bool reportLeadsTo(const Report& report, platform::FileHandle file) {
-  return file != platform::kNoFile &&
-         (platform::isSameFile(file, report.path) || platform::isSameFile(file, report.temporary));
+  return leadsTo(report.file, file) || leadsTo(report.dropLog, file);
+}
+
+IoStatus openDropLog(Report& report, const platform::Path& path, const ReportHead& head,
+                     platform::FileHandle source, platform::FileHandle timeLog) {
+  return openOutputFile(report.dropLog, path,
+                        {head.destination, head.source, report.file.path, report.file.temporary},
+                        source, timeLog);
 }
 
 IoStatus openReport(Report& report, const platform::Path& path, const ReportHead& head,
                     platform::FileHandle source, platform::FileHandle timeLog) {
-  report.path = path;
-  report.temporary = path + CORVANE_PATH(".tmp");
-  // A name that is the destination's, or leads to a file the run reads or writes, would lose it
-  // when the report is renamed over it.
-  for (const platform::Path& name : {report.path, report.temporary}) {
-    if (platform::equalsIgnoreCase(name, head.destination) ||
-        platform::equalsIgnoreCase(name, head.source)) {
-      return IoStatus{true, 0};
-    }
+  if (IoStatus status =
+          openOutputFile(report.file, path, {head.destination, head.source}, source, timeLog);
+      status.failed) {
+    return status;
   }
-  if (reportLeadsTo(report, source) || reportLeadsTo(report, timeLog)) return IoStatus{true, 0};
-  platform::FileHandle file = platform::openForWriting(report.temporary);
-  if (file == platform::kNoFile) return IoStatus{true, platform::lastErrorCode()};
-  if (reportLeadsTo(report, source) || reportLeadsTo(report, timeLog) ||
-      !platform::emptyFile(file)) {
-    platform::closeFile(file);
-    return IoStatus{true, 0};
-  }
-  report.stream = platform::streamOver(file);
-  if (report.stream == nullptr) return IoStatus{true, platform::lastErrorCode()};
 
   put(report, "{\n  \"report\": \"corvane\", \"format\": 1, \"version\": \"%s\",\n  \"source\": ",
       CORVANE_VERSION);
@@ -247,6 +344,22 @@ void reportEvent(Report& report, const Event& event) {
         tally->firstOutput = pcrAsWritten(event.value);
       }
       tally->lastOutput = pcrAsWritten(event.value);
+      tally->lastSource = event.source;
+      return;
+    case EventKind::drop:
+      // The first drops, with the times of their service's last PCR, in the source and out.
+      if (report.listedDrops++ >= kListedDamage) return;
+      putEventHead(report, "drop", event);
+      put(report, ", \"counter\": %lld, \"expected\": %lld, ", ll(event.value), ll(event.previous));
+      putPcr(report, "source", tally->lastSource);
+      put(report, ", ");
+      putPcr(report, "output", tally->lastOutput);
+      put(report, "}");
+      if (report.dropLog.stream != nullptr) {
+        putLog(report.dropLog, "drop (pid: 0x%04X, counter: %lld, expected: %lld, time: %s)\n",
+               event.pid, ll(event.value), ll(event.previous),
+               clockText(tally->lastOutput).c_str());
+      }
       return;
     case EventKind::randomAccess:
       tally->randomAccessPacket = event.packet;
@@ -276,23 +389,78 @@ void reportEvent(Report& report, const Event& event) {
   }
 }
 
-void reportServices(Report& report, const std::vector<Program>& programs) {
-  if (report.stream == nullptr || report.servicesWritten) return;
+namespace {
+
+// The services, the PIDs and the counts into the report, and the PIDs' lines into the drop log;
+// without counters (the run ended before the pass), empty lists.
+void putServices(Report& report, const Multiplex* multiplex, const ContinuityCounters* counters) {
+  if (report.servicesWritten) return;
   report.servicesWritten = true;
+  // Each service's counts, in the order of its program, and all of them.
+  std::vector<PidCounts> sums(multiplex != nullptr ? multiplex->programs.size() : 0);
+  std::vector<std::int64_t> packets(sums.size());
+  PidCounts all;
+  std::int64_t allPackets = 0;
+  auto indexOf = [&](int program) {
+    for (std::size_t i = 0; i < sums.size(); ++i) {
+      if (multiplex->programs[i].number == program) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  auto eachPid = [&](auto visit) {
+    for (int pid = 0; counters != nullptr && pid < kPidCount; ++pid) {
+      if (counters->packets[pid] > 0) visit(pid, ownerOf(*multiplex, pid));
+    }
+  };
+  eachPid([&](int pid, PidOwner owner) {
+    add(all, counters->counts[pid]);
+    allPackets += counters->packets[pid];
+    if (int i = indexOf(owner.program); i >= 0) {
+      add(sums[static_cast<std::size_t>(i)], counters->counts[pid]);
+      packets[static_cast<std::size_t>(i)] += counters->packets[pid];
+    }
+  });
+
   put(report, "%s],\n  \"services\": [", report.events == 0 ? "" : "\n  ");
-  bool first = true;
-  for (const Program& program : programs) {
-    int i = tallyIndex(report, program.number);
+  for (std::size_t i = 0; i < sums.size(); ++i) {
+    const Program& program = multiplex->programs[i];
+    int tally = tallyIndex(report, program.number);
     putService(report, program.number, program.pmtPid, program.service.get(),
-               i >= 0 ? report.services[i] : ServiceTally{}, first);
-    first = false;
+               tally >= 0 ? report.services[tally] : ServiceTally{}, sums[i], packets[i], i == 0);
   }
-  put(report, "%s],\n", first ? "" : "\n  ");
+  put(report, "%s],\n  \"pids\": [", sums.empty() ? "" : "\n  ");
+  bool first = true;
+  if (report.dropLog.stream != nullptr && report.listedDrops > 0) putLog(report.dropLog, "\n");
+  eachPid([&](int pid, PidOwner owner) {
+    const PidCounts& counts = counters->counts[pid];
+    put(report, "%s\n    {\"pid\": %d, ", first ? "" : ",", pid);
+    putPid(report, "program", owner.program);
+    put(report, ", \"kind\": \"%s\", ", owner.kind);
+    putCounts(report, counts, counters->packets[pid]);
+    put(report, "}");
+    first = false;
+    if (report.dropLog.stream != nullptr) {
+      putLog(report.dropLog,
+             "pid: 0x%04X, error: %lld, drop: %lld, scrambling: %lld, packet: %lld, name: %s\n",
+             pid, ll(counts.errors), ll(counts.drops), ll(counts.scrambled),
+             ll(counters->packets[pid]), owner.kind);
+    }
+  });
+  put(report, "%s],\n  ", first ? "" : "\n  ");
+  putCounts(report, all, allPackets);
+  put(report, ",\n");
+}
+
+}  // namespace
+
+void reportServices(Report& report, const Multiplex& multiplex,
+                    const ContinuityCounters& counters) {
+  putServices(report, &multiplex, &counters);
 }
 
 IoStatus finishReport(Report& report, const ReportEnd& end) {
-  if (report.stream == nullptr) return IoStatus{};
-  reportServices(report, {});
+  if (!reportWanted(report)) return IoStatus{};
+  putServices(report, nullptr, nullptr);
   put(report,
       "  \"damage\": {\"errored_packets\": %lld, \"pcr_without_room\": %lld, "
       "\"stray_sections\": %lld, ",
@@ -312,20 +480,14 @@ IoStatus finishReport(Report& report, const ReportEnd& end) {
   putString(report, end.console);
   put(report, "\n}\n");
 
-  IoStatus status = closeText(report.stream, report.error);
-  report.stream = nullptr;
-  if (!status.failed && !platform::renameFile(report.temporary, report.path)) {
-    status = IoStatus{true, platform::lastErrorCode()};
-  }
-  if (status.failed) platform::removeFile(report.temporary);
-  return status;
+  IoStatus status = finishOutputFile(report.file);
+  IoStatus log = finishOutputFile(report.dropLog);
+  return status.failed ? status : log;
 }
 
 void abandonReport(Report& report) {
-  if (report.stream == nullptr) return;
-  std::fclose(report.stream);
-  report.stream = nullptr;
-  platform::removeFile(report.temporary);
+  abandonOutputFile(report.file);
+  abandonOutputFile(report.dropLog);
 }
 
 }  // namespace corvane

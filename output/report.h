@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "service/events.h"
 #include "service/multiplex.h"
+#include "ts/continuity.h"
 
 namespace corvane {
 
@@ -21,6 +22,7 @@ struct ServiceTally {
   std::int64_t firstPcr = -1;     // source, 27 MHz; -1 until its first PCR
   std::int64_t firstOutput = -1;  // output, 27 MHz
   std::int64_t lastOutput = -1;
+  std::int64_t lastSource = -1;
   std::int64_t joints = 0;
   std::int64_t wraps = 0;
   std::int64_t pmtChanges = 0;
@@ -28,12 +30,24 @@ struct ServiceTally {
   std::int64_t randomAccessPacket = -1;  // the packet index of its first random-access picture
 };
 
-struct Report {
-  std::FILE* stream = nullptr;  // null while no report is written
+// A file of the run's outputs, written under a temporary name and renamed at the end.
+struct OutputFile {
+  std::FILE* stream = nullptr;  // null while none is written
   platform::Path path;          // its own name
   platform::Path temporary;     // the name it is written under
   int error = 0;                // the system's code of the first write that failed
-  std::int64_t events = 0;      // entries of the events list so far
+};
+
+// The first drops and errored packets are listed with their places; the rest are counted.
+constexpr std::int64_t kListedDamage = 100;
+
+struct Report {
+  OutputFile file;
+  std::int64_t events = 0;  // entries of the events list so far
+  // The drop log: the first drops and errored packets, then a line for each PID.
+  OutputFile dropLog;
+  std::int64_t listedDrops = 0;
+  std::int64_t listedErrors = 0;
 
   ServiceTally services[kMaxServices + 1];
   int serviceCount = 0;
@@ -65,15 +79,26 @@ struct ReportHead {
 IoStatus openReport(Report& report, const platform::Path& path, const ReportHead& head,
                     platform::FileHandle source, platform::FileHandle timeLog);
 
-// True when the report's name or its temporary one leads to the open file.
+// Opens the drop log under its temporary name, as the report is opened; it fails as well for a
+// name that is the report's (either of its names).
+IoStatus openDropLog(Report& report, const platform::Path& path, const ReportHead& head,
+                     platform::FileHandle source, platform::FileHandle timeLog);
+
+// True when an event is to reach the report: the report or the drop log is written.
+inline bool reportWanted(const Report& report) {
+  return report.file.stream != nullptr || report.dropLog.stream != nullptr;
+}
+
+// True when a name of the report or of the drop log leads to the open file.
 bool reportLeadsTo(const Report& report, platform::FileHandle file);
 
 // Tallies an event, and writes the joints, wraps and PMT changes; nothing while no report is open.
 void reportEvent(Report& report, const Event& event);
 
 // Writes each service's PIDs, codings and tallies: every program of the multiplex, which for a
-// one-service recording is its one service; none after a refusal.
-void reportServices(Report& report, const std::vector<Program>& programs);
+// one-service recording is its one service; none after a refusal. Then every PID the source
+// held, with its program, its kind and its counts, and the counts of each service and of all.
+void reportServices(Report& report, const Multiplex& multiplex, const ContinuityCounters& counters);
 
 // What the run knows of its files at its end; -1 where unknown.
 struct FileSizes {
@@ -94,7 +119,7 @@ struct ReportEnd {
 // removed, and the status has the system's code.
 IoStatus finishReport(Report& report, const ReportEnd& end);
 
-// Closes and removes a report that is not to be finished.
+// Closes and removes a report, and a drop log, that are not to be finished.
 void abandonReport(Report& report);
 
 }  // namespace corvane

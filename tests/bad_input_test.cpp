@@ -150,7 +150,10 @@ TEST(BadInput, ReceptionDamageIsNeverTakenForTiming) {
     EXPECT_EQ(run.result.status, 1) << name;
     // The packet cut short is left as it is, and the console says so.
     bool cut = source.size() % 188 != 0;
-    EXPECT_EQ(run.result.err, cut ? testing::printed(msg::kNotPacketBytes, 17) : "") << name;
+    // The cases' packets restart their counters: the drops are counted, not checked here.
+    EXPECT_EQ(testing::withoutDamageCount(run.result.err),
+              cut ? testing::printed(msg::kNotPacketBytes, 17) : "")
+        << name;
     expectOnlyCountersDiffer(run.output, source, start.size());
     if (cut) {
       EXPECT_TRUE(std::equal(source.end() - 17, source.end(), run.output.end() - 17));

@@ -47,6 +47,7 @@ TEST(Driver, UsageTextIsExact) {
             "          -report FILE        : write a JSON report of the run\n"
             "          -joints {classic|clean} : move every stream at a joint\n"
             "          -progress {text|json} : progress as JSON lines\n"
+            "          -droplog FILE       : write each PID's drops to FILE\n"
             "\n\n" +
                 std::string(msg::kUsagePressEnter));
 }
@@ -198,6 +199,17 @@ TEST(Driver, ReportThatCannotBeWrittenOrLeadsToAFileOfTheRunIsRefusedBeforeThePa
     EXPECT_EQ(testing::readFile(folder / "rec.ts"), source);
     EXPECT_EQ(testing::readFile(folder / "link.json"), source);
     EXPECT_FALSE(std::filesystem::exists(folder / "out.ts"));
+  }
+  // The drop log likewise, and it is not the report either; neither is left behind.
+  for (std::string log : {"r.json", "R.JSON.tmp", "link.json", "out.ts", "rec_Time.log"}) {
+    SCOPED_TRACE(log);
+    RunResult result = folder.run({"-status", "posix", "-log", "on", "-report", "r.json",
+                                   "-droplog", log, "rec.ts", "out.ts"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Open Drop Log File: " + log + " failed\n");
+    EXPECT_EQ(testing::readFile(folder / "rec.ts"), source);
+    EXPECT_FALSE(std::filesystem::exists(folder / "out.ts"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "r.json.tmp"));
   }
 }
 

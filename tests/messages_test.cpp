@@ -25,6 +25,7 @@ TEST(ConsoleTexts, AreTheShiftJisBytesOfTheirWording) {
       {msg::kUsagePressEnter, "Enterキーを押して下さい..."},
       {msg::kSurveyProgress, "PAT,PMT,PCR,GOP 検索中\n"},
       {msg::kInterrupted, "シグナル %d を受けて中断しました.\n"},
+      {msg::kDamageCounted, "エラー %lld, ドロップ %lld, スクランブル %lld パケット.\n"},
       {msg::kDamagedInfo, "ファイルが破損している可能性があります...終了します(INFO).\n"},
       {msg::kNoVideoInfo, "映像が見つかりません...終了します(INFO).\n"},
       {msg::kSeveralVideoInfo, "複数の映像が含まれています...処理できません(INFO). "},

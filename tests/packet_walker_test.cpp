@@ -129,7 +129,9 @@ TEST(PacketWalker, BytesThatAreNotPacketsComeOutAsTheyWentInAndPacketsAsWithoutT
     EXPECT_TRUE(variantDestination == expected)
         << "first difference at " << differ.first - variantDestination.begin();
     EXPECT_TRUE(variantLog == log);
-    EXPECT_EQ(variant.err, passedBy > 0 ? testing::printed(msg::kNotPacketBytes, passedBy) : "");
+    // A packet cut short is lost to its PID's counter: the drops are counted, not checked here.
+    EXPECT_EQ(testing::withoutDamageCount(variant.err),
+              passedBy > 0 ? testing::printed(msg::kNotPacketBytes, passedBy) : "");
   }
 }
 

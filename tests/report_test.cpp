@@ -35,6 +35,9 @@ for s in r["services"]:
 d = r["damage"]
 print("damage", d["errored_packets"], d["pcr_without_room"], d["stray_sections"],
       d["cut_off_end_bytes"])
+c = r["counts"]
+print("counts", c["errors"], c["drops"], c["scrambled"], sum(p["counts"]["drops"] for p in r["pids"]),
+      len([e for e in r["events"] if e["type"] == "drop"]))
 print("sizes", r["sizes"]["source_read"], r["sizes"]["destination"])
 )";
 
@@ -84,14 +87,20 @@ TEST(Report, TellsTheJointsWrapsAndDamageTheRecordingWasBuiltWith) {
     std::vector<bool> timed(bytes.size() / 188);
     for (const gen::PesRecord& pes : recording.pes) timed[pes.packet] = true;
     for (const gen::PcrRecord& pcr : recording.pcrs) timed[pcr.packet] = true;
-    std::int64_t errored = 0, withoutRoom = 0, stray = 0;
-    for (std::size_t i = 12288; i + 1 < timed.size(); ++i) {
+    // A counter put 2 to 14 ahead, far from other damage: the source lost packets before it, and
+    // before the next of its PID, which counts on from the old one.
+    std::int64_t errored = 0, withoutRoom = 0, stray = 0, skipped = 0;
+    for (std::size_t i = 12288, last = 0; i + 200 < timed.size(); ++i) {
       std::uint8_t* p = bytes.data() + i * 188;
       int pid = (p[1] & 0x1F) << 8 | p[2];
-      if (timed[i] || pick(400) != 0) continue;
+      if (timed[i] || i < last + 100 || pick(400) != 0) continue;
+      last = i;
       if (pid == gen::kPmtPid && round % 2 == 1) {
         p[1] &= 0xBF;  // read with -pmtcheck on only
         ++stray;
+      } else if (pid != gen::kPmtPid && pid != 0x1FFF && pick(2) && (p[3] & 0x10)) {
+        p[3] = static_cast<std::uint8_t>((p[3] & 0xF0) | ((p[3] + 2 + pick(13)) & 0x0F));
+        ++skipped;
       } else if (pid != gen::kPmtPid) {
         p[1] |= 0x80;
         ++errored;
@@ -132,6 +141,9 @@ TEST(Report, TellsTheJointsWrapsAndDamageTheRecordingWasBuiltWith) {
         "service " + std::to_string(joints) + " " + std::to_string(wrapCount) + " 324000000\n";
     expected += "damage " + std::to_string(errored) + " " + std::to_string(withoutRoom) + " " +
                 std::to_string(stray) + " " + std::to_string(188 - cut) + "\n";
+    std::string drops = std::to_string(2 * skipped);
+    expected += "counts " + std::to_string(errored) + " " + drops + " 0 " + drops + " " +
+                std::to_string(std::min<std::int64_t>(2 * skipped, 100)) + "\n";
     expected += "sizes " + std::to_string(bytes.size()) + " " + std::to_string(bytes.size()) + "\n";
 
     ToolFolder folder;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "output/messages.h"
@@ -238,6 +240,68 @@ TEST_F(PacketPass, PacketWithoutPayloadRepeatsItsPidsCounterAndAJointSkipsOne) {
   stream[3] = 0x1F;  // renumbered to 15
   skipOneCount(*counters_, stream.data());
   EXPECT_EQ(stream[3], 0x10);  // payload only, as built, and the counter from 15 to 0
+}
+
+// Each case a PID of its own: its packets' counters (a: adaptation field only, d: flagging a
+// discontinuity, e: errored, s: scrambled), then the counters renumbered and the drops, errors and
+// scrambled packets, all worked out by hand.
+TEST_F(PacketPass, SourceCountersTellDropsAndTheRenumberingIgnoresThem) {
+  struct Case {
+    const char* packets;
+    std::vector<int> renumbered;
+    PidCounts counts;
+  };
+  const Case cases[] = {
+      {"0 1 2 3", {0, 1, 2, 3}, {}},
+      {"7 8 10 11", {0, 1, 2, 3}, {0, 1, 0}},
+      {"15 0 1", {0, 1, 2}, {}},
+      {"4 4 5", {0, 1, 2}, {}},              // a duplicate
+      {"4 4 4 5", {0, 1, 2, 3}, {0, 1, 0}},  // one duplicate; the next is 16 lost
+      {"3 a3 4", {0, 0, 1}, {}},
+      {"3 a9 4", {0, 0, 1}, {}},  // no payload: its counter does not count
+      {"3 d9 10", {0, 1, 2}, {}},
+      {"3 e9 4", {0, 1, 2}, {1, 0, 0}},  // an errored counter cannot be trusted
+      {"a5 6", {0, 1}, {}},
+      {"2 9 10 3", {0, 1, 2, 3}, {0, 2, 0}},
+      {"s1 s2 s4", {0, 1, 2}, {0, 1, 3}},
+  };
+  Bytes stream;
+  for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
+    std::istringstream words(cases[i].packets);
+    for (std::string word; words >> word;) {
+      char kind = std::isdigit(static_cast<unsigned char>(word[0])) ? ' ' : word[0];
+      int counter = std::stoi(kind == ' ' ? word : word.substr(1));
+      if (kind == 'a') {
+        gen::appendPcrOnly(stream, 0x0200 + i, 0, counter);
+        continue;
+      }
+      gen::appendPayload(stream, 0x0200 + i, counter);
+      std::uint8_t* p = &stream[stream.size() - 188];
+      if (kind == 'd') {
+        p[3] |= 0x20;  // an adaptation field of its flags alone: discontinuity_indicator
+        p[4] = 1;
+        p[5] = 0x80;
+      }
+      if (kind == 'e') p[1] |= 0x80;
+      if (kind == 's') p[3] |= 0x80;
+    }
+  }
+  rewrite(stream);
+  std::vector<std::vector<int>> renumbered(std::size(cases));
+  for (std::size_t at = 0; at < stream.size(); at += 188) {
+    renumbered[static_cast<std::size_t>(packetPid(&stream[at]) - 0x0200)].push_back(stream[at + 3] &
+                                                                                    0x0F);
+  }
+  for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
+    SCOPED_TRACE(cases[i].packets);
+    const PidCounts& counts = counters_->counts[0x0200 + i];
+    EXPECT_EQ(renumbered[static_cast<std::size_t>(i)], cases[i].renumbered);
+    EXPECT_EQ(counts.errors, cases[i].counts.errors);
+    EXPECT_EQ(counts.drops, cases[i].counts.drops);
+    EXPECT_EQ(counts.scrambled, cases[i].counts.scrambled);
+    EXPECT_EQ(counters_->packets[0x0200 + i],
+              static_cast<std::int64_t>(cases[i].renumbered.size()));
+  }
 }
 
 TEST_F(PacketPass, DamageAndCountedPacketsAreReportedAtTheirOffsets) {

@@ -16,10 +16,12 @@
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
 
+#include "output/messages.h"
 #include "tools/stream_generator.h"
 
 namespace corvane::testing {
@@ -170,6 +172,9 @@ std::string timeLinePattern(const char* format) {
     if (std::string_view(at).substr(0, 4) == "%02d") {
       pattern += "[0-9]{2}";
       at += 3;
+    } else if (std::string_view(at).substr(0, 4) == "%lld") {
+      pattern += "[0-9]+";
+      at += 3;
     } else if (std::string_view("\\^$.|?*+()[]{}").find(*at) != std::string_view::npos) {
       pattern += std::string("\\") + *at;
     } else {
@@ -177,6 +182,10 @@ std::string timeLinePattern(const char* format) {
     }
   }
   return pattern;
+}
+
+std::string withoutDamageCount(const std::string& err) {
+  return std::regex_replace(err, std::regex(timeLinePattern(msg::kDamageCounted)), "");
 }
 
 std::size_t occurrences(const std::string& text, const std::string& needle) {

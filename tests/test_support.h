@@ -36,6 +36,9 @@ std::string printed(const char* format, long long value);
 // A regular expression for a console line of the local time: each "%02d" field any two digits.
 std::string timeLinePattern(const char* format);
 
+// The console's text less its line of damage counted (errored, lost and scrambled packets).
+std::string withoutDamageCount(const std::string& err);
+
 // A UTF-8 text as code page 932 bytes.
 std::string toCp932(const std::string& utf8);
 
