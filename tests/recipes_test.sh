@@ -104,6 +104,25 @@ for name in a b; do expect_outcome "batch/$name.json" complete; done
 expect_outcome batch/c.json refused
 expect_same keep.ts rec.ts
 
+# Several machines with GNU parallel, here the local login ":": each recording repaired beside
+# itself, with its report, and the refused one listed; once more on a shared folder.
+if command -v parallel >/dev/null; then
+  mkdir machines
+  cp rec.ts machines/a.ts
+  cp refused.ts machines/c.ts
+  for shared in "" --shared; do
+    rm -f machines/*.000.ts machines/*.json
+    listed=$(bash "$recipes/machines.sh" machines $shared : 2>/dev/null)
+    expect_status 0 $? "machines.sh $shared"
+    [ "$listed" = "refused: c.ts" ] || fail "machines.sh $shared listed: $listed"
+    expect_same machines/a.000.ts one.ts
+    expect_outcome machines/a.json complete
+    expect_outcome machines/c.json refused
+  done
+else
+  fail "GNU parallel is missing"
+fi
+
 # EPGStation's encode job, as it runs one: its own environment, no output name, every line of
 # standard output parsed as JSON, then a cancel (SIGINT) part-way through a longer recording.
 mkdir epg
