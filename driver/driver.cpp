@@ -117,11 +117,7 @@ RunEnding passToEnd(PacketRules& rules, SourceReader& source, PassBuffer& buffer
     printErr(msg::kNotPacketBytes, static_cast<long long>(outputs.notPacketBytes));
   }
   PidCounts damage;
-  for (const PidCounts& counts : rules.counters.counts) {
-    damage.errors += counts.errors;
-    damage.drops += counts.drops;
-    damage.scrambled += counts.scrambled;
-  }
+  for (const PidCounts& counts : rules.counters.counts) damage += counts;
   if (damage.errors > 0 || damage.drops > 0 || damage.scrambled > 0) {
     // エラー %lld, ドロップ %lld, スクランブル %lld パケット.
     printErr(msg::kDamageCounted, static_cast<long long>(damage.errors),

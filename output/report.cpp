@@ -141,12 +141,6 @@ void putCounts(Report& report, const PidCounts& counts, std::int64_t packets) {
       ll(packets), ll(counts.errors), ll(counts.drops), ll(counts.scrambled));
 }
 
-void add(PidCounts& sum, const PidCounts& counts) {
-  sum.errors += counts.errors;
-  sum.drops += counts.drops;
-  sum.scrambled += counts.scrambled;
-}
-
 // Whose a PID of the source is, and what it carries.
 struct PidOwner {
   int program;  // 0 for none
@@ -413,10 +407,10 @@ void putServices(Report& report, const Multiplex* multiplex, const ContinuityCou
     }
   };
   eachPid([&](int pid, PidOwner owner) {
-    add(all, counters->counts[pid]);
+    all += counters->counts[pid];
     allPackets += counters->packets[pid];
     if (int i = indexOf(owner.program); i >= 0) {
-      add(sums[static_cast<std::size_t>(i)], counters->counts[pid]);
+      sums[static_cast<std::size_t>(i)] += counters->counts[pid];
       packets[static_cast<std::size_t>(i)] += counters->packets[pid];
     }
   });

@@ -52,7 +52,7 @@ bool renumberOutOfOrder(ContinuityCounters& counters, std::uint8_t* packet, int 
   }
   if (follows) {
     counters.expected[pid] = static_cast<std::uint16_t>(
-        0x10 | ((counter + 1) & 0x0F) | (duplicate ? ContinuityCounters::kDuplicated : 0));
+        kCounterTables.next[counter] | (duplicate ? ContinuityCounters::kDuplicated : 0));
     counters.shift[pid] = static_cast<std::uint16_t>(((output - counter) & 0x0F) << 8);
   } else {
     counters.shift[pid] = static_cast<std::uint16_t>(((output - (nextCounter - 1)) & 0x0F) << 8);

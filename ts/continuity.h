@@ -16,6 +16,13 @@ struct PidCounts {
   std::int64_t scrambled = 0;  // transport_scrambling_control not 00
 };
 
+inline PidCounts& operator+=(PidCounts& sum, const PidCounts& counts) {
+  sum.errors += counts.errors;
+  sum.drops += counts.drops;
+  sum.scrambled += counts.scrambled;
+  return sum;
+}
+
 struct ContinuityCounters {
   // Byte 3 of a PID's next packet, when it follows the last one in order with a clear payload:
   // transport_scrambling_control 00, a payload, and the source's counter after the last one.
@@ -45,7 +52,7 @@ struct CounterTables {
   std::uint16_t next[256];
   std::uint8_t renumbered[16 * 256];
 };
-constexpr CounterTables kCounterTables = [] {
+inline constexpr CounterTables kCounterTables = [] {
   CounterTables tables{};
   for (unsigned header = 0; header < 256; ++header) {
     tables.next[header] = static_cast<std::uint16_t>(0x10 | ((header + 1) & 0x0F));
