@@ -94,11 +94,12 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
     bool isStatus = equalsIgnoreCase(word, CORVANE_PATH("-status"));
     bool isReport = equalsIgnoreCase(word, CORVANE_PATH("-report"));
     bool isDropLog = equalsIgnoreCase(word, CORVANE_PATH("-droplog"));
+    bool isPlot = equalsIgnoreCase(word, CORVANE_PATH("-plot"));
     bool isJoints = equalsIgnoreCase(word, CORVANE_PATH("-joints"));
     bool isProgress = equalsIgnoreCase(word, CORVANE_PATH("-progress"));
 
     if (setting == nullptr && !isName && !isServices && !isStatus && !isReport && !isJoints &&
-        !isProgress && !isDropLog) {
+        !isProgress && !isDropLog && !isPlot) {
       // A positional name, also an unknown word that begins with '-'.
       if (!haveSource) {
         line.source = word;
@@ -128,10 +129,10 @@ bool readWords(const std::vector<Path>& arguments, CommandLine& line) {
       if (!choose(value, CORVANE_PATH("json"), CORVANE_PATH("text"), &line.settings.jsonProgress)) {
         return false;
       }
-    } else if (isReport || isDropLog) {
-      // A report or a drop log goes to a file of its own, never to a standard stream.
+    } else if (isReport || isDropLog || isPlot) {
+      // A report, a drop log or a picture goes to a file of its own, never to a standard stream.
       if (value.empty() || platform::namesStandardStream(value)) return false;
-      (isReport ? line.report : line.dropLog) = value;
+      (isReport ? line.report : isDropLog ? line.dropLog : line.plot) = value;
     } else if (setting != nullptr) {
       if (!choose(value, CORVANE_PATH("on"), CORVANE_PATH("off"), setting)) return false;
     } else if (equalsIgnoreCase(word, CORVANE_PATH("-i"))) {

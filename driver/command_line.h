@@ -51,6 +51,7 @@ struct CommandLine {
   platform::Path destination;
   platform::Path report;   // the JSON report's name; empty for none
   platform::Path dropLog;  // the drop log's name; empty for none
+  platform::Path plot;     // the picture's name; empty for none
   Settings settings;
 };
 

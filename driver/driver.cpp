@@ -75,6 +75,11 @@ RunEnding dropLogNotOpened(const CommandLine& line) {
   return failedWith(EndReason::dropLogOpenError);
 }
 
+RunEnding plotNotOpened(const CommandLine& line) {
+  printErr(msg::kPlotOpenFailed, platform::pathForConsole(line.plot).c_str());
+  return failedWith(EndReason::plotOpenError);
+}
+
 const char* outcomeName(RunEnd end) {
   switch (end) {
     case RunEnd::complete:
@@ -201,21 +206,26 @@ RunEnding repair(const CommandLine& line, RunOutputs& outputs, platform::FileHan
       status.failed) {
     printErr(msg::kWriteOpenError, status.code);  // 書込みファイルオープンエラー. error code %d.
     ending = failedWith(EndReason::destinationOpenError);
-  } else if (reportLeadsTo(outputs.report, output.file)) {
+  } else if (reportLeadsTo(outputs.report, output.file) ||
+             outputLeadsTo(outputs.plot.file, output.file)) {
     // Nothing of the source is in it yet.
     closeDestination(output);
+    bool report = reportLeadsTo(outputs.report, output.file);
     abandonReport(outputs.report);
-    return reportNotOpened(line);
+    abandonPlot(outputs.plot);
+    return report ? reportNotOpened(line) : plotNotOpened(line);
   } else {
     outputs.timeLog.programs = line.settings.allServices;
     outputs.progress.streamed = !platform::isRegularFile(sourceFile);
     if (!platform::fileSize(sourceFile, &outputs.progress.fileSize)) outputs.progress.fileSize = 0;
+    if (plotWanted(outputs.plot)) startPlot(outputs.plot, *multiplex, memory.counters);
     EventSink events = sinkTo(outputs);
     PacketRules rules{*multiplex, memory.counters, events, PacketWalker{framing}, ReadAhead{}};
     ending = passToEnd(rules, source, buffer, output, outputs);
   }
   outputs.sizes.sourceRead = buffer.read;
   reportServices(outputs.report, *multiplex, memory.counters);
+  plotServices(outputs.plot, *multiplex, memory.counters);
   return ending;
 }
 
@@ -261,6 +271,13 @@ RunEnding runOnFiles(const CommandLine& line, RunOutputs& outputs, RunMemory mem
     platform::closeFile(source);
     return dropLogNotOpened(line);
   }
+  if (!line.plot.empty() &&
+      openPlot(outputs.plot, line.plot, head, outputs.report, source, outputs.timeLog.file)
+          .failed) {
+    abandonReport(outputs.report);
+    platform::closeFile(source);
+    return plotNotOpened(line);
+  }
   if (reportWanted(outputs.report) && platform::isRegularFile(source)) {
     platform::fileSize(source, &outputs.sizes.sourceFile);
   }
@@ -299,7 +316,7 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   if (toStandardOutput && platform::standardOutputIsTerminal()) return showUsage().end;
   // Standard output carries the recording, or the JSON lines, and nothing else.
   sendOutputTextsToStandardError(toStandardOutput || line.settings.jsonProgress);
-  keepErrorTexts(!line.report.empty());
+  keepErrorTexts(!line.report.empty() || !line.plot.empty());
   RunOutputs outputs;
   if (line.settings.jsonProgress) outputs.progress.json = toStandardOutput ? stderr : stdout;
 
@@ -323,6 +340,7 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   RunEnding ending = runOnFiles(line, outputs, RunMemory{buffer.get(), *counters});
   if (ending.leavesNothing) {
     abandonReport(outputs.report);
+    abandonPlot(outputs.plot);
     if (outputs.timeLog.stream != nullptr) {
       closeTimeLog(outputs.timeLog);
       platform::removeFile(timeLogPath(line));
@@ -333,6 +351,14 @@ RunEnd run(const std::vector<platform::Path>& arguments, SettingsPlace settingsP
   if (IoStatus log = closeTimeLog(outputs.timeLog); log.failed && ending.end != RunEnd::failed) {
     printErr(msg::kWriteError, log.code);  // データ書き込み中にエラーが発生しました. error code %d.
     ending = failedWith(EndReason::logWriteError);
+  }
+  // The picture before the report, whose outcome then tells whether the picture was written.
+  if (IoStatus plot = finishPlot(outputs.plot, ReportEnd{outputs.sizes, outcomeName(ending.end),
+                                                         ending.reason, errorTextsInUtf8()});
+      plot.failed) {
+    printErr(msg::kWriteError,
+             plot.code);  // データ書き込み中にエラーが発生しました. error code %d.
+    ending = failedWith(EndReason::plotWriteError);
   }
   if (IoStatus report = finishReport(
           outputs.report,

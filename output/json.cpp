@@ -4,9 +4,6 @@
 
 namespace corvane {
 
-namespace {
-
-// The length of the UTF-8 sequence that starts at `text`, or 0 when it is not a valid one.
 int utf8Length(const unsigned char* text) {
   unsigned char lead = text[0];
   int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
@@ -20,8 +17,6 @@ int utf8Length(const unsigned char* text) {
   }
   return length;
 }
-
-}  // namespace
 
 std::string jsonString(const std::string& text) {
   std::string json = "\"";

@@ -26,6 +26,8 @@ inline constexpr char kLogOpenFailed[] = "Open Log File: %s failed\n";
 inline constexpr char kReportOpenFailed[] = "Open Report File: %s failed\n";
 // The drop log cannot be written where it is asked for, or its name leads to a file of the run.
 inline constexpr char kDropLogOpenFailed[] = "Open Drop Log File: %s failed\n";
+// The picture likewise.
+inline constexpr char kPlotOpenFailed[] = "Open Plot File: %s failed\n";
 
 // 読込みファイルオープンエラー. error code %d.\n
 inline constexpr char kReadOpenError[] = "\x93\xC7\x8D\x9E\x82\xDD\x83t\x83@\x83" "C\x83\x8B\x83I\x81[\x83v\x83\x93\x83G\x83\x89\x81[. error code %d.\n";
@@ -167,6 +169,7 @@ inline constexpr char kUsageBody[] =
     "          -joints {classic|clean} : move every stream at a joint\n"
     "          -progress {text|json} : progress as JSON lines\n"
     "          -droplog FILE       : write each PID's drops to FILE\n"
+    "          -plot FILE.svg      : draw each service's timeline in FILE.svg\n"
     "\n\n";
 
 }  // namespace corvane::msg

@@ -19,4 +19,11 @@ void receiveReportedEvent(const EventSink& sink, const Event& event) {
   receiveEvent(sink, event);
 }
 
+void receivePlottedEvent(const EventSink& sink, const Event& event) {
+  RunOutputs& run = *static_cast<RunOutputs*>(sink.outputs);
+  plotEvent(run.plot, event);
+  if (reportWanted(run.report)) reportEvent(run.report, event);
+  receiveEvent(sink, event);
+}
+
 }  // namespace corvane

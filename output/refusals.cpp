@@ -71,8 +71,10 @@ const char* reasonCode(EndReason reason) {
                                     "read-error",
                                     "write-error",
                                     "log-write-error",
-                                    "report-write-error"};
-  static_assert(std::size(kCodes) == static_cast<std::size_t>(EndReason::reportWriteError) + 1);
+                                    "report-write-error",
+                                    "plot-open-error",
+                                    "plot-write-error"};
+  static_assert(std::size(kCodes) == static_cast<std::size_t>(EndReason::plotWriteError) + 1);
   return kCodes[static_cast<std::size_t>(reason)];
 }
 

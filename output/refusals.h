@@ -21,6 +21,8 @@ enum class EndReason : std::uint8_t {
   writeError,
   logWriteError,
   reportWriteError,
+  plotOpenError,
+  plotWriteError,
 };
 
 // The reasons as the report and the last JSON progress line name them: stable codes that scripts

@@ -1,11 +1,11 @@
 #include "output/report.h"
 
 #include <cstdarg>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "output/json.h"
+#include "output/service_facts.h"
 #include "output/text_stream.h"
 #include "ts/timestamp.h"
 
@@ -117,49 +117,10 @@ void putJumpEvent(Report& report, const char* type, const Event& event) {
   put(report, "}");
 }
 
-// The coding of a PID of the service: as its last PMT listed it, or for the one service as the
-// one-service reader takes its streams.
-StreamCoding codingOf(const Service& service, int pid, StreamRole role) {
-  for (int i = 0; i < service.listing.count; ++i) {
-    if (service.listing.streams[i].pid == pid) return service.listing.streams[i].coding;
-  }
-  switch (role) {
-    case StreamRole::video:
-      return streamCodingOf(service.pids.videoCoding);
-    case StreamRole::audio:
-      return StreamCoding::aac;
-    case StreamRole::caption:
-      return StreamCoding::caption;
-    default:
-      return StreamCoding::other;
-  }
-}
-
 void putCounts(Report& report, const PidCounts& counts, std::int64_t packets) {
   put(report,
       "\"counts\": {\"packets\": %lld, \"errors\": %lld, \"drops\": %lld, \"scrambled\": %lld}",
       ll(packets), ll(counts.errors), ll(counts.drops), ll(counts.scrambled));
-}
-
-// Whose a PID of the source is, and what it carries.
-struct PidOwner {
-  int program;  // 0 for none
-  const char* kind;
-};
-
-PidOwner ownerOf(const Multiplex& multiplex, int pid) {
-  for (const Program& program : multiplex.programs) {
-    if (program.pmtPid == pid) return {program.number, "table"};
-  }
-  if (const Service* service = multiplex.pids.service[pid]) {
-    const ProgramPids& pids = service->pids;
-    StreamRole role = containsPid(pids.video, pid)      ? StreamRole::video
-                      : containsPid(pids.audio, pid)    ? StreamRole::audio
-                      : containsPid(pids.captions, pid) ? StreamRole::caption
-                                                        : StreamRole::other;
-    return {service->programNumber, roleNames(role).key};
-  }
-  return {0, pid < 0x0030 ? "table" : "other"};  // PSI and SI, and the null packets
 }
 
 void putService(Report& report, int program, int pmtPid, const Service* service,
@@ -203,54 +164,6 @@ void putService(Report& report, int program, int pmtPid, const Service* service,
   put(report, "}");
 }
 
-bool leadsTo(const OutputFile& output, platform::FileHandle file) {
-  return file != platform::kNoFile && !output.path.empty() &&
-         (platform::isSameFile(file, output.path) || platform::isSameFile(file, output.temporary));
-}
-
-// Opens the file under its temporary name, `path` with ".tmp". A name that is one of `taken`, or
-// leads to a file the run reads or writes, would lose it when the file is renamed over it.
-IoStatus openOutputFile(OutputFile& output, const platform::Path& path,
-                        std::initializer_list<platform::Path> taken, platform::FileHandle source,
-                        platform::FileHandle timeLog) {
-  output.path = path;
-  output.temporary = path + CORVANE_PATH(".tmp");
-  for (const platform::Path& name : {output.path, output.temporary}) {
-    for (const platform::Path& other : taken) {
-      if (!other.empty() && platform::equalsIgnoreCase(name, other)) return IoStatus{true, 0};
-    }
-  }
-  if (leadsTo(output, source) || leadsTo(output, timeLog)) return IoStatus{true, 0};
-  platform::FileHandle file = platform::openForWriting(output.temporary);
-  if (file == platform::kNoFile) return IoStatus{true, platform::lastErrorCode()};
-  if (leadsTo(output, source) || leadsTo(output, timeLog) || !platform::emptyFile(file)) {
-    platform::closeFile(file);
-    return IoStatus{true, 0};
-  }
-  output.stream = platform::streamOver(file);
-  if (output.stream == nullptr) return IoStatus{true, platform::lastErrorCode()};
-  return IoStatus{};
-}
-
-// Closes the file and gives it its name; on failure the temporary file goes.
-IoStatus finishOutputFile(OutputFile& output) {
-  if (output.stream == nullptr) return IoStatus{};
-  IoStatus status = closeText(output.stream, output.error);
-  output.stream = nullptr;
-  if (!status.failed && !platform::renameFile(output.temporary, output.path)) {
-    status = IoStatus{true, platform::lastErrorCode()};
-  }
-  if (status.failed) platform::removeFile(output.temporary);
-  return status;
-}
-
-void abandonOutputFile(OutputFile& output) {
-  if (output.stream == nullptr) return;
-  std::fclose(output.stream);
-  output.stream = nullptr;
-  platform::removeFile(output.temporary);
-}
-
 // hh:mm:ss.mmm of a 27 MHz time, or "-" before the service's first PCR.
 std::string clockText(std::int64_t pcr) {
   if (pcr < 0) return "-";
@@ -264,7 +177,7 @@ std::string clockText(std::int64_t pcr) {
 }  // namespace
 
 bool reportLeadsTo(const Report& report, platform::FileHandle file) {
-  return leadsTo(report.file, file) || leadsTo(report.dropLog, file);
+  return outputLeadsTo(report.file, file) || outputLeadsTo(report.dropLog, file);
 }
 
 IoStatus openDropLog(Report& report, const platform::Path& path, const ReportHead& head,
@@ -391,41 +304,19 @@ void putServices(Report& report, const Multiplex* multiplex, const ContinuityCou
   if (report.servicesWritten) return;
   report.servicesWritten = true;
   // Each service's counts, in the order of its program, and all of them.
-  std::vector<PidCounts> sums(multiplex != nullptr ? multiplex->programs.size() : 0);
-  std::vector<std::int64_t> packets(sums.size());
-  PidCounts all;
-  std::int64_t allPackets = 0;
-  auto indexOf = [&](int program) {
-    for (std::size_t i = 0; i < sums.size(); ++i) {
-      if (multiplex->programs[i].number == program) return static_cast<int>(i);
-    }
-    return -1;
-  };
-  auto eachPid = [&](auto visit) {
-    for (int pid = 0; counters != nullptr && pid < kPidCount; ++pid) {
-      if (counters->packets[pid] > 0) visit(pid, ownerOf(*multiplex, pid));
-    }
-  };
-  eachPid([&](int pid, PidOwner owner) {
-    all += counters->counts[pid];
-    allPackets += counters->packets[pid];
-    if (int i = indexOf(owner.program); i >= 0) {
-      sums[static_cast<std::size_t>(i)] += counters->counts[pid];
-      packets[static_cast<std::size_t>(i)] += counters->packets[pid];
-    }
-  });
-
+  CountSums sums = multiplex != nullptr ? sumCounts(*multiplex, *counters) : CountSums{};
   put(report, "%s],\n  \"services\": [", report.events == 0 ? "" : "\n  ");
-  for (std::size_t i = 0; i < sums.size(); ++i) {
+  for (std::size_t i = 0; i < sums.programs.size(); ++i) {
     const Program& program = multiplex->programs[i];
     int tally = tallyIndex(report, program.number);
     putService(report, program.number, program.pmtPid, program.service.get(),
-               tally >= 0 ? report.services[tally] : ServiceTally{}, sums[i], packets[i], i == 0);
+               tally >= 0 ? report.services[tally] : ServiceTally{}, sums.programs[i],
+               sums.programPackets[i], i == 0);
   }
-  put(report, "%s],\n  \"pids\": [", sums.empty() ? "" : "\n  ");
+  put(report, "%s],\n  \"pids\": [", sums.programs.empty() ? "" : "\n  ");
   bool first = true;
   if (report.dropLog.stream != nullptr && report.listedDrops > 0) putLog(report.dropLog, "\n");
-  eachPid([&](int pid, PidOwner owner) {
+  auto visit = [&](int pid, PidOwner owner) {
     const PidCounts& counts = counters->counts[pid];
     put(report, "%s\n    {\"pid\": %d, ", first ? "" : ",", pid);
     putPid(report, "program", owner.program);
@@ -439,9 +330,10 @@ void putServices(Report& report, const Multiplex* multiplex, const ContinuityCou
              pid, ll(counts.errors), ll(counts.drops), ll(counts.scrambled),
              ll(counters->packets[pid]), owner.kind);
     }
-  });
+  };
+  if (multiplex != nullptr) eachSeenPid(*multiplex, *counters, visit);
   put(report, "%s],\n  ", first ? "" : "\n  ");
-  putCounts(report, all, allPackets);
+  putCounts(report, sums.all, sums.allPackets);
   put(report, ",\n");
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "output/output_file.h"
 #include "platform/platform.h"
 #include "service/events.h"
 #include "service/multiplex.h"
@@ -28,14 +29,6 @@ struct ServiceTally {
   std::int64_t pmtChanges = 0;
   std::int64_t unjoinedStretches = 0;
   std::int64_t randomAccessPacket = -1;  // the packet index of its first random-access picture
-};
-
-// A file of the run's outputs, written under a temporary name and renamed at the end.
-struct OutputFile {
-  std::FILE* stream = nullptr;  // null while none is written
-  platform::Path path;          // its own name
-  platform::Path temporary;     // the name it is written under
-  int error = 0;                // the system's code of the first write that failed
 };
 
 // The first drops and errored packets are listed with their places; the rest are counted.

@@ -48,6 +48,7 @@ TEST(Driver, UsageTextIsExact) {
             "          -joints {classic|clean} : move every stream at a joint\n"
             "          -progress {text|json} : progress as JSON lines\n"
             "          -droplog FILE       : write each PID's drops to FILE\n"
+            "          -plot FILE.svg      : draw each service's timeline in FILE.svg\n"
             "\n\n" +
                 std::string(msg::kUsagePressEnter));
 }
