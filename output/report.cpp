@@ -110,9 +110,10 @@ void putJumpEvent(Report& report, const char* type, const Event& event) {
   put(report, ", ");
   putTime(report, "after", event.source);
   if (event.kind == EventKind::joint) {
-    // The time the joint took out of the timeline: the source's step less the output's.
+    // The time the joint took out of the timeline: the source's step less the output's, also
+    // when the source's clock wrapped between them.
     put(report, ", ");
-    putTime(report, "gap", event.ptsOffset - event.prevPtsOffset);
+    putTime(report, "gap", ptsStep(event.ptsOffset - event.prevPtsOffset));
   }
   put(report, "}");
 }

@@ -26,6 +26,14 @@ constexpr std::int64_t pcrAsWritten(std::int64_t value) {
   return (base % kBaseModulus + kBaseModulus) % kBaseModulus * 300 + extension;
 }
 
+// A step between two times that 33-bit fields carry, 90 kHz, as the nearest either way: a step of
+// more than half the fields' range goes the other way round their wrap.
+constexpr std::int64_t ptsStep(std::int64_t step) {
+  constexpr std::int64_t kModulus = std::int64_t{1} << 33;
+  std::int64_t rest = (step % kModulus + kModulus) % kModulus;
+  return rest > kModulus / 2 ? rest - kModulus : rest;
+}
+
 // 90 kHz value of the five-byte PTS or DTS field; prefix and marker bits are ignored.
 std::int64_t readPesTimestamp(const std::uint8_t* field);
 
