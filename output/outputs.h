@@ -17,18 +17,20 @@ struct RunOutputs {
   Plot plot;
   std::int64_t notPacketBytes = 0;  // bytes the pass left as they were, as no packet's
   FileSizes sizes;                  // for the report's end
+  // The event kinds that the time log or the picture take, one bit for each: one test for the
+  // rest. Set with the sink.
+  unsigned takenKinds = 0;
 };
 
-// Hands an event to the time log and the progress lines; the sink's `outputs` is a RunOutputs.
+// Hands an event to the time log, the progress lines and the picture; the sink's `outputs` is a
+// RunOutputs.
 void receiveEvent(const EventSink& sink, const Event& event);
 // The same, and to the report first.
 void receiveReportedEvent(const EventSink& sink, const Event& event);
-// The same, and to the picture first.
-void receivePlottedEvent(const EventSink& sink, const Event& event);
 
-// A run without a report or a picture pays nothing for them per event.
+// A run without a report pays nothing for it per event, nor one without a picture for that.
 inline EventSink sinkTo(RunOutputs& outputs) {
-  if (plotWanted(outputs.plot)) return EventSink{receivePlottedEvent, &outputs};
+  outputs.takenKinds = (outputs.timeLog.stream != nullptr ? ~0u : 0u) | outputs.plot.kinds;
   return EventSink{reportWanted(outputs.report) ? receiveReportedEvent : receiveEvent, &outputs};
 }
 

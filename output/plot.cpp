@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <iterator>
+#include <memory>
 #include <string_view>
 
 #include "output/json.h"
@@ -199,6 +200,14 @@ void startPlot(Plot& plot, const Multiplex& multiplex, const ContinuityCounters&
   plot.markCapacity = std::min(kPlotMarks, kPlotMarkBudget / services);
   plot.panels.reserve(kMaxServices + 1);
   plot.streamDamage.marks.reserve(kDamageMarks);
+  for (EventKind kind :
+       {EventKind::pcrRebased, EventKind::joint, EventKind::wrap, EventKind::pidChanged,
+        EventKind::erroredPacket, EventKind::drop, EventKind::syncLost}) {
+    plot.kinds |= 1u << static_cast<int>(kind);
+  }
+  // The one service of a recording has a PCR; a service of a multiplex may have none, and its
+  // anchor's times then stand for it.
+  if (!multiplex.oneService) plot.kinds |= 1u << static_cast<int>(EventKind::jumpTestPes);
 }
 
 void plotEvent(Plot& plot, const Event& event) {
@@ -221,13 +230,13 @@ void plotEvent(Plot& plot, const Event& event) {
     case EventKind::wrap:
       if (PlotPanel* panel = panelOf(plot, event.program)) {
         // The time taken out of the timeline; a wrap, which is followed, takes out none.
-        std::int64_t gap = event.ptsOffset - event.prevPtsOffset;
+        std::int64_t gap = ptsStep(event.ptsOffset - event.prevPtsOffset);
         bool joint = event.kind == EventKind::joint;
         addMark(*panel, PlotMark{.kind = joint ? MarkKind::joint : MarkKind::wrap,
                                  .pid = event.pid,
                                  .offset = event.offset,
                                  .lastOffset = event.offset,
-                                 .value = joint ? gap : gap + kMaxPts});
+                                 .value = gap});
         panel->breakPending = panel->breakPending || joint;
       }
       return;
@@ -251,15 +260,15 @@ void plotEvent(Plot& plot, const Event& event) {
           program == 0 && owner != nullptr) {
         program = owner->programNumber;
       }
-      if (PlotPanel* panel = program != 0 ? panelOf(plot, program) : nullptr) {
-        addDamage(panel->damage, PlotMark{.kind = event.kind == EventKind::drop ? MarkKind::drop
-                                                                                : MarkKind::errored,
-                                          .pid = event.pid,
-                                          .offset = event.offset,
-                                          .lastOffset = event.offset,
-                                          .value = event.value,
-                                          .previous = event.previous});
-      }
+      // Damage to the tables and other PIDs that no service owns is the whole stream's.
+      PlotPanel* panel = program != 0 ? panelOf(plot, program) : nullptr;
+      addDamage(panel != nullptr ? panel->damage : plot.streamDamage,
+                PlotMark{.kind = event.kind == EventKind::drop ? MarkKind::drop : MarkKind::errored,
+                         .pid = event.pid,
+                         .offset = event.offset,
+                         .lastOffset = event.offset,
+                         .value = event.value,
+                         .previous = event.previous});
       return;
     }
     case EventKind::syncLost:
@@ -276,9 +285,6 @@ void plotEvent(Plot& plot, const Event& event) {
 void plotServices(Plot& plot, const Multiplex& multiplex, const ContinuityCounters& counters) {
   if (!plotWanted(plot)) return;
   if (plot.multiplex == nullptr) startPlot(plot, multiplex, counters);
-  CountSums sums = sumCounts(multiplex, counters);
-  plot.counts = sums.all;
-  plot.packets = sums.allPackets;
   for (std::size_t i = 0; i < multiplex.programs.size(); ++i) {
     const Program& program = multiplex.programs[i];
     const Service* service = program.service.get();
@@ -288,8 +294,15 @@ void plotServices(Plot& plot, const Multiplex& multiplex, const ContinuityCounte
     panel->repaired = true;
     panel->order = static_cast<int>(i);
     countScrambled(counters, *panel, panel->samples > 0 ? panel->last.offset : 0);
-    panel->counts = sums.programs[i];
-    panel->packets = sums.programPackets[i];
+    // The counts of its PIDs, and of its PMT's.
+    takePids(*panel);
+    for (int k = 0; k <= panel->pidCount; ++k) {
+      int pid = k < panel->pidCount ? panel->pids[k] : program.pmtPid;
+      panel->counts += counters.counts[pid];
+      panel->packets += counters.packets[pid];
+    }
+    plot.counts += panel->counts;
+    plot.packets += panel->packets;
     char text[96];
     std::snprintf(text, sizeof text, "program %d (PMT 0x%04X)", program.number, program.pmtPid);
     panel->heading = text;
@@ -333,6 +346,16 @@ std::string xmlText(const std::string& text) {
   std::string xml;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
   for (std::size_t i = 0; i < text.size();) {
+    // Plain ASCII goes as it is, in runs.
+    std::size_t plain = i;
+    while (plain < text.size() && bytes[plain] >= 0x20 && bytes[plain] < 0x7F &&
+           bytes[plain] != '&' && bytes[plain] != '<' && bytes[plain] != '>' &&
+           bytes[plain] != '"') {
+      ++plain;
+    }
+    xml.append(text, i, plain - i);
+    i = plain;
+    if (i == text.size()) break;
     unsigned char c = bytes[i];
     int length = c < 0x80 ? 1 : utf8Length(bytes + i);
     if (c == '&') {
@@ -389,6 +412,88 @@ double niceStep(double range, int ticks) {
   return 10 * power;
 }
 
+// A count of tenths as a number, "12.3" or "-0.5" (with `sign`, "+0.5"), and the end: printf's
+// floating-point conversion would cost more than the rest of the picture. At most 13 characters.
+char* writeTenths(char* at, std::int32_t tenths, bool sign = false) {
+  if (tenths < 0 || sign) *at++ = tenths < 0 ? '-' : '+';
+  std::uint32_t magnitude =
+      tenths < 0 ? 0u - static_cast<std::uint32_t>(tenths) : static_cast<std::uint32_t>(tenths);
+  char digits[10];
+  int length = 0;
+  std::uint32_t whole = magnitude / 10;
+  do {
+    digits[length++] = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole > 0);
+  while (length > 0) *at++ = digits[--length];
+  *at++ = '.';
+  *at++ = static_cast<char>('0' + magnitude % 10);
+  return at;
+}
+
+// A step between points, most often under ten pixels either way.
+char* writeStep(char* at, std::int32_t tenths) {
+  if (tenths <= -100 || tenths >= 100) return writeTenths(at, tenths);
+  if (tenths < 0) *at++ = '-';
+  auto magnitude = static_cast<std::uint32_t>(tenths < 0 ? -tenths : tenths);
+  *at++ = static_cast<char>('0' + magnitude / 10);
+  *at++ = '.';
+  *at++ = static_cast<char>('0' + magnitude % 10);
+  return at;
+}
+
+// The nearest count of tenths; a value far beyond any picture is cut to what the count holds.
+std::int32_t tenthsOf(double value) {
+  double scaled = std::clamp(value * 10, -1e9, 1e9);
+  return static_cast<std::int32_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
+}
+
+struct Tenths {
+  char text[16];
+};
+Tenths tenths(double value, bool sign = false) {
+  Tenths result{};
+  writeTenths(result.text, tenthsOf(value), sign);
+  return result;
+}
+
+// A line through points, as the `d` of an SVG path: each point after the first relative to the
+// one before, so that most take a few digits.
+struct PathText {
+  explicit PathText(std::size_t points) : d(new char[points * kMostPerPoint + 1]) {}
+  static constexpr std::size_t kMostPerPoint = 2 * 13 + 3;
+  std::unique_ptr<char[]> d;
+  std::size_t length = 0;
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+
+  const char* text() {
+    d[length] = 0;
+    return d.get();
+  }
+};
+void addToPath(PathText& path, double x, double y, bool move) {
+  std::int32_t tx = tenthsOf(x);
+  std::int32_t ty = tenthsOf(y);
+  char* start = path.d.get() + path.length;
+  char* at = start;
+  if (move) {
+    *at++ = 'M';
+    at = writeTenths(at, tx);
+    *at++ = ' ';
+    at = writeTenths(at, ty);
+    *at++ = 'l';
+  } else {
+    at = writeStep(at, tx - path.x);
+    *at++ = ' ';
+    at = writeStep(at, ty - path.y);
+    *at++ = ' ';
+  }
+  path.length += static_cast<std::size_t>(at - start);
+  path.x = tx;
+  path.y = ty;
+}
+
 struct Frame {
   double left, top, width, height;
 };
@@ -431,8 +536,8 @@ std::string markTitle(const PlotMark& mark) {
   switch (mark.kind) {
     case MarkKind::joint:
     case MarkKind::wrap:
-      return formatted("%s at byte %lld, %+.1f s", markClass(mark.kind), ll(mark.offset),
-                       static_cast<double>(mark.value) / 90000.0);
+      return formatted("%s at byte %lld, %s s", markClass(mark.kind), ll(mark.offset),
+                       tenths(static_cast<double>(mark.value) / 90000.0, true).text);
     case MarkKind::pmtChange:
       return formatted("PMT change at byte %lld: %s PID %s to %s", ll(mark.offset),
                        roleNames(mark.role).key, pidText(mark.previous).c_str(),
@@ -460,10 +565,10 @@ void drawDamage(Plot& plot, const Area& area, const PlotMark& mark, int row) {
   double from = area.x(mark.offset);
   double width = std::max(2.0, area.x(mark.lastOffset) - from);
   put(plot,
-      "<g class=\"mark %s\"><title>%s</title><rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" "
+      "<g class=\"mark %s\"><title>%s</title><rect x=\"%s\" y=\"%s\" width=\"%s\" "
       "height=\"4\" fill=\"%s\"/></g>\n",
-      markClass(mark.kind), xmlText(markTitle(mark)).c_str(), from - 1, area.bottom + 2 + 5 * row,
-      width, markColour(mark.kind));
+      markClass(mark.kind), xmlText(markTitle(mark)).c_str(), tenths(from - 1).text,
+      tenths(area.bottom + 2 + 5 * row).text, tenths(width).text, markColour(mark.kind));
 }
 
 // A joint or a wrap: a line across the area with its gap above; a PMT change: a tick on the axis.
@@ -472,18 +577,30 @@ void drawMark(Plot& plot, const Area& area, const PlotMark& mark) {
   std::string title = xmlText(markTitle(mark));
   if (mark.kind == MarkKind::pmtChange) {
     put(plot,
-        "<g class=\"mark pmt-change\"><title>%s</title><path d=\"M%.1f %.1fl-4 -8h8z\" "
+        "<g class=\"mark pmt-change\"><title>%s</title><path d=\"M%s %sl-4 -8h8z\" "
         "fill=\"%s\"/></g>\n",
-        title.c_str(), x, area.bottom, markColour(mark.kind));
+        title.c_str(), tenths(x).text, tenths(area.bottom).text, markColour(mark.kind));
     return;
   }
   put(plot,
-      "<g class=\"mark %s\"><title>%s</title><line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" "
-      "y2=\"%.1f\" stroke=\"%s\" stroke-dasharray=\"%s\"/><text x=\"%.1f\" y=\"%.1f\" "
-      "fill=\"%s\" font-size=\"10\">%+.1f s</text></g>\n",
-      markClass(mark.kind), title.c_str(), x, area.top, x, area.bottom, markColour(mark.kind),
-      mark.kind == MarkKind::joint ? "6 3" : "2 2", x + 2, area.top + 10, markColour(mark.kind),
-      static_cast<double>(mark.value) / 90000.0);
+      "<g class=\"mark %s\"><title>%s</title><line x1=\"%s\" y1=\"%s\" x2=\"%s\" "
+      "y2=\"%s\" stroke=\"%s\" stroke-dasharray=\"%s\"/><text x=\"%s\" y=\"%s\" "
+      "fill=\"%s\" font-size=\"10\">%s s</text></g>\n",
+      markClass(mark.kind), title.c_str(), tenths(x).text, tenths(area.top).text, tenths(x).text,
+      tenths(area.bottom).text, markColour(mark.kind), mark.kind == MarkKind::joint ? "6 3" : "2 2",
+      tenths(x + 2).text, tenths(area.top + 10).text, markColour(mark.kind),
+      tenths(static_cast<double>(mark.value) / 90000.0, true).text);
+}
+
+void drawLine(Plot& plot, double x1, double y1, double x2, double y2, const char* stroke) {
+  put(plot, "<line x1=\"%s\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"%s\"/>\n", tenths(x1).text,
+      tenths(y1).text, tenths(x2).text, tenths(y2).text, stroke);
+}
+
+// `text` is XML already; `style` holds its attributes besides the place.
+void drawText(Plot& plot, double x, double y, const char* style, const std::string& text) {
+  put(plot, "<text x=\"%s\" y=\"%s\" %s>%s</text>\n", tenths(x).text, tenths(y).text, style,
+      text.c_str());
 }
 
 // The points of a panel, the last sample included.
@@ -501,9 +618,9 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
                const ReportEnd& end) {
   put(plot, "<g class=\"panel\" id=\"program-%d\">\n", panel.program);
   put(plot,
-      "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
-      "stroke=\"#cccccc\"/>\n",
-      frame.left + 2, frame.top + 2, frame.width - 4, frame.height - 4);
+      "<rect x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"none\" stroke=\"#cccccc\"/>\n",
+      tenths(frame.left + 2).text, tenths(frame.top + 2).text, tenths(frame.width - 4).text,
+      tenths(frame.height - 4).text);
   const std::int64_t* marks = panel.markCounts;
   std::string counts =
       counted(marks[static_cast<int>(MarkKind::joint)], "joint", "joints") + ", " +
@@ -514,10 +631,8 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
                 ll(panel.counts.drops), ll(panel.counts.scrambled));
   if (panel.unmarked > 0) counts += formatted(" (%lld more marks not drawn)", ll(panel.unmarked));
   if (panel.fromPts) counts += formatted("; no PCR: the times are PID 0x%04X's PTS", panel.anchor);
-  put(plot, "<text x=\"%.1f\" y=\"%.1f\" font-weight=\"bold\">%s</text>\n", frame.left + 8,
-      frame.top + 16, xmlText(panel.heading).c_str());
-  put(plot, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\">%s</text>\n", frame.left + 8,
-      frame.top + 30, xmlText(counts).c_str());
+  drawText(plot, frame.left + 8, frame.top + 16, "font-weight=\"bold\"", xmlText(panel.heading));
+  drawText(plot, frame.left + 8, frame.top + 30, "font-size=\"10\"", xmlText(counts));
 
   std::vector<PlotPoint> points = pointsOf(panel);
   Area area{frame.left + 56,
@@ -542,10 +657,9 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
   area.low = std::floor(area.low / step) * step;
   area.high = std::max(area.low + step, std::ceil(area.high / step) * step);
   for (double tick = area.low; tick <= area.high + step / 2; tick += step) {
-    put(plot,
-        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#eeeeee\"/><text "
-        "x=\"%.1f\" y=\"%.1f\" font-size=\"10\" text-anchor=\"end\">%g s</text>\n",
-        area.left, area.y(tick), area.right, area.y(tick), area.left - 4, area.y(tick) + 3, tick);
+    drawLine(plot, area.left, area.y(tick), area.right, area.y(tick), "#eeeeee");
+    drawText(plot, area.left - 4, area.y(tick) + 3, "font-size=\"10\" text-anchor=\"end\"",
+             formatted("%g s", tick));
   }
   // The x axis: MB, and under it the output's time there.
   double megabytes = static_cast<double>(area.bytes) / 1048576.0;
@@ -553,46 +667,44 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
   for (double mb = 0; mb <= megabytes + 1e-9; mb += mbStep) {
     auto offset = static_cast<std::int64_t>(mb * 1048576.0);
     double x = area.x(offset);
-    put(plot,
-        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#999999\"/><text "
-        "x=\"%.1f\" y=\"%.1f\" font-size=\"10\" text-anchor=\"middle\">%g MB</text>\n",
-        x, area.bottom, x, area.bottom + 16, x, area.bottom + 26, mb);
+    drawLine(plot, x, area.bottom, x, area.bottom + 16, "#999999");
+    drawText(plot, x, area.bottom + 26, "font-size=\"10\" text-anchor=\"middle\"",
+             formatted("%g MB", mb));
     auto at = std::upper_bound(
         points.begin(), points.end(), offset,
         [](std::int64_t value, const PlotPoint& point) { return value < point.offset; });
     if (at != points.begin() || (!points.empty() && offset == 0)) {
       if (at == points.begin()) ++at;
-      put(plot,
-          "<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" text-anchor=\"middle\" "
-          "fill=\"#1f77b4\">%s</text>\n",
-          x, area.bottom + 38, clockText(std::prev(at)->output).c_str());
+      drawText(plot, x, area.bottom + 38,
+               "font-size=\"10\" text-anchor=\"middle\" fill=\"#1f77b4\"",
+               clockText(std::prev(at)->output));
     }
   }
-  put(plot, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#333333\"/>\n",
-      area.left, area.bottom, area.right, area.bottom);
+  drawLine(plot, area.left, area.bottom, area.right, area.bottom, "#333333");
 
   // The lines: the repaired one whole, the source's broken at each joint.
   if (!points.empty()) {
-    const char* sourceLine =
-        "<polyline class=\"source\" fill=\"none\" stroke=\"#ff7f0e\" stroke-width=\"3\" "
-        "stroke-opacity=\"0.8\" points=\"";
-    put(plot, "%s", sourceLine);
+    PathText source(points.size());
+    PathText output(points.size());
+    int lastColumn = -1;
     for (const PlotPoint& point : points) {
-      if (point.opensStretch && &point != &points.front()) {
-        put(plot, "\"/>\n%s", sourceLine);
-      }
-      put(plot, "%.1f,%.1f ", area.x(point.offset), area.y(sourceSeconds(point)));
+      double x = area.x(point.offset);
+      bool first = &point == &points.front();
+      // A line shows one point in each column of pixels; a break and the end are kept.
+      auto column = static_cast<int>(x);
+      if (column == lastColumn && !point.opensStretch && &point != &points.back()) continue;
+      lastColumn = column;
+      addToPath(source, x, area.y(sourceSeconds(point)), first || point.opensStretch);
+      addToPath(output, x, area.y(outputSeconds(point)), first);
     }
     put(plot,
-        "\"/>\n<polyline class=\"output\" fill=\"none\" stroke=\"#1f77b4\" "
-        "stroke-width=\"1.5\" points=\"");
-    for (const PlotPoint& point : points) {
-      put(plot, "%.1f,%.1f ", area.x(point.offset), area.y(outputSeconds(point)));
-    }
-    put(plot, "\"/>\n");
+        "<path class=\"source\" fill=\"none\" stroke=\"#ff7f0e\" stroke-width=\"3\" "
+        "stroke-opacity=\"0.8\" d=\"%s\"/>\n<path class=\"output\" fill=\"none\" "
+        "stroke=\"#1f77b4\" stroke-width=\"1.5\" d=\"%s\"/>\n",
+        source.text(), output.text());
   } else {
-    put(plot, "<text x=\"%.1f\" y=\"%.1f\" fill=\"#999999\">no timestamps were rebased</text>\n",
-        area.left + 8, (area.top + area.bottom) / 2);
+    drawText(plot, area.left + 8, (area.top + area.bottom) / 2, "fill=\"#999999\"",
+             "no timestamps were rebased");
   }
   for (const PlotMark& mark : panel.marks) drawMark(plot, area, mark);
   for (const PlotMark& mark : panel.damage.marks) drawDamage(plot, area, mark, 0);
@@ -602,9 +714,10 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
       end.sizes.destination < area.bytes) {
     double x = area.x(end.sizes.destination);
     put(plot,
-        "<g class=\"mark end\"><title>%s at byte %lld: %s</title><line x1=\"%.1f\" y1=\"%.1f\" "
-        "x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d62728\" stroke-width=\"2\"/></g>\n",
-        end.outcome, ll(end.sizes.destination), end.reason, x, area.top, x, area.bottom);
+        "<g class=\"mark end\"><title>%s at byte %lld: %s</title><line x1=\"%s\" y1=\"%s\" "
+        "x2=\"%s\" y2=\"%s\" stroke=\"#d62728\" stroke-width=\"2\"/></g>\n",
+        end.outcome, ll(end.sizes.destination), end.reason, tenths(x).text, tenths(area.top).text,
+        tenths(x).text, tenths(area.bottom).text);
   }
   put(plot, "</g>\n");
 }
@@ -653,22 +766,25 @@ IoStatus finishPlot(Plot& plot, const ReportEnd& end) {
   put(plot, "<text x=\"8\" y=\"18\" font-size=\"14\" font-weight=\"bold\">%s</text>\n",
       xmlText("corvane " CORVANE_VERSION ": " + plot.source + " \xE2\x86\x92 " + plot.destination)
           .c_str());
-  std::int64_t syncLosses = 0;
+  // What befell the whole stream: its lost sync, and the damage of PIDs no service owns.
+  std::int64_t stream[kMarkKinds] = {};
   std::int64_t syncLostBytes = 0;
   for (const PlotMark& mark : plot.streamDamage.marks) {
-    syncLosses += mark.events;
-    syncLostBytes += mark.count;
+    stream[static_cast<int>(mark.kind)] += mark.events;
+    if (mark.kind == MarkKind::syncLost) syncLostBytes += mark.count;
   }
   std::string summary = end.outcome;
   if (std::string_view(end.reason) != "none") summary += formatted(" (%s)", end.reason);
   summary += formatted("; %.1f MB; ", static_cast<double>(bytes) / 1048576.0) +
-             counted(count, "service", "services") + " repaired; " +
+             counted(count, "service", "services") + " repaired with " +
              counted(plot.packets, "packet", "packets") +
              formatted(
-                 ": %lld errored, %lld dropped, %lld scrambled; sync lost %lld times (%lld "
-                 "bytes)",
+                 ": %lld errored, %lld dropped, %lld scrambled; besides, %lld errored and "
+                 "%lld dropped; sync lost %lld times (%lld bytes)",
                  ll(plot.counts.errors), ll(plot.counts.drops), ll(plot.counts.scrambled),
-                 ll(syncLosses), ll(syncLostBytes));
+                 ll(stream[static_cast<int>(MarkKind::errored)]),
+                 ll(stream[static_cast<int>(MarkKind::drop)]),
+                 ll(stream[static_cast<int>(MarkKind::syncLost)]), ll(syncLostBytes));
   put(plot, "<text x=\"8\" y=\"36\">%s</text>\n", xmlText(summary).c_str());
   put(plot,
       "<text x=\"8\" y=\"54\" font-size=\"11\"><tspan fill=\"#ff7f0e\">\xE2\x94\x81 source "

@@ -95,6 +95,8 @@ struct PlotPanel {
 
 struct Plot {
   OutputFile file;
+  // The events it takes, one bit for each kind: one test for the rest, which are most of them.
+  unsigned kinds = 0;
   std::string source;  // the source's and the destination's names, in UTF-8
   std::string destination;
   const Multiplex* multiplex = nullptr;

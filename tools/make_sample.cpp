@@ -1,11 +1,13 @@
 // Writes a broadcast-like sample recording.
 //   make_sample OUT.ts [--seconds N] [--packets-per-frame K] [--pcr-on-video] [--services S]
-//                      [--packet-size 188|192|204]
+//                      [--packet-size 188|192|204] [--without-pcr]
 // Without options: one minute with a 33-bit wrap of the source clock at about 20 s, a jump ten
 // minutes forward at about 35 s and one five minutes back at about 50 s. With --services, a
 // multiplex of S such services, each N / S seconds long, on PIDs of their own. With
 // --packet-size 192, each packet has an arrival stamp before it that counts up by 0.1 ms (as
-// Blu-ray recorders write them); with 204, a 16-byte trailer of zeros after it.
+// Blu-ray recorders write them); with 204, a 16-byte trailer of zeros after it. With
+// --without-pcr, the last service of a multiplex has none: its PMT names the null PID as its
+// PCR_PID, and its PCRs go out as null packets.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,12 +19,14 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: make_sample OUT.ts [--seconds N] [--packets-per-frame K] "
-                 "[--pcr-on-video] [--services S] [--packet-size 188|192|204]\n");
+                 "[--pcr-on-video] [--services S] [--packet-size 188|192|204] "
+                 "[--without-pcr]\n");
     return 2;
   }
   RecordingOptions options = sampleOptions();
   int services = 1;
   int packetSize = 188;
+  bool withoutPcr = false;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       long long seconds = std::atoll(argv[++i]);
@@ -43,6 +47,8 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--packet-size") == 0 && i + 1 < argc) {
       packetSize = std::atoi(argv[++i]);
       if (packetSize != 192 && packetSize != 204) packetSize = 188;
+    } else if (std::strcmp(argv[i], "--without-pcr") == 0) {
+      withoutPcr = true;
     } else if (std::strcmp(argv[i], "--pcr-on-video") == 0) {
       options.pcrOnVideoPid = true;
     } else {
@@ -63,6 +69,10 @@ int main(int argc, char** argv) {
       for (Jump& jump : part.jumps)
         jump.atTime = jump.atTime * seconds * 90000 / options.durationTicks;
       part.pids = multiplexServicePids(n);
+      if (withoutPcr && n == services - 1) {
+        part.pids.pcr = 0x1FFF;
+        part.pcrOnVideoPid = false;
+      }
       parts.push_back(makeRecording(part));
       const Recording& made = parts.back();
       recording.pes.insert(recording.pes.end(), made.pes.begin(), made.pes.end());
