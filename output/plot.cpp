@@ -520,7 +520,7 @@ const char* markClass(MarkKind kind) {
 
 const char* markColour(MarkKind kind) {
   constexpr const char* kColours[] = {"#2ca02c", "#9467bd", "#17becf", "#d62728",
-                                      "#ff7f0e", "#7f7f7f", "#000000"};
+                                      "#e377c2", "#7f7f7f", "#000000"};
   return kColours[static_cast<int>(kind)];
 }
 
@@ -560,15 +560,17 @@ std::string markTitle(const PlotMark& mark) {
   return std::string();
 }
 
-// A damage mark: a tick under the x axis, as wide as the stretch it stands for.
-void drawDamage(Plot& plot, const Area& area, const PlotMark& mark, int row) {
+// A damage mark: a tick under the x axis, as wide as the stretch it stands for; the whole
+// stream's in a row of their own.
+void drawDamage(Plot& plot, const Area& area, const PlotMark& mark, bool wholeStream) {
   double from = area.x(mark.offset);
   double width = std::max(2.0, area.x(mark.lastOffset) - from);
   put(plot,
-      "<g class=\"mark %s\"><title>%s</title><rect x=\"%s\" y=\"%s\" width=\"%s\" "
+      "<g class=\"mark %s%s\"><title>%s</title><rect x=\"%s\" y=\"%s\" width=\"%s\" "
       "height=\"4\" fill=\"%s\"/></g>\n",
-      markClass(mark.kind), xmlText(markTitle(mark)).c_str(), tenths(from - 1).text,
-      tenths(area.bottom + 2 + 5 * row).text, tenths(width).text, markColour(mark.kind));
+      markClass(mark.kind), wholeStream ? " whole-stream" : "", xmlText(markTitle(mark)).c_str(),
+      tenths(from - 1).text, tenths(area.bottom + (wholeStream ? 7 : 2)).text, tenths(width).text,
+      markColour(mark.kind));
 }
 
 // A joint or a wrap: a line across the area with its gap above; a PMT change: a tick on the axis.
@@ -699,7 +701,7 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
     }
     put(plot,
         "<path class=\"source\" fill=\"none\" stroke=\"#ff7f0e\" stroke-width=\"3\" "
-        "stroke-opacity=\"0.8\" d=\"%s\"/>\n<path class=\"output\" fill=\"none\" "
+        "d=\"%s\"/>\n<path class=\"output\" fill=\"none\" "
         "stroke=\"#1f77b4\" stroke-width=\"1.5\" d=\"%s\"/>\n",
         source.text(), output.text());
   } else {
@@ -707,8 +709,8 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
              "no timestamps were rebased");
   }
   for (const PlotMark& mark : panel.marks) drawMark(plot, area, mark);
-  for (const PlotMark& mark : panel.damage.marks) drawDamage(plot, area, mark, 0);
-  for (const PlotMark& mark : plot.streamDamage.marks) drawDamage(plot, area, mark, 1);
+  for (const PlotMark& mark : panel.damage.marks) drawDamage(plot, area, mark, false);
+  for (const PlotMark& mark : plot.streamDamage.marks) drawDamage(plot, area, mark, true);
   // Where a stopped run's destination ends.
   if (std::string_view(end.outcome) != "complete" && end.sizes.destination >= 0 &&
       end.sizes.destination < area.bytes) {

@@ -201,16 +201,18 @@ TEST(Driver, ReportThatCannotBeWrittenOrLeadsToAFileOfTheRunIsRefusedBeforeThePa
     EXPECT_EQ(testing::readFile(folder / "link.json"), source);
     EXPECT_FALSE(std::filesystem::exists(folder / "out.ts"));
   }
-  // The drop log likewise, and it is not the report either; neither is left behind.
-  for (std::string log : {"r.json", "R.JSON.tmp", "link.json", "out.ts", "rec_Time.log"}) {
-    SCOPED_TRACE(log);
-    RunResult result = folder.run({"-status", "posix", "-log", "on", "-report", "r.json",
-                                   "-droplog", log, "rec.ts", "out.ts"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Open Drop Log File: " + log + " failed\n");
-    EXPECT_EQ(testing::readFile(folder / "rec.ts"), source);
-    EXPECT_FALSE(std::filesystem::exists(folder / "out.ts"));
-    EXPECT_FALSE(std::filesystem::exists(folder / "r.json.tmp"));
+  // The drop log and the picture likewise, and neither is the report; nothing is left behind.
+  for (auto [option, file] : {std::pair{"-droplog", "Drop Log"}, std::pair{"-plot", "Plot"}}) {
+    for (std::string log : {"r.json", "R.JSON.tmp", "link.json", "out.ts", "rec_Time.log"}) {
+      SCOPED_TRACE(log);
+      RunResult result = folder.run(
+          {"-status", "posix", "-log", "on", "-report", "r.json", option, log, "rec.ts", "out.ts"});
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.err, std::string("Open ") + file + " File: " + log + " failed\n");
+      EXPECT_EQ(testing::readFile(folder / "rec.ts"), source);
+      EXPECT_FALSE(std::filesystem::exists(folder / "out.ts"));
+      EXPECT_FALSE(std::filesystem::exists(folder / "r.json.tmp"));
+    }
   }
 }
 

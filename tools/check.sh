@@ -14,7 +14,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON >/dev/
 cmake --build build -j"$jobs"
 # The H.264 and HEVC test needs ffmpeg, installed above: it fails here rather than being skipped.
 # The recordings it makes are kept for the next builds' runs of it.
-export CORVANE_NEED_FFMPEG=1 CORVANE_VIDEO_MATERIAL=$PWD/build/video-material
+export CORVANE_NEED_FFMPEG=1 CORVANE_NEED_CHROMIUM=1 CORVANE_VIDEO_MATERIAL=$PWD/build/video-material
 ctest --test-dir build --output-on-failure -j"$jobs"
 # The microbenchmark runs briefly, so that it cannot rot; its timings are not checked.
 ./build/rewrite_bench --benchmark_min_time=0.01

@@ -12,7 +12,7 @@
 #            the locale sources that the console test makes a EUC-JP locale from, and what
 #            the packages are built and checked with: lintian, groff, mandoc, unzip; and ffmpeg
 #            with ffprobe and Python, which make and read the H.264 and HEVC test recordings; GNU
-#            parallel, which a recipe runs
+#            parallel, which a recipe runs; Chromium, which draws the picture of -plot
 set -euo pipefail
 purpose=${1:-build}
 packages=(cmake g++ libgtest-dev)
@@ -32,7 +32,8 @@ if [ "$purpose" = zip ]; then
 fi
 if [ "$purpose" = full ]; then
   packages+=(clang-format clang libclang-rt-14-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64
-    locales dpkg-dev file lintian groff-base mandoc unzip ffmpeg python3 parallel "${arm64[@]}")
+    locales dpkg-dev file lintian groff-base mandoc unzip ffmpeg python3 parallel chromium
+    "${arm64[@]}")
 fi
 # Installed for the machine's own architecture (or for all), or for the one after the colon. A
 # bare name is looked up among all of its instances, since `dpkg -s` refuses a name that is
