@@ -29,7 +29,8 @@ static_assert(kBufferSize % 4096 == 0 && bufferSizeFor(kCleanRingSize) % 4096 ==
 struct RunEnding {
   RunEnd end;
   const char* reason = reasonCode(EndReason::none);
-  // Ended before the destination was opened, by a signal: the report and the time log go too.
+  // Ended before the destination was opened, by a signal or an output that cannot be opened: the
+  // report, the picture and the time log go too.
   bool leavesNothing = false;
 };
 
@@ -65,19 +66,26 @@ RunEnding sourceNotOpened() {
   return failedWith(EndReason::sourceOpenError);
 }
 
+// A report, a drop log or a picture that cannot be written where it is asked for, or whose name
+// leads to a file of the run: the run is refused before anything of it is written, and the time
+// log, opened first, goes as well.
+RunEnding leavingNothing(EndReason reason) {
+  return RunEnding{RunEnd::failed, reasonCode(reason), true};
+}
+
 RunEnding reportNotOpened(const CommandLine& line) {
   printErr(msg::kReportOpenFailed, platform::pathForConsole(line.report).c_str());
-  return failedWith(EndReason::reportOpenError);
+  return leavingNothing(EndReason::reportOpenError);
 }
 
 RunEnding dropLogNotOpened(const CommandLine& line) {
   printErr(msg::kDropLogOpenFailed, platform::pathForConsole(line.dropLog).c_str());
-  return failedWith(EndReason::dropLogOpenError);
+  return leavingNothing(EndReason::dropLogOpenError);
 }
 
 RunEnding plotNotOpened(const CommandLine& line) {
   printErr(msg::kPlotOpenFailed, platform::pathForConsole(line.plot).c_str());
-  return failedWith(EndReason::plotOpenError);
+  return leavingNothing(EndReason::plotOpenError);
 }
 
 const char* outcomeName(RunEnd end) {

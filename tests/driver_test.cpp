@@ -212,6 +212,7 @@ TEST(Driver, ReportThatCannotBeWrittenOrLeadsToAFileOfTheRunIsRefusedBeforeThePa
       EXPECT_EQ(testing::readFile(folder / "rec.ts"), source);
       EXPECT_FALSE(std::filesystem::exists(folder / "out.ts"));
       EXPECT_FALSE(std::filesystem::exists(folder / "r.json.tmp"));
+      EXPECT_FALSE(std::filesystem::exists(folder / "rec_Time.log"));
     }
   }
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the tool, makes the bundled sample recording and repairs it with the time log on, then
-# shows what changed.
+# shows what changed; the picture of the repair becomes doc/sample-plot.svg, which the README shows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +18,7 @@ case "$(locale charmap 2>/dev/null)" in
   ANSI_X3.4-1968 | "") export LC_ALL=C.UTF-8 ;;
 esac
 set +e
-./corvane -log on sample.ts </dev/null >console.txt 2>&1
+./corvane -log on -plot sample-plot.svg sample.ts </dev/null >console.txt 2>&1
 status=$?
 set -e
 # The progress lines are dropped here.
@@ -32,3 +32,6 @@ echo "== joints and the wrap"
 grep -a -A2 -E 'Joint GOP|wrap around' sample_Time.log | tr -d '\r'
 echo "== last lines"
 tail -n 3 sample_Time.log
+# The picture that the README shows.
+cp sample-plot.svg ../../doc/sample-plot.svg
+echo "== the picture: build/sample/sample-plot.svg (also doc/sample-plot.svg)"
