@@ -1,7 +1,7 @@
 // The picture of a run: an SVG file with a panel for each repaired service, whose x axis is the
 // place in the recording and whose y axis is time, with the source's PCR and the repaired PCR as
 // two lines, and the joints, wraps, PMT changes and damage marked where they are. It is drawn
-// from the events as they come into memory that does not grow with the recording: each
+// from the events as they come, into memory that does not grow with the recording: each
 // service keeps a fixed number of points, thinned evenly as the run goes, and a fixed number of
 // marks; the file is written at the run's end under a temporary name, and then renamed.
 #pragma once
@@ -105,9 +105,10 @@ struct Plot {
   int lastPanel = 0;
   int pointCapacity = kPlotPoints;
   int markCapacity = kPlotMarks;
-  DamageMarks streamDamage;  // lost sync, which is the whole stream's
+  // Lost sync, and damage to PIDs that no service owns (tables, SI): the whole stream's.
+  DamageMarks streamDamage;
 
-  // From the run's end.
+  // From the run's end: the repaired services' counts.
   PidCounts counts;
   std::int64_t packets = 0;
 };
