@@ -616,8 +616,13 @@ std::vector<PlotPoint> pointsOf(const PlotPanel& panel) {
   return points;
 }
 
-void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t bytes,
+// A panel in its own viewport, which cuts off what does not fit (a long heading in a grid), and
+// which its drawing is placed in from 0, 0.
+void drawPanel(Plot& plot, const PlotPanel& panel, Frame place, std::int64_t bytes,
                const ReportEnd& end) {
+  put(plot, "<svg x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\">\n", tenths(place.left).text,
+      tenths(place.top).text, tenths(place.width).text, tenths(place.height).text);
+  Frame frame{0, 0, place.width, place.height};
   put(plot, "<g class=\"panel\" id=\"program-%d\">\n", panel.program);
   put(plot,
       "<rect x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"none\" stroke=\"#cccccc\"/>\n",
@@ -625,6 +630,8 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
       tenths(frame.height - 4).text);
   const std::int64_t* marks = panel.markCounts;
   std::string counts =
+      (panel.fromPts ? formatted("no PCR: the times are PID 0x%04X's PTS; ", panel.anchor)
+                     : std::string()) +
       counted(marks[static_cast<int>(MarkKind::joint)], "joint", "joints") + ", " +
       counted(marks[static_cast<int>(MarkKind::wrap)], "wrap", "wraps") + ", " +
       counted(marks[static_cast<int>(MarkKind::pmtChange)], "PMT change", "PMT changes") + "; " +
@@ -632,7 +639,6 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
       formatted(": %lld errored, %lld dropped, %lld scrambled", ll(panel.counts.errors),
                 ll(panel.counts.drops), ll(panel.counts.scrambled));
   if (panel.unmarked > 0) counts += formatted(" (%lld more marks not drawn)", ll(panel.unmarked));
-  if (panel.fromPts) counts += formatted("; no PCR: the times are PID 0x%04X's PTS", panel.anchor);
   drawText(plot, frame.left + 8, frame.top + 16, "font-weight=\"bold\"", xmlText(panel.heading));
   drawText(plot, frame.left + 8, frame.top + 30, "font-size=\"10\"", xmlText(counts));
 
@@ -721,7 +727,7 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame frame, std::int64_t byt
         end.outcome, ll(end.sizes.destination), end.reason, tenths(x).text, tenths(area.top).text,
         tenths(x).text, tenths(area.bottom).text);
   }
-  put(plot, "</g>\n");
+  put(plot, "</g>\n</svg>\n");
 }
 
 }  // namespace
