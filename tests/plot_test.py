@@ -86,10 +86,19 @@ def check_picture(name, svg, report):
         for kind in ("joint", "wrap"):
             expected = [e["byte_offset"] for e in report["events"]
                         if e["type"] == kind and e["program"] == program]
-            found = [int(re.match(kind + r" at byte (\d+), [-+]\d+\.\d s$",
-                                  m.find(SVG + "title").text).group(1)) for m in marks(panel, kind)]
+            titles = [re.match(kind + r" at byte (\d+), ([-+]\d+\.\d) s$",
+                               m.find(SVG + "title").text) for m in marks(panel, kind)]
+            found = [int(t.group(1)) for t in titles]
             check(found == expected, "%s %d: %ss at %s, not %s" % (name, program, kind, found,
                                                                   expected))
+            # The time a joint took out, as the report gives it, also across the 33-bit wrap: the
+            # recordings jump by +600 s and -300 s.
+            gaps = [round(e["gap_seconds"], 1) for e in report["events"]
+                    if e["type"] == "joint" and e["program"] == program]
+            if kind == "joint":
+                check([float(t.group(2)) for t in titles] == gaps and
+                      all(g in (600.0, -300.0) for g in gaps), "%s %d: gaps %s" % (name, program,
+                                                                                  gaps))
             for mark, offset in zip(marks(panel, kind), expected):
                 x = float(mark.find(SVG + "line").get("x1"))
                 check(abs(x - (left + (right - left) * offset / size)) <= 0.1,
