@@ -1,5 +1,7 @@
 #include "output/output_file.h"
 
+#include <cstdarg>
+
 #include "output/text_stream.h"
 
 namespace corvane {
@@ -30,6 +32,13 @@ IoStatus openOutputFile(OutputFile& output, const platform::Path& path,
   output.stream = platform::streamOver(file);
   if (output.stream == nullptr) return IoStatus{true, platform::lastErrorCode()};
   return IoStatus{};
+}
+
+void printTo(OutputFile& output, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printText(output.stream, output.error, format, args);
+  va_end(args);
 }
 
 IoStatus finishOutputFile(OutputFile& output) {

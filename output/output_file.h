@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "output/console.h"
 #include "platform/platform.h"
 
 namespace corvane {
@@ -27,6 +28,9 @@ IoStatus openOutputFile(OutputFile& output, const platform::Path& path,
 
 // True when either of the file's names leads to the open `file`.
 bool outputLeadsTo(const OutputFile& output, platform::FileHandle file);
+
+// Prints into the open file; a write that fails is remembered in `error`.
+void printTo(OutputFile& output, const char* format, ...) CORVANE_PRINTF(2, 3);
 
 // Closes the file and gives it its name; on failure the temporary file goes. Nothing for a file
 // that is not open.

@@ -9,7 +9,6 @@
 
 #include "output/json.h"
 #include "output/service_facts.h"
-#include "output/text_stream.h"
 #include "ts/timestamp.h"
 
 #ifndef CORVANE_VERSION
@@ -90,20 +89,23 @@ PlotPanel* panelOf(Plot& plot, int program) {
   return &panel;
 }
 
+// Joins `mark` to `into`, the last mark of its kind, when it is at most the span after it.
+bool joins(const DamageMarks& damage, PlotMark& into, const PlotMark& mark) {
+  if (mark.offset - into.lastOffset > damage.span) return false;
+  into.lastOffset = std::max(into.lastOffset, mark.lastOffset);
+  into.count += mark.count;
+  into.events += mark.events;
+  return true;
+}
+
 // Joins each damage mark to the last one of its kind that is at most the span before it.
 void joinDamage(DamageMarks& damage) {
   std::fill(std::begin(damage.latest), std::end(damage.latest), -1);
   std::size_t kept = 0;
   for (const PlotMark& mark : damage.marks) {
     int& latest = damage.latest[static_cast<int>(mark.kind)];
-    if (latest >= 0) {
-      PlotMark& into = damage.marks[static_cast<std::size_t>(latest)];
-      if (mark.offset - into.lastOffset <= damage.span) {
-        into.lastOffset = std::max(into.lastOffset, mark.lastOffset);
-        into.count += mark.count;
-        into.events += mark.events;
-        continue;
-      }
+    if (latest >= 0 && joins(damage, damage.marks[static_cast<std::size_t>(latest)], mark)) {
+      continue;
     }
     latest = static_cast<int>(kept);
     damage.marks[kept++] = mark;
@@ -112,14 +114,9 @@ void joinDamage(DamageMarks& damage) {
 }
 
 void addDamage(DamageMarks& damage, const PlotMark& mark) {
-  if (int latest = damage.latest[static_cast<int>(mark.kind)]; latest >= 0) {
-    PlotMark& into = damage.marks[static_cast<std::size_t>(latest)];
-    if (mark.offset - into.lastOffset <= damage.span) {
-      into.lastOffset = std::max(into.lastOffset, mark.lastOffset);
-      into.count += mark.count;
-      into.events += mark.events;
-      return;
-    }
+  if (int latest = damage.latest[static_cast<int>(mark.kind)];
+      latest >= 0 && joins(damage, damage.marks[static_cast<std::size_t>(latest)], mark)) {
+    return;
   }
   // Coarser until there is room: with the span past the recording's length, one mark of each
   // kind is left.
@@ -331,14 +328,6 @@ void plotServices(Plot& plot, const Multiplex& multiplex, const ContinuityCounte
 namespace {
 
 // ---- The picture ----
-
-void put(Plot& plot, const char* format, ...) CORVANE_PRINTF(2, 3);
-void put(Plot& plot, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  printText(plot.file.stream, plot.file.error, format, args);
-  va_end(args);
-}
 
 // `text` as XML character data: valid UTF-8 (U+FFFD for any byte that begins no sequence), the
 // markup's characters escaped and control characters as blanks.
@@ -565,12 +554,13 @@ std::string markTitle(const PlotMark& mark) {
 void drawDamage(Plot& plot, const Area& area, const PlotMark& mark, bool wholeStream) {
   double from = area.x(mark.offset);
   double width = std::max(2.0, area.x(mark.lastOffset) - from);
-  put(plot,
-      "<g class=\"mark %s%s\"><title>%s</title><rect x=\"%s\" y=\"%s\" width=\"%s\" "
-      "height=\"4\" fill=\"%s\"/></g>\n",
-      markClass(mark.kind), wholeStream ? " whole-stream" : "", xmlText(markTitle(mark)).c_str(),
-      tenths(from - 1).text, tenths(area.bottom + (wholeStream ? 7 : 2)).text, tenths(width).text,
-      markColour(mark.kind));
+  printTo(plot.file,
+          "<g class=\"mark %s%s\"><title>%s</title><rect x=\"%s\" y=\"%s\" width=\"%s\" "
+          "height=\"4\" fill=\"%s\"/></g>\n",
+          markClass(mark.kind), wholeStream ? " whole-stream" : "",
+          xmlText(markTitle(mark)).c_str(), tenths(from - 1).text,
+          tenths(area.bottom + (wholeStream ? 7 : 2)).text, tenths(width).text,
+          markColour(mark.kind));
 }
 
 // A joint or a wrap: a line across the area with its gap above; a PMT change: a tick on the axis.
@@ -578,31 +568,32 @@ void drawMark(Plot& plot, const Area& area, const PlotMark& mark) {
   double x = area.x(mark.offset);
   std::string title = xmlText(markTitle(mark));
   if (mark.kind == MarkKind::pmtChange) {
-    put(plot,
-        "<g class=\"mark pmt-change\"><title>%s</title><path d=\"M%s %sl-4 -8h8z\" "
-        "fill=\"%s\"/></g>\n",
-        title.c_str(), tenths(x).text, tenths(area.bottom).text, markColour(mark.kind));
+    printTo(plot.file,
+            "<g class=\"mark pmt-change\"><title>%s</title><path d=\"M%s %sl-4 -8h8z\" "
+            "fill=\"%s\"/></g>\n",
+            title.c_str(), tenths(x).text, tenths(area.bottom).text, markColour(mark.kind));
     return;
   }
-  put(plot,
-      "<g class=\"mark %s\"><title>%s</title><line x1=\"%s\" y1=\"%s\" x2=\"%s\" "
-      "y2=\"%s\" stroke=\"%s\" stroke-dasharray=\"%s\"/><text x=\"%s\" y=\"%s\" "
-      "fill=\"%s\" font-size=\"10\">%s s</text></g>\n",
-      markClass(mark.kind), title.c_str(), tenths(x).text, tenths(area.top).text, tenths(x).text,
-      tenths(area.bottom).text, markColour(mark.kind), mark.kind == MarkKind::joint ? "6 3" : "2 2",
-      tenths(x + 2).text, tenths(area.top + 10).text, markColour(mark.kind),
-      tenths(static_cast<double>(mark.value) / 90000.0, true).text);
+  printTo(plot.file,
+          "<g class=\"mark %s\"><title>%s</title><line x1=\"%s\" y1=\"%s\" x2=\"%s\" "
+          "y2=\"%s\" stroke=\"%s\" stroke-dasharray=\"%s\"/><text x=\"%s\" y=\"%s\" "
+          "fill=\"%s\" font-size=\"10\">%s s</text></g>\n",
+          markClass(mark.kind), title.c_str(), tenths(x).text, tenths(area.top).text,
+          tenths(x).text, tenths(area.bottom).text, markColour(mark.kind),
+          mark.kind == MarkKind::joint ? "6 3" : "2 2", tenths(x + 2).text,
+          tenths(area.top + 10).text, markColour(mark.kind),
+          tenths(static_cast<double>(mark.value) / 90000.0, true).text);
 }
 
 void drawLine(Plot& plot, double x1, double y1, double x2, double y2, const char* stroke) {
-  put(plot, "<line x1=\"%s\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"%s\"/>\n", tenths(x1).text,
-      tenths(y1).text, tenths(x2).text, tenths(y2).text, stroke);
+  printTo(plot.file, "<line x1=\"%s\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"%s\"/>\n",
+          tenths(x1).text, tenths(y1).text, tenths(x2).text, tenths(y2).text, stroke);
 }
 
 // `text` is XML already; `style` holds its attributes besides the place.
 void drawText(Plot& plot, double x, double y, const char* style, const std::string& text) {
-  put(plot, "<text x=\"%s\" y=\"%s\" %s>%s</text>\n", tenths(x).text, tenths(y).text, style,
-      text.c_str());
+  printTo(plot.file, "<text x=\"%s\" y=\"%s\" %s>%s</text>\n", tenths(x).text, tenths(y).text,
+          style, text.c_str());
 }
 
 // The points of a panel, the last sample included.
@@ -620,14 +611,15 @@ std::vector<PlotPoint> pointsOf(const PlotPanel& panel) {
 // which its drawing is placed in from 0, 0.
 void drawPanel(Plot& plot, const PlotPanel& panel, Frame place, std::int64_t bytes,
                const ReportEnd& end) {
-  put(plot, "<svg x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\">\n", tenths(place.left).text,
-      tenths(place.top).text, tenths(place.width).text, tenths(place.height).text);
+  printTo(plot.file, "<svg x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\">\n",
+          tenths(place.left).text, tenths(place.top).text, tenths(place.width).text,
+          tenths(place.height).text);
   Frame frame{0, 0, place.width, place.height};
-  put(plot, "<g class=\"panel\" id=\"program-%d\">\n", panel.program);
-  put(plot,
-      "<rect x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"none\" stroke=\"#cccccc\"/>\n",
-      tenths(frame.left + 2).text, tenths(frame.top + 2).text, tenths(frame.width - 4).text,
-      tenths(frame.height - 4).text);
+  printTo(plot.file, "<g class=\"panel\" id=\"program-%d\">\n", panel.program);
+  printTo(plot.file,
+          "<rect x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"none\" stroke=\"#cccccc\"/>\n",
+          tenths(frame.left + 2).text, tenths(frame.top + 2).text, tenths(frame.width - 4).text,
+          tenths(frame.height - 4).text);
   const std::int64_t* marks = panel.markCounts;
   std::string counts =
       (panel.fromPts ? formatted("no PCR: the times are PID 0x%04X's PTS; ", panel.anchor)
@@ -705,11 +697,11 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame place, std::int64_t byt
       addToPath(source, x, area.y(sourceSeconds(point)), first || point.opensStretch);
       addToPath(output, x, area.y(outputSeconds(point)), first);
     }
-    put(plot,
-        "<path class=\"source\" fill=\"none\" stroke=\"#ff7f0e\" stroke-width=\"3\" "
-        "d=\"%s\"/>\n<path class=\"output\" fill=\"none\" "
-        "stroke=\"#1f77b4\" stroke-width=\"1.5\" d=\"%s\"/>\n",
-        source.text(), output.text());
+    printTo(plot.file,
+            "<path class=\"source\" fill=\"none\" stroke=\"#ff7f0e\" stroke-width=\"3\" "
+            "d=\"%s\"/>\n<path class=\"output\" fill=\"none\" "
+            "stroke=\"#1f77b4\" stroke-width=\"1.5\" d=\"%s\"/>\n",
+            source.text(), output.text());
   } else {
     drawText(plot, area.left + 8, (area.top + area.bottom) / 2, "fill=\"#999999\"",
              "no timestamps were rebased");
@@ -721,13 +713,13 @@ void drawPanel(Plot& plot, const PlotPanel& panel, Frame place, std::int64_t byt
   if (std::string_view(end.outcome) != "complete" && end.sizes.destination >= 0 &&
       end.sizes.destination < area.bytes) {
     double x = area.x(end.sizes.destination);
-    put(plot,
-        "<g class=\"mark end\"><title>%s at byte %lld: %s</title><line x1=\"%s\" y1=\"%s\" "
-        "x2=\"%s\" y2=\"%s\" stroke=\"#d62728\" stroke-width=\"2\"/></g>\n",
-        end.outcome, ll(end.sizes.destination), end.reason, tenths(x).text, tenths(area.top).text,
-        tenths(x).text, tenths(area.bottom).text);
+    printTo(plot.file,
+            "<g class=\"mark end\"><title>%s at byte %lld: %s</title><line x1=\"%s\" y1=\"%s\" "
+            "x2=\"%s\" y2=\"%s\" stroke=\"#d62728\" stroke-width=\"2\"/></g>\n",
+            end.outcome, ll(end.sizes.destination), end.reason, tenths(x).text,
+            tenths(area.top).text, tenths(x).text, tenths(area.bottom).text);
   }
-  put(plot, "</g>\n</svg>\n");
+  printTo(plot.file, "</g>\n</svg>\n");
 }
 
 }  // namespace
@@ -764,14 +756,15 @@ IoStatus finishPlot(Plot& plot, const ReportEnd& end) {
   double width = panelWidth * columns;
   double height = headHeight + panelHeight * (count == 0 ? 0 : rows) + 8;
 
-  put(plot,
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
-      "width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" "
-      "font-size=\"12\">\n",
-      width, height, width, height);
-  put(plot, "<title>corvane: %s</title>\n", xmlText(plot.source).c_str());
-  put(plot, "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n");
-  put(plot, "<text x=\"8\" y=\"18\" font-size=\"14\" font-weight=\"bold\">%s</text>\n",
+  printTo(plot.file,
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+          "width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" "
+          "font-size=\"12\">\n",
+          width, height, width, height);
+  printTo(plot.file, "<title>corvane: %s</title>\n", xmlText(plot.source).c_str());
+  printTo(plot.file, "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n");
+  printTo(
+      plot.file, "<text x=\"8\" y=\"18\" font-size=\"14\" font-weight=\"bold\">%s</text>\n",
       xmlText("corvane " CORVANE_VERSION ": " + plot.source + " \xE2\x86\x92 " + plot.destination)
           .c_str());
   // What befell the whole stream: its lost sync, and the damage of PIDs no service owns.
@@ -793,21 +786,21 @@ IoStatus finishPlot(Plot& plot, const ReportEnd& end) {
                  ll(stream[static_cast<int>(MarkKind::errored)]),
                  ll(stream[static_cast<int>(MarkKind::drop)]),
                  ll(stream[static_cast<int>(MarkKind::syncLost)]), ll(syncLostBytes));
-  put(plot, "<text x=\"8\" y=\"36\">%s</text>\n", xmlText(summary).c_str());
-  put(plot,
-      "<text x=\"8\" y=\"54\" font-size=\"11\"><tspan fill=\"#ff7f0e\">\xE2\x94\x81 source "
-      "PCR</tspan>  <tspan fill=\"#1f77b4\">\xE2\x94\x81 repaired PCR</tspan>  (seconds from "
-      "each line's first; x: place in the recording, and the repaired time there)</text>\n");
+  printTo(plot.file, "<text x=\"8\" y=\"36\">%s</text>\n", xmlText(summary).c_str());
+  printTo(plot.file,
+          "<text x=\"8\" y=\"54\" font-size=\"11\"><tspan fill=\"#ff7f0e\">\xE2\x94\x81 source "
+          "PCR</tspan>  <tspan fill=\"#1f77b4\">\xE2\x94\x81 repaired PCR</tspan>  (seconds from "
+          "each line's first; x: place in the recording, and the repaired time there)</text>\n");
   for (std::size_t i = 0; i < notes.size(); ++i) {
-    put(plot, "<text x=\"8\" y=\"%.0f\" fill=\"#d62728\">%s</text>\n",
-        72 + 14.0 * static_cast<double>(i), xmlText(notes[i]).c_str());
+    printTo(plot.file, "<text x=\"8\" y=\"%.0f\" fill=\"#d62728\">%s</text>\n",
+            72 + 14.0 * static_cast<double>(i), xmlText(notes[i]).c_str());
   }
   for (int i = 0; i < count; ++i) {
     Frame frame{panelWidth * (i % columns), headHeight + panelHeight * (i / columns), panelWidth,
                 panelHeight};
     drawPanel(plot, *shown[static_cast<std::size_t>(i)], frame, bytes, end);
   }
-  put(plot, "</svg>\n");
+  printTo(plot.file, "</svg>\n");
   return finishOutputFile(plot.file);
 }
 

@@ -26,14 +26,6 @@ void put(Report& report, const char* format, ...) {
   va_end(args);
 }
 
-void putLog(OutputFile& log, const char* format, ...) CORVANE_PRINTF(2, 3);
-void putLog(OutputFile& log, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  printText(log.stream, log.error, format, args);
-  va_end(args);
-}
-
 long long ll(std::int64_t value) { return static_cast<long long>(value); }
 
 // A JSON string.
@@ -264,9 +256,9 @@ void reportEvent(Report& report, const Event& event) {
       putPcr(report, "output", tally->lastOutput);
       put(report, "}");
       if (report.dropLog.stream != nullptr) {
-        putLog(report.dropLog, "drop (pid: 0x%04X, counter: %lld, expected: %lld, time: %s)\n",
-               event.pid, ll(event.value), ll(event.previous),
-               clockText(tally->lastOutput).c_str());
+        printTo(report.dropLog, "drop (pid: 0x%04X, counter: %lld, expected: %lld, time: %s)\n",
+                event.pid, ll(event.value), ll(event.previous),
+                clockText(tally->lastOutput).c_str());
       }
       return;
     case EventKind::randomAccess:
@@ -316,7 +308,7 @@ void putServices(Report& report, const Multiplex* multiplex, const ContinuityCou
   }
   put(report, "%s],\n  \"pids\": [", sums.programs.empty() ? "" : "\n  ");
   bool first = true;
-  if (report.dropLog.stream != nullptr && report.listedDrops > 0) putLog(report.dropLog, "\n");
+  if (report.dropLog.stream != nullptr && report.listedDrops > 0) printTo(report.dropLog, "\n");
   auto visit = [&](int pid, PidOwner owner) {
     const PidCounts& counts = counters->counts[pid];
     put(report, "%s\n    {\"pid\": %d, ", first ? "" : ",", pid);
@@ -326,10 +318,10 @@ void putServices(Report& report, const Multiplex* multiplex, const ContinuityCou
     put(report, "}");
     first = false;
     if (report.dropLog.stream != nullptr) {
-      putLog(report.dropLog,
-             "pid: 0x%04X, error: %lld, drop: %lld, scrambling: %lld, packet: %lld, name: %s\n",
-             pid, ll(counts.errors), ll(counts.drops), ll(counts.scrambled),
-             ll(counters->packets[pid]), owner.kind);
+      printTo(report.dropLog,
+              "pid: 0x%04X, error: %lld, drop: %lld, scrambling: %lld, packet: %lld, name: %s\n",
+              pid, ll(counts.errors), ll(counts.drops), ll(counts.scrambled),
+              ll(counters->packets[pid]), owner.kind);
     }
   };
   if (multiplex != nullptr) eachSeenPid(*multiplex, *counters, visit);
